@@ -1,0 +1,29 @@
+// The lzhsfx subcommands. Each takes the arguments after its own name and
+// returns the process exit code: 0 success, 1 a bad archive or member,
+// 2 usage or I/O errors.
+#pragma once
+#include <string>
+#include <vector>
+
+using Args = std::vector<std::string>;
+
+int CmdList(const Args& args);     // l ARCHIVE            (cli/cmd_read.cpp)
+int CmdTest(const Args& args);     // t ARCHIVE            (cli/cmd_read.cpp)
+int CmdExtract(const Args& args);  // x ARCHIVE [-C DIR]   (cli/cmd_read.cpp)
+int CmdAdd(const Args& args);      // a ARCHIVE PATH...    (cli/cmd_add.cpp)
+int CmdCreate(const Args& args);   // create OUT.exe ...   (cli/cmd_create.cpp)
+int CmdInfo(const Args& args);     // info FILE.exe        (cli/cmd_create.cpp)
+
+// Exit codes.
+enum : int { ExitOk = 0, ExitBadArchive = 1, ExitUsage = 2 };
+
+// Each command's help text (shown by "lzhsfx CMD --help" and "lzhsfx help CMD").
+extern const char* const ListHelp;
+extern const char* const TestHelp;
+extern const char* const ExtractHelp;
+extern const char* const AddHelp;
+extern const char* const CreateHelp;
+extern const char* const InfoHelp;
+
+// Whether the arguments ask for help.
+bool WantsHelp(const Args& args);

@@ -1,0 +1,74 @@
+// lzhsfx: builds self-extracting LZH files and lists, tests and extracts LZH
+// archives and self-extracting files on the host.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+
+namespace {
+
+const char* const MainHelp =
+    "usage: lzhsfx COMMAND [options]\n"
+    "\n"
+    "Commands:\n"
+    "  l ARCHIVE                    list the members of an .lzh or self-extracting .exe\n"
+    "  t ARCHIVE                    decode every member and check its CRC\n"
+    "  x ARCHIVE [-C DIR] [-y] [--overwrite=ask|always|never] [--allow-unsafe-paths]\n"
+    "                               extract the members under DIR (default: .)\n"
+    "  a ARCHIVE.lzh PATH... [-m lh0|lh5|lh6|lh7] [-9]\n"
+    "                               create a level-2 LZH archive\n"
+    "  create OUT.exe PATH...|--from-lzh ARCHIVE.lzh [options]\n"
+    "                               build a self-extracting file for Windows\n"
+    "  info FILE.exe                show the configuration of a self-extracting file\n"
+    "\n"
+    "Run \"lzhsfx COMMAND --help\" for the options of a command.\n"
+    "Exit codes: 0 success, 1 bad archive or member, 2 usage or I/O error.\n";
+
+struct Command {
+  const char* name;
+  int (*run)(const Args&);
+  const char* const* help;
+};
+
+const Command Commands[] = {
+    {"l", CmdList, &ListHelp},        {"t", CmdTest, &TestHelp},
+    {"x", CmdExtract, &ExtractHelp},  {"a", CmdAdd, &AddHelp},
+    {"create", CmdCreate, &CreateHelp}, {"info", CmdInfo, &InfoHelp},
+};
+
+}  // namespace
+
+bool WantsHelp(const Args& args) {
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") return true;
+  return false;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(MainHelp, stderr);
+    return ExitUsage;
+  }
+  std::string name = argv[1];
+  Args args(argv + 2, argv + argc);
+  if (name == "--help" || name == "-h" || name == "help") {
+    if (!args.empty())
+      for (const auto& c : Commands)
+        if (args[0] == c.name) {
+          std::fputs(*c.help, stdout);
+          return ExitOk;
+        }
+    std::fputs(MainHelp, stdout);
+    return ExitOk;
+  }
+  for (const auto& c : Commands) {
+    if (name != c.name) continue;
+    if (WantsHelp(args)) {
+      std::fputs(*c.help, stdout);
+      return ExitOk;
+    }
+    return c.run(args);
+  }
+  std::fprintf(stderr, "lzhsfx: unknown command '%s'\n\n%s", name.c_str(), MainHelp);
+  return ExitUsage;
+}

@@ -1,0 +1,76 @@
+// The narrow operating-system layer: every file, directory, environment and
+// process service the engine and start-up use. win32.cpp implements it with
+// the single-byte Win32 calls for the stub; posix.cpp implements it for the
+// host tool. Paths handed in are zero-terminated CP932 texts with '/' or '\'.
+#pragma once
+#include <stdint.h>
+
+typedef void* FileHandle;
+typedef void* WindowHandle;
+
+// The "no file" value, distinct from a null handle, as on Win32.
+#define InvalidFile ((FileHandle)(intptr_t)-1)
+
+// Attribute bits as Win32 reports them.
+enum : uint32_t {
+  AttrReadOnly = 0x01,
+  AttrDirectory = 0x10,
+  AttrNormal = 0x80,
+  AttrAbsent = 0xFFFFFFFFu,
+};
+
+// Opens an existing file for reading, sharing reads. InvalidFile on failure.
+FileHandle PlatformOpenRead(const char* path);
+// Creates (or truncates) a file for writing, not shared. InvalidFile on failure.
+FileHandle PlatformCreateWrite(const char* path);
+// Reads or writes up to count bytes; *done receives the bytes moved. 1/0.
+int PlatformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
+int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
+// Moves to an absolute offset, or forward from the current position. 1/0.
+int PlatformSeekSet(FileHandle file, uint32_t offset);
+int PlatformSeekForward(FileHandle file, uint32_t distance);
+// Closes a handle; 1 when the close (and, for output, the final flush) worked.
+int PlatformClose(FileHandle file);
+// Sets the last-write time from a DOS date and time taken as UTC.
+void PlatformSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime);
+
+// The results of these are ignored by the callers on purpose.
+void PlatformDeleteFile(const char* path);
+void PlatformCreateDirectory(const char* path);
+// AttrAbsent when the object does not exist.
+uint32_t PlatformGetAttributes(const char* path);
+void PlatformSetAttributes(const char* path, uint32_t attributes);
+
+// Maximum file-name component length of the volume whose root is given
+// ("C:\"), or of the current directory's volume when root is null; 0 when
+// the query fails.
+uint32_t PlatformMaxComponentLength(const char* root);
+
+// Well-known folders, terminated and cut to size bytes (empty on failure).
+void PlatformGetSystemDirectory(char* buffer, uint32_t size);
+void PlatformGetWindowsDirectory(char* buffer, uint32_t size);
+void PlatformGetTempDirectory(char* buffer, uint32_t size);
+void PlatformGetCurrentDirectory(char* buffer, uint32_t size);
+void PlatformGetModuleFileName(char* buffer, uint32_t size);
+// Length of the variable's value, 0 when it is absent. When the value does
+// not fit (length >= size) the buffer is left untouched.
+uint32_t PlatformGetEnvironment(const char* name, char* buffer, uint32_t size);
+
+// Zero-filled block from the local heap; null on failure.
+void* PlatformAlloc(uint32_t size);
+void PlatformFree(void* block);
+
+// The start of the character before position (never splits a CP932 pair).
+const char* PlatformCharPrev(const char* start, const char* position);
+// The last component of path into buffer; always terminated.
+void PlatformGetFileTitle(const char* path, char* buffer, uint32_t size);
+
+// Starts a program with parameters (may be null) in a working directory.
+void PlatformStartCommand(WindowHandle owner, const char* program,
+                          const char* parameters, const char* directory);
+
+// Ends the process with the exit code (exit handlers run).
+[[noreturn]] void PlatformExitProcess(int exitCode);
+
+// A sink that accepts and discards every write (testing an archive).
+FileHandle PlatformOpenDiscard();

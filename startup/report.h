@@ -1,0 +1,35 @@
+// What the engine shows the user, and how it ends a run from deep inside
+// decoding. The stub implements these with message boxes and dialog controls
+// (startup/report_win32.cpp); the host tool with the terminal (cli/report.cpp).
+// All texts are CP932.
+#pragma once
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+// Answers of the questions, as the platform's message box gives them.
+enum : int { AnswerYes = 6, AnswerNo = 7, AnswerCancel = 2 };
+
+// Dialog controls the engine writes to.
+enum : int { StatusPathControl = 101, StatusPercentControl = 102 };
+
+// Shows "\"subject\" message" (formatted into text) with the error icon.
+void ShowError(const char* message, const char* subject);
+// Shows the message alone with the error icon (the out-of-memory report).
+void ShowPlainError(const char* message);
+// Closes both files, deletes the partial output and ends the process.
+[[noreturn]] void AbortExtraction(int exitCode);
+// Shows the percentage, pumps messages, and aborts when Cancel was pressed.
+void UpdateProgress(uint32_t done, uint32_t total);
+// Lets the dialog handle its pending messages without waiting.
+void PumpMessages(WindowHandle dialog);
+// Puts text into a control of the main dialog (path or percentage line).
+void ShowStatus(int control, const char* text);
+// The question of an existing output file; text holds it. Yes, No or Cancel.
+int AskOverwrite();
+// The message member's question; text holds it. Yes or No.
+int AskMessage();
+// Whether the member now in memberName may be written where it maps to.
+// The stub trusts its publisher (always 1); the host refuses names that
+// would leave the destination unless told otherwise.
+int AcceptMemberPath();
