@@ -16,11 +16,11 @@ setup:
 	@bash scripts/setup.sh
 
 host: setup
-	@cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Release -DLZHSFX_BIN_DIR=$(CURDIR)/build/bin >/dev/null
 	@cmake --build $(HOST) -j $(JOBS)
 
 stub: setup
-	@cmake -S . -B $(STUB) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+	@cmake -S . -B $(STUB) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DLZHSFX_BIN_DIR=$(CURDIR)/build/bin >/dev/null
 	@cmake --build $(STUB) -j $(JOBS)
 
 build: host stub
