@@ -1,7 +1,8 @@
 // What the engine shows the user, and how it ends a run from deep inside
 // decoding. The stub implements these with message boxes and dialog controls
-// (startup/report_win32.cpp); the host tool with the terminal (cli/report.cpp).
-// All texts are CP932.
+// (startup/report_win32.cpp), the host tool with the terminal (cli/report.cpp),
+// the unit tests by recording them (tests/unit/support). AbortExtraction is
+// the same everywhere (startup/abort.cpp). All texts are CP932.
 #pragma once
 #include <stdint.h>
 
