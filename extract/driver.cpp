@@ -1,0 +1,280 @@
+// Walks the appended archive member by member: the scan for the message
+// member, the extraction under destDir and the host's test run. Every member
+// either completes, is skipped by its compressed size, or stops the run with
+// one message; each header buffer is released before the next is read.
+#include "extract/driver.h"
+
+#include "extract/crc16.h"
+#include "extract/decode.h"
+#include "extract/header.h"
+#include "extract/outpath.h"
+#include "extract/timeconv.h"
+#include "startup/messages.h"
+#include "startup/report.h"
+#include "startup/text.h"
+#include "startup/workarea.h"
+
+namespace {
+
+const char MessageMemberName[] = "!";
+const char QuoteOpen[] = "\"";
+const char QuoteClose[] = "\" ";
+
+enum : uint32_t {
+  // Long names are used only on volumes that allow components of this length.
+  LongNameComponentLength = 255,
+  DisplayPathLimit = 32,
+  DriveRootSize = 4,       // "C:\" and its terminator
+  DosDateShift = 16,
+  DosTimeMask = 0xFFFF,
+};
+constexpr uint32_t InputBufferEmpty = 0xFFFFFFFFu;
+static_assert(InputBufferEmpty >= InputBufferSize, "all ones marks the input buffer empty");
+
+enum : char { DirectoryMethod = 'd', StoredMethod = '0' };
+
+int IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+int HasDrivePrefix(const char* path) { return path[0] != '\0' && path[1] == ':'; }
+
+void ReleaseHeader() {
+  if (Work->header != nullptr) PlatformFree(Work->header);
+  Work->header = nullptr;
+}
+
+// Moves past the current member's data. On failure the run stops with the
+// archive reported broken.
+int SkipMemberData() {
+  if (PlatformSeekForward(Work->archiveFile, MemberCompressedSize())) return 1;
+  ShowError(MsgArchiveBroken, Work->archivePath);
+  Work->failed = 1;
+  return 0;
+}
+
+// Produces the current member's data through WriteOutput.
+void DecodeMember() {
+  Work->crc = 0;
+  Work->inputPos = InputBufferEmpty;
+  char method = MemberMethod();
+  if (method == StoredMethod)
+    CopyStoredMember((int32_t)MemberOriginalSize());
+  else if (method != DirectoryMethod)
+    ExpandMember();
+}
+
+// The volume whose naming rule applies: the drive of destDir, or the current
+// directory's volume.
+int DestinationHasLongNames() {
+  char root[DriveRootSize];
+  const char* rootArg = nullptr;
+  if (HasDrivePrefix(Work->destDir)) {
+    root[0] = Work->destDir[0];
+    root[1] = ':';
+    root[2] = '\\';
+    root[3] = '\0';
+    rootArg = root;
+  }
+  return PlatformMaxComponentLength(rootArg) == LongNameComponentLength;
+}
+
+void BuildOutputPath(int longNames) {
+  MapOutputPath(Work->outputPath, Work->destDir, Work->memberName);
+  NormalizeSeparators(Work->outputPath, '/');
+  char* afterDrive = Work->outputPath + (HasDrivePrefix(Work->outputPath) ? 2 : 0);
+  SanitizePath(afterDrive, longNames);
+  ShortenForDisplay(Work->text, Work->outputPath, DisplayPathLimit);
+  ShowStatus(StatusPathControl, Work->text);
+  ShowStatus(StatusPercentControl, MsgProgressZero);
+  MakeParentDirectories(Work->outputPath);
+}
+
+enum MemberStep { MemberStop, MemberSkip, MemberWrite };
+
+// Asks before an existing object is replaced and opens the output file.
+MemberStep OpenOutput() {
+  uint32_t existing = PlatformGetAttributes(Work->outputPath);
+  if (existing != AttrAbsent) {
+    int answer = AnswerYes;
+    if (!OverwriteSilently) {
+      CopyText(Work->text, QuoteOpen, TextSize);
+      AppendText(Work->text, Work->outputPath, TextSize);
+      AppendText(Work->text, QuoteClose, TextSize);
+      AppendText(Work->text, MsgOverwrite, TextSize);
+      answer = AskOverwrite();
+    }
+    if (answer == AnswerNo) return SkipMemberData() ? MemberSkip : MemberStop;
+    if (answer != AnswerYes) {
+      Work->failed = 1;
+      return MemberStop;
+    }
+    // A read-only file can only be replaced once its attribute is cleared.
+    if (Work->config.restoreAttributes != 0 && (existing & AttrDirectory) == 0)
+      PlatformSetAttributes(Work->outputPath, AttrNormal);
+  }
+  Work->outputFile = PlatformCreateWrite(Work->outputPath);
+  if (Work->outputFile == InvalidFile) {
+    ShowError(MsgOpenError, Work->outputPath);
+    Work->failed = 1;
+    return MemberStop;
+  }
+  return MemberWrite;
+}
+
+// Stamps, closes and checks the file just written. 1 to go on, 0 to stop.
+int FinishOutput() {
+  uint32_t stamp = MemberTimeStamp();
+  if (IsWin32s) ApplyTzVariable(&stamp);
+  uint32_t dos = UnixToDosDateTime(stamp);
+  PlatformSetFileTime(Work->outputFile, (uint16_t)(dos >> DosDateShift),
+                      (uint16_t)(dos & DosTimeMask));
+  int closed = PlatformClose(Work->outputFile);
+  Work->outputFile = InvalidFile;
+  if (!closed) {
+    PlatformDeleteFile(Work->outputPath);
+    ShowError(MsgCloseError, Work->outputPath);
+    Work->failed = 1;
+    return 0;
+  }
+  if (Work->crc != MemberDataCrc()) {
+    PlatformDeleteFile(Work->outputPath);
+    ShowError(MsgCrcError, Work->outputPath);
+    Work->failed = 1;
+    return 0;
+  }
+  if (Work->config.restoreAttributes != 0)
+    PlatformSetAttributes(Work->outputPath, Work->attributes);
+  return 1;
+}
+
+// One member of an extraction run. 1 to go on with the next member.
+int ExtractMember(int longNames) {
+  if (!AcceptMemberPath()) {
+    Work->failed = 1;
+    return SkipMemberData();
+  }
+  BuildOutputPath(longNames);
+  if (MemberMethod() == DirectoryMethod) {
+    // A directory entry carries no data, but its stated size is honoured so
+    // the next header is read where it really starts.
+    return MemberCompressedSize() == 0 || SkipMemberData();
+  }
+  MemberStep step = OpenOutput();
+  if (step != MemberWrite) return step == MemberSkip;
+  DecodeMember();
+  return FinishOutput();
+}
+
+// One member of a test run: decoded into a discarding sink, CRC compared.
+int TestMember() {
+  if (MemberMethod() == DirectoryMethod)
+    return MemberCompressedSize() == 0 || SkipMemberData();
+  ShowStatus(StatusPathControl, Work->memberName);
+  Work->outputFile = PlatformOpenDiscard();
+  if (Work->outputFile == InvalidFile) {
+    ShowError(MsgOpenError, Work->memberName);
+    Work->failed = 1;
+    return 0;
+  }
+  DecodeMember();
+  PlatformClose(Work->outputFile);  // a discarding sink has nothing to flush
+  Work->outputFile = InvalidFile;
+  if (Work->crc != MemberDataCrc()) {
+    ShowError(MsgCrcError, Work->memberName);
+    Work->failed = 1;
+    return 0;
+  }
+  return 1;
+}
+
+// The message member's text becomes the question asked before extraction.
+void AskMessageMember() {
+  Work->outputFile = InvalidFile;
+  Work->messageLoaded = 0;
+  Work->text[0] = '\0';
+  DecodeMember();
+  if (AskMessage() != AnswerYes) Work->failed = 1;
+}
+
+void StartCommand() {
+  if (Work->config.command[0] == '\0') return;
+  const char* parameters = SplitCommand(Work->text, Work->config.command);
+  PlatformStartCommand(Work->dialog, Work->text, parameters[0] != '\0' ? parameters : nullptr,
+                       Work->destDir);
+}
+
+}  // namespace
+
+int ExtractArchive(WindowHandle dialog, ExtractionMode mode) {
+  Work->dialog = dialog;
+  Work->failed = 0;
+  Work->outputFile = InvalidFile;
+  // A test run names no output file, so an abort has nothing to delete.
+  if (mode == TestMode) Work->outputPath[0] = '\0';
+
+  Work->archiveFile = PlatformOpenRead(Work->archivePath);
+  if (Work->archiveFile == InvalidFile) {
+    ShowError(MsgOpenError, Work->archivePath);
+    return 0;
+  }
+  if (!PlatformSeekSet(Work->archiveFile, Work->config.archiveOffset)) {
+    ShowError(MsgArchiveBroken, Work->archivePath);
+    PlatformClose(Work->archiveFile);
+    Work->archiveFile = InvalidFile;
+    return 0;
+  }
+  int longNames = mode == ExtractMode && DestinationHasLongNames();
+  CrcInit(CrcPolynomial);
+
+  for (;;) {
+    ReleaseHeader();
+    HeaderReadResult result = ReadMemberHeader();
+    if (result == EndOfArchive) break;
+    if (result == NoMemory) {
+      ShowPlainError(MsgNoMemory);
+      Work->failed = 1;
+      break;
+    }
+    if (result == InvalidHeader) {
+      ShowError(MsgInvalidHeader, Work->archivePath);
+      Work->failed = 1;
+      break;
+    }
+    int isMessage = TextLength(Work->memberName) == 1 && Work->memberName[0] == MessageMemberName[0];
+    if (mode == ScanMode) {
+      if (isMessage) AskMessageMember();
+      break;
+    }
+    int goOn;
+    if (isMessage)
+      goOn = SkipMemberData();
+    else if (mode == TestMode)
+      goOn = TestMember();
+    else
+      goOn = ExtractMember(longNames);
+    if (!goOn) break;
+  }
+
+  PlatformClose(Work->archiveFile);  // a read-only handle has nothing to flush
+  Work->archiveFile = InvalidFile;
+  if (mode == ExtractMode && !Work->failed) StartCommand();
+  ReleaseHeader();
+  return Work->failed ? 0 : 1;
+}
+
+const char* SplitCommand(char* dest, const char* command) {
+  const char* p = command;
+  uint32_t length = 0;
+  while (IsBlank(*p)) ++p;
+  if (*p == '"') {
+    ++p;
+    for (; *p != '\0' && *p != '"'; ++p)
+      if (length + 1 < CommandSize) dest[length++] = *p;
+    if (*p == '"') ++p;
+  } else {
+    for (; *p != '\0' && !IsBlank(*p); ++p)
+      if (length + 1 < CommandSize) dest[length++] = *p;
+  }
+  dest[length] = '\0';
+  while (IsBlank(*p)) ++p;
+  return p;
+}
