@@ -1,0 +1,127 @@
+// Locating the archive inside a plain .lzh or a self-extracting program, and
+// handing it to the engine by a path that survives a change of directory.
+// Every field of a hostile configuration block is bounded before use.
+#include "cli/archive_open.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/cp932.h"
+
+namespace {
+
+constexpr char ProgramMagic[2] = {'M', 'Z'};
+
+bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
+  uint8_t* p = (uint8_t*)buffer;
+  while (count > 0) {
+    ssize_t n = pread(fd, p, count, (off_t)offset);
+    if (n <= 0) return false;
+    p += n;
+    offset += (uint64_t)n;
+    count -= (size_t)n;
+  }
+  return true;
+}
+
+void Terminate(char* field, uint32_t size) { field[size - 1] = '\0'; }
+
+}  // namespace
+
+std::string ConfigText(const char* field, uint32_t size) {
+  return std::string(field, strnlen(field, size));
+}
+
+int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
+  source.path = path;
+  source.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source.fd < 0) {
+    std::fprintf(stderr, "lzhsfx: cannot open '%s': %s\n", path.c_str(), std::strerror(errno));
+    return ExitUsage;
+  }
+  struct stat info;
+  if (fstat(source.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    std::fprintf(stderr, "lzhsfx: '%s' is not a regular file\n", path.c_str());
+    return ExitUsage;
+  }
+  source.fileSize = (uint64_t)info.st_size;
+  if (source.fileSize > UINT32_MAX) {
+    std::fprintf(stderr, "lzhsfx: '%s' is larger than 4 GiB; LZH offsets cannot reach past that\n",
+                 path.c_str());
+    return ExitBadArchive;
+  }
+
+  char magic[sizeof ProgramMagic];
+  source.isSfx = source.fileSize >= sizeof magic && ReadAt(source.fd, 0, magic, sizeof magic) &&
+                 std::memcmp(magic, ProgramMagic, sizeof magic) == 0;
+  if (source.isSfx) {
+    if (source.fileSize < (uint64_t)StubConfigOffset + StubConfigSize ||
+        !ReadAt(source.fd, StubConfigOffset, &source.config, sizeof source.config)) {
+      std::fprintf(stderr,
+                   "lzhsfx: '%s' is a program but too short to hold a self-extractor's "
+                   "configuration block\n",
+                   path.c_str());
+      return ExitBadArchive;
+    }
+    Terminate(source.config.title, TitleSize);
+    Terminate(source.config.prompt, PromptSize);
+    Terminate(source.config.defaultDir, DefaultDirSize);
+    Terminate(source.config.command, CommandSize);
+    uint32_t offset = source.config.archiveOffset;
+    if (offset == 0) {
+      std::fprintf(stderr, "lzhsfx: '%s' is a self-extractor stub with no archive attached\n",
+                   path.c_str());
+      return ExitBadArchive;
+    }
+    if (offset > source.fileSize) {
+      std::fprintf(stderr,
+                   "lzhsfx: '%s': the archive should start at offset %u, beyond the end of "
+                   "the file (%llu bytes)\n",
+                   path.c_str(), offset, (unsigned long long)source.fileSize);
+      return ExitBadArchive;
+    }
+  }
+
+  // The engine opens the archive itself by a CP932 path. An absolute path
+  // keeps working after extraction moves into the destination; when the
+  // path has no CP932 form or is too long, the descriptor held here serves.
+  source.enginePath.clear();
+  char resolved[PATH_MAX];
+  std::string cp932;
+  if (realpath(path.c_str(), resolved) != nullptr && ToCp932(resolved, cp932) &&
+      cp932.size() < ArchivePathSize)
+    source.enginePath = cp932;
+  else
+    source.enginePath = "/proc/self/fd/" + std::to_string(source.fd);
+  return ExitOk;
+}
+
+void CloseArchiveSource(ArchiveSource& source) {
+  if (source.fd >= 0) close(source.fd);
+  source.fd = -1;
+}
+
+int PrepareWorkArea(const ArchiveSource& source) {
+  if (Work == nullptr) Work = (SfxWorkArea*)calloc(1, sizeof(SfxWorkArea));
+  if (Work == nullptr) {
+    std::fprintf(stderr, "lzhsfx: not enough memory for the work area\n");
+    return ExitUsage;
+  }
+  Work->config = source.config;
+  if (!source.isSfx) Work->config.archiveOffset = 0;
+  std::memcpy(Work->archivePath, source.enginePath.c_str(), source.enginePath.size() + 1);
+  Work->archiveFile = InvalidFile;
+  Work->outputFile = InvalidFile;
+  Work->inputPos = UINT32_MAX;
+  Console.archiveDisplay = source.path;
+  return ExitOk;
+}

@@ -1,0 +1,344 @@
+// lzhsfx l, t and x: list, test and extract an LZH archive or the archive
+// inside a self-extracting program, through the same engine the stub runs.
+// Extraction never runs the archive's command and, unless told otherwise,
+// never writes outside the destination directory.
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "cli/archive_open.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/cp932.h"
+#include "extract/crc16.h"
+#include "extract/driver.h"
+#include "extract/header.h"
+#include "startup/messages.h"
+#include "startup/report.h"
+#include "startup/text.h"
+#include "startup/workarea.h"
+
+const char* const ListHelp =
+    "usage: lzhsfx l ARCHIVE\n"
+    "\n"
+    "List the members of an LZH archive (level-2 headers) or of the archive\n"
+    "inside a self-extracting .exe: original and packed size, ratio, method,\n"
+    "modification time (UTC), CRC-16 and name (converted from CP932 to UTF-8),\n"
+    "then a total line.\n"
+    "\n"
+    "Exit codes: 0 listed, 1 a header is broken or the archive is cut short,\n"
+    "2 usage error or the file cannot be read.\n";
+
+const char* const TestHelp =
+    "usage: lzhsfx t ARCHIVE\n"
+    "\n"
+    "Decode every member of an LZH archive or self-extracting .exe without\n"
+    "writing anything and check each member's CRC-16. Member names are printed\n"
+    "as they are tested; progress is shown on stderr when it is a terminal.\n"
+    "\n"
+    "Exit codes: 0 every member is intact, 1 a member or header is bad,\n"
+    "2 usage error or the file cannot be read.\n";
+
+const char* const ExtractHelp =
+    "usage: lzhsfx x ARCHIVE [-C DIR] [-y] [--overwrite=ask|always|never]\n"
+    "                [--allow-unsafe-paths]\n"
+    "\n"
+    "Extract an LZH archive or self-extracting .exe with the same path mapping\n"
+    "and name sanitising the Windows stub uses. Names are converted from CP932\n"
+    "to UTF-8, modification times and the read-only attribute are restored.\n"
+    "Each member's path is printed as it starts; a member whose CRC fails is\n"
+    "deleted. The command an archive asks to run afterwards is never run.\n"
+    "\n"
+    "Options:\n"
+    "  -C DIR                extract under DIR (created if missing; default .)\n"
+    "  -y                    answer yes to every question: the archive's own\n"
+    "                        confirmation text and replacing existing files\n"
+    "  --overwrite=ask       ask before replacing a file (default); without a\n"
+    "                        terminal (and without -y) extraction stops there\n"
+    "  --overwrite=always    replace existing files without asking\n"
+    "  --overwrite=never     keep existing files and go on with the next member\n"
+    "  --allow-unsafe-paths  also write members named /abs, C:x, with '..' or\n"
+    "                        with %WinDir% / %SystemDir% (which then map to\n"
+    "                        $LZHSFX_WINDIR and $LZHSFX_SYSTEMDIR); refused by\n"
+    "                        default, with a message, and nothing written\n"
+    "\n"
+    "When the archive starts with a confirmation text it is printed and must\n"
+    "be answered y (or -y given); with no terminal it counts as No.\n"
+    "\n"
+    "Exit codes: 0 everything extracted, 1 a member or header was bad, a member\n"
+    "was refused, the confirmation was declined or extraction was cancelled,\n"
+    "2 usage error or a file could not be opened, written or closed.\n";
+
+namespace {
+
+constexpr double PercentScale = 100.0;
+constexpr size_t TimeTextSize = 32;
+
+// Parses "ARCHIVE" alone; prints the usage and returns false otherwise.
+bool SingleArchiveArgument(const Args& args, const char* help, std::string& archive) {
+  bool endOfOptions = false;
+  for (const auto& a : args) {
+    if (!endOfOptions && a == "--") {
+      endOfOptions = true;
+    } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "lzhsfx: unknown option '%s'\n\n%s", a.c_str(), help);
+      return false;
+    } else if (archive.empty()) {
+      archive = a;
+    } else {
+      std::fprintf(stderr, "lzhsfx: more than one archive given\n\n%s", help);
+      return false;
+    }
+  }
+  if (archive.empty()) std::fprintf(stderr, "lzhsfx: no archive given\n\n%s", help);
+  return !archive.empty();
+}
+
+// Reports one of the engine's own messages (UTF-8 here) the way the engine does.
+void ReportEngineMessage(const char* utf8Message, const char* subject) {
+  std::string message;
+  if (!ToCp932(utf8Message, message)) message = utf8Message;
+  ShowError(message.c_str(), subject);
+}
+
+int FailureExitCode() { return Console.ioError ? ExitUsage : ExitBadArchive; }
+
+std::string UtcText(uint32_t seconds) {
+  time_t t = (time_t)seconds;
+  struct tm parts {};
+  char text[TimeTextSize];
+  if (gmtime_r(&t, &parts) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0)
+    return "(time out of range)";
+  return text;
+}
+
+std::string RatioText(uint64_t packed, uint64_t original) {
+  if (original == 0) return "-";
+  char text[TimeTextSize];
+  std::snprintf(text, sizeof text, "%.1f%%", PercentScale * (double)packed / (double)original);
+  return text;
+}
+
+void FreeHeader() {
+  if (Work->header != nullptr) PlatformFree(Work->header);
+  Work->header = nullptr;
+}
+
+// Opens the archive named by the arguments and readies the work area.
+int OpenForEngine(const std::string& archive, ArchiveSource& source) {
+  int rc = OpenArchiveSource(archive, source);
+  if (rc == ExitOk) rc = PrepareWorkArea(source);
+  return rc;
+}
+
+int ListMembers(const ArchiveSource& source) {
+  Work->archiveFile = PlatformOpenRead(Work->archivePath);
+  if (Work->archiveFile == InvalidFile) {
+    ReportEngineMessage(MsgOpenError, Work->archivePath);
+    return ExitUsage;
+  }
+  uint64_t position = Work->config.archiveOffset;
+  if (!PlatformSeekSet(Work->archiveFile, Work->config.archiveOffset)) {
+    ReportEngineMessage(MsgArchiveBroken, Work->archivePath);
+    return ExitBadArchive;
+  }
+  CrcInit(CrcPolynomial);
+
+  const char* rule = "---------- ---------- ------ ----- ------------------- ---- --------------------";
+  std::printf("  Original     Packed  Ratio Method Modified (UTC)      CRC  Name\n%s\n", rule);
+  uint64_t totalOriginal = 0, totalPacked = 0;
+  uint32_t files = 0, directories = 0;
+  int rc = ExitOk;
+  for (;;) {
+    Work->header = nullptr;
+    HeaderReadResult result = ReadMemberHeader();
+    if (result == EndOfArchive) break;
+    if (result == NoMemory) {
+      ReportEngineMessage(MsgNoMemory, Work->archivePath);
+      rc = ExitBadArchive;
+      break;
+    }
+    if (result == InvalidHeader) {
+      FreeHeader();
+      ReportEngineMessage(MsgInvalidHeader, Work->archivePath);
+      rc = ExitBadArchive;
+      break;
+    }
+    uint32_t packed = MemberCompressedSize();
+    uint32_t original = MemberOriginalSize();
+    char method = MemberMethod();
+    std::printf("%10u %10u %6s -lh%c- %s %04X %s\n", original, packed,
+                RatioText(packed, original).c_str(), method,
+                UtcText(MemberTimeStamp()).c_str(), MemberDataCrc(),
+                ToUtf8(Work->memberName).c_str());
+    if (method == 'd')
+      ++directories;
+    else
+      ++files;
+    totalOriginal += original;
+    totalPacked += packed;
+    position += ReadLe16(Work->header) + (uint64_t)packed;
+    FreeHeader();
+    // Seeking past the end succeeds on POSIX, so a cut-off member is caught here.
+    if (position > source.fileSize || !PlatformSeekForward(Work->archiveFile, packed)) {
+      ReportEngineMessage(MsgArchiveBroken, Work->archivePath);
+      rc = ExitBadArchive;
+      break;
+    }
+  }
+  PlatformClose(Work->archiveFile);  // read-only; nothing to lose
+  Work->archiveFile = InvalidFile;
+  std::printf("%s\n%10llu %10llu %6s %u file%s, %u director%s\n", rule,
+              (unsigned long long)totalOriginal, (unsigned long long)totalPacked,
+              RatioText(totalPacked, totalOriginal).c_str(), files, files == 1 ? "" : "s",
+              directories, directories == 1 ? "y" : "ies");
+  return rc;
+}
+
+struct ExtractOptions {
+  std::string archive;
+  std::string directory = ".";
+  bool assumeYes = false;
+  OverwritePolicy overwrite = OverwritePolicy::Ask;
+  bool allowUnsafe = false;
+};
+
+bool ParseExtractOptions(const Args& args, ExtractOptions& options) {
+  bool endOfOptions = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!endOfOptions && a == "--") {
+      endOfOptions = true;
+    } else if (!endOfOptions && a == "-C") {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "lzhsfx: -C needs a directory\n\n%s", ExtractHelp);
+        return false;
+      }
+      options.directory = args[++i];
+    } else if (!endOfOptions && a.rfind("-C", 0) == 0 && a.size() > 2) {
+      options.directory = a.substr(2);
+    } else if (!endOfOptions && a == "-y") {
+      options.assumeYes = true;
+    } else if (!endOfOptions && a == "--allow-unsafe-paths") {
+      options.allowUnsafe = true;
+    } else if (!endOfOptions && a.rfind("--overwrite=", 0) == 0) {
+      std::string value = a.substr(std::strlen("--overwrite="));
+      if (value == "ask")
+        options.overwrite = OverwritePolicy::Ask;
+      else if (value == "always")
+        options.overwrite = OverwritePolicy::Always;
+      else if (value == "never")
+        options.overwrite = OverwritePolicy::Never;
+      else {
+        std::fprintf(stderr, "lzhsfx: --overwrite takes ask, always or never\n\n%s",
+                     ExtractHelp);
+        return false;
+      }
+    } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "lzhsfx: unknown option '%s'\n\n%s", a.c_str(), ExtractHelp);
+      return false;
+    } else if (options.archive.empty()) {
+      options.archive = a;
+    } else {
+      std::fprintf(stderr, "lzhsfx: more than one archive given\n\n%s", ExtractHelp);
+      return false;
+    }
+  }
+  if (options.archive.empty()) {
+    std::fprintf(stderr, "lzhsfx: no archive given\n\n%s", ExtractHelp);
+    return false;
+  }
+  if (options.directory.empty()) options.directory = ".";
+  return true;
+}
+
+// Creates the destination if needed and makes it the current directory, so
+// that every member path the engine builds is relative to it.
+bool EnterDestination(const std::string& directory) {
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (chdir(directory.c_str()) != 0) {
+    std::fprintf(stderr, "lzhsfx: cannot use '%s' as the destination: %s\n", directory.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int CmdList(const Args& args) {
+  std::string archive;
+  if (!SingleArchiveArgument(args, ListHelp, archive)) return ExitUsage;
+  ArchiveSource source;
+  int rc = OpenForEngine(archive, source);
+  if (rc == ExitOk) rc = ListMembers(source);
+  CloseArchiveSource(source);
+  return rc;
+}
+
+int CmdTest(const Args& args) {
+  std::string archive;
+  if (!SingleArchiveArgument(args, TestHelp, archive)) return ExitUsage;
+  ArchiveSource source;
+  int rc = OpenForEngine(archive, source);
+  if (rc != ExitOk) return rc;
+  Console.mode = ConsoleMode::Test;
+  InstallCancelHandler();
+  int ok = ExtractArchive(nullptr, TestMode);
+  ClearProgress();
+  CloseArchiveSource(source);
+  if (!ok) return FailureExitCode();
+  std::printf("lzhsfx: %u member%s tested, all intact\n", Console.membersStarted,
+              Console.membersStarted == 1 ? "" : "s");
+  return ExitOk;
+}
+
+int CmdExtract(const Args& args) {
+  ExtractOptions options;
+  if (!ParseExtractOptions(args, options)) return ExitUsage;
+  ArchiveSource source;
+  int rc = OpenForEngine(options.archive, source);
+  if (rc != ExitOk) return rc;
+  if (!EnterDestination(options.directory)) return ExitUsage;
+
+  // The host never starts the archive's command; blanking it keeps the
+  // driver from handing it to the platform at all.
+  std::string command = ConfigText(Work->config.command, CommandSize);
+  std::memset(Work->config.command, 0, CommandSize);
+  Work->config.restoreAttributes = 1;
+  Work->destDir[0] = '\0';
+  OverwriteSilently = options.overwrite == OverwritePolicy::Always ? 1 : 0;
+  Console.mode = ConsoleMode::Extract;
+  Console.assumeYes = options.assumeYes;
+  Console.overwrite = options.overwrite;
+  Console.allowUnsafePaths = options.allowUnsafe;
+  InstallCancelHandler();
+
+  // The scan asks the archive's own question, as the stub does before its dialog.
+  int ok = ExtractArchive(nullptr, ScanMode);
+  if (ok) ok = ExtractArchive(nullptr, ExtractMode);
+  ClearProgress();
+  CloseArchiveSource(source);
+  if (Console.messageDeclined) {
+    std::fprintf(stderr, "lzhsfx: nothing extracted\n");
+    return ExitBadArchive;
+  }
+  if (!command.empty())
+    std::fprintf(stderr, "lzhsfx: note: the archive asks to run '%s' afterwards; it was not run\n",
+                 ToUtf8(command).c_str());
+  if (!ok || Console.refusedMembers > 0) {
+    if (Console.refusedMembers > 0)
+      std::fprintf(stderr, "lzhsfx: %u member%s refused\n", Console.refusedMembers,
+                   Console.refusedMembers == 1 ? "" : "s");
+    return FailureExitCode();
+  }
+  return ExitOk;
+}

@@ -1,0 +1,285 @@
+// The engine's reporting helpers on a terminal: errors go to stderr in UTF-8
+// with an English gloss, member names to stdout, progress to stderr only when
+// it is a terminal, and questions are answered from the options or stdin.
+// AcceptMemberPath keeps hostile member names inside the destination.
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/console.h"
+#include "cli/cp932.h"
+#include "startup/messages.h"
+#include "startup/report.h"
+#include "startup/workarea.h"
+
+ConsoleState Console;
+
+namespace {
+
+// This file is compiled without the CP932 execution charset, so the texts of
+// messages.h are UTF-8 here; the engine hands them over as CP932 and they are
+// compared after conversion.
+struct Gloss {
+  const char* message;
+  const char* english;
+};
+const Gloss Glosses[] = {
+    {MsgNoMemory, "not enough memory"},
+    {MsgOpenError, "cannot open the file"},
+    {MsgReadError, "read error"},
+    {MsgWriteError, "write error"},
+    {MsgCloseError, "close error"},
+    {MsgArchiveBroken, "the archive is broken"},
+    {MsgInvalidHeader, "invalid member header"},
+    {MsgCrcError, "CRC mismatch: the data is damaged"},
+    {MsgBadTable, "broken Huffman table"},
+    {MsgBadDirectory, "invalid directory name"},
+};
+
+// Messages that mean the file system, not the archive, failed.
+const char* const IoMessages[] = {MsgOpenError, MsgWriteError, MsgCloseError};
+
+constexpr long ProgressIntervalMs = 100;  // at most ten progress updates a second
+constexpr uint32_t PercentDivisor = 100;
+constexpr uint32_t FullPercent = 100;
+constexpr size_t AnswerSize = 64;
+
+bool progressShown = false;     // a "\rname NN%" line stands on stderr
+uint32_t lastPercent = UINT32_MAX;
+long lastProgressMs = 0;
+std::string currentName;        // UTF-8 name of the member being written
+
+long NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+const char* GlossOf(const std::string& utf8Message) {
+  for (const Gloss& g : Glosses)
+    if (utf8Message == g.message) return g.english;
+  return nullptr;
+}
+
+bool IsIoMessage(const std::string& utf8Message) {
+  for (const char* m : IoMessages)
+    if (utf8Message == m) return true;
+  return false;
+}
+
+// The archive is shown as the user named it; the engine only knows the form
+// it opens (absolute, CP932, or a descriptor path).
+std::string SubjectText(const char* subject) {
+  if (Work != nullptr && subject != nullptr && std::strcmp(subject, Work->archivePath) == 0 &&
+      !Console.archiveDisplay.empty())
+    return Console.archiveDisplay;
+  return ToUtf8(subject != nullptr ? subject : "");
+}
+
+void PrintMessage(const std::string& head, const char* message) {
+  ClearProgress();
+  std::string utf8 = ToUtf8(message != nullptr ? message : "");
+  const char* english = GlossOf(utf8);
+  ++Console.errorsShown;
+  if (IsIoMessage(utf8)) Console.ioError = true;
+  std::fflush(stdout);
+  if (english != nullptr)
+    std::fprintf(stderr, "lzhsfx: %s%s (%s)\n", head.c_str(), utf8.c_str(), english);
+  else
+    std::fprintf(stderr, "lzhsfx: %s%s\n", head.c_str(), utf8.c_str());
+}
+
+// Reads one answer line from stdin and returns its first non-blank letter,
+// lower-cased; 0 at end of input or on an interrupted read.
+int ReadAnswer() {
+  char line[AnswerSize];
+  if (std::fgets(line, sizeof line, stdin) == nullptr) return 0;
+  for (const char* p = line; *p != '\0'; ++p)
+    if (*p != ' ' && *p != '\t') {
+      unsigned char c = (unsigned char)*p;
+      return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
+    }
+  return '\n';
+}
+
+std::string QuestionText() {
+  std::string t = ToUtf8(Work->text);
+  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
+  return t;
+}
+
+void CancelSignal(int) {
+  if (Work != nullptr) Work->cancelRequested = 1;
+}
+
+void CancelNow() {
+  ClearProgress();
+  std::fprintf(stderr, "lzhsfx: cancelled; the member being written was removed\n");
+  AbortExtraction(1);
+}
+
+// A member name that would place its output outside the destination on either
+// host: rooted, with a drive, climbing out, or aimed at the Windows folders.
+// Components are split at every '/' and '\' byte, CP932 trail bytes included:
+// that refuses a few odd but harmless names rather than miss a hostile one.
+bool IsUnsafeMemberName(const char* name) {
+  const uint8_t* n = (const uint8_t*)name;
+  if (n[0] == '/' || n[0] == '\\') return true;
+  if (((n[0] >= 'A' && n[0] <= 'Z') || (n[0] >= 'a' && n[0] <= 'z')) && n[1] == ':') return true;
+  std::string lower;
+  for (const uint8_t* p = n; *p != 0; ++p) lower += (char)((*p >= 'A' && *p <= 'Z') ? *p + 32 : *p);
+  if (lower.rfind("%systemdir%", 0) == 0 || lower.rfind("%windir%", 0) == 0) return true;
+  const uint8_t* start = n;
+  for (const uint8_t* p = n;; ++p) {
+    if (*p == '/' || *p == '\\' || *p == 0) {
+      if (p - start == 2 && start[0] == '.' && start[1] == '.') return true;
+      if (*p == 0) break;
+      start = p + 1;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void ClearProgress() {
+  if (!progressShown) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  progressShown = false;
+}
+
+void InstallCancelHandler() {
+  struct sigaction action {};
+  action.sa_handler = CancelSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART, so a pending question returns at once; the handler resets
+  // itself, so a second Ctrl-C ends the process even if nothing checks.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  std::atexit(ClearProgress);
+}
+
+void ShowError(const char* message, const char* subject) {
+  PrintMessage("\"" + SubjectText(subject) + "\" ", message);
+}
+
+void ShowPlainError(const char* message) { PrintMessage("", message); }
+
+void UpdateProgress(uint32_t done, uint32_t total) {
+  if (Work != nullptr && Work->cancelRequested) CancelNow();
+  if (!isatty(STDERR_FILENO)) return;
+  uint32_t percent = 0;
+  if (total != 0) {
+    uint32_t q = total / PercentDivisor;
+    percent = q == 0 ? FullPercent : done / q;
+    if (percent > FullPercent) percent = FullPercent;
+  }
+  long now = NowMs();
+  if (percent == lastPercent || now - lastProgressMs < ProgressIntervalMs) return;
+  lastPercent = percent;
+  lastProgressMs = now;
+  std::fprintf(stderr, "\r\033[K%s %u%%", currentName.c_str(), percent);
+  std::fflush(stderr);
+  progressShown = true;
+}
+
+// Nothing to pump on a terminal.
+void PumpMessages(WindowHandle) {}
+
+void ShowStatus(int control, const char* text) {
+  (void)text;  // the shortened form is for the dialog; the console shows the whole path
+  if (control != StatusPathControl || Work == nullptr) return;
+  if (Work->cancelRequested) CancelNow();
+  ++Console.membersStarted;
+  lastPercent = UINT32_MAX;
+  lastProgressMs = 0;
+  if (Console.mode == ConsoleMode::Other) return;
+  currentName = ToUtf8(Console.mode == ConsoleMode::Extract ? Work->outputPath : Work->memberName);
+  ClearProgress();
+  std::printf("%s\n", currentName.c_str());
+  std::fflush(stdout);
+}
+
+int AskOverwrite() {
+  std::string name = ToUtf8(Work->outputPath);
+  switch (Console.overwrite) {
+    case OverwritePolicy::Always:
+      return AnswerYes;
+    case OverwritePolicy::Never:
+      ClearProgress();
+      std::fprintf(stderr, "lzhsfx: keeping existing '%s'\n", name.c_str());
+      return AnswerNo;
+    case OverwritePolicy::Ask:
+      break;
+  }
+  if (Console.assumeYes) return AnswerYes;
+  ClearProgress();
+  std::fflush(stdout);
+  if (!isatty(STDIN_FILENO)) {
+    std::fprintf(stderr,
+                 "lzhsfx: '%s' already exists and there is no terminal to ask; stopping "
+                 "(use --overwrite=always, --overwrite=never or -y)\n",
+                 name.c_str());
+    Console.overwriteCancelled = true;
+    return AnswerCancel;
+  }
+  for (;;) {
+    std::fprintf(stderr, "%s [y]es/[n]o/[c]ancel? ", QuestionText().c_str());
+    std::fflush(stderr);
+    int answer = ReadAnswer();
+    if (answer == 'y') return AnswerYes;
+    if (answer == 'n') return AnswerNo;
+    if (answer == 'c' || answer == 0) {
+      if (answer == 0) std::fputc('\n', stderr);
+      Console.overwriteCancelled = true;
+      return AnswerCancel;
+    }
+  }
+}
+
+int AskMessage() {
+  Console.messageAsked = true;
+  ClearProgress();
+  std::printf("%s\n", QuestionText().c_str());
+  std::fflush(stdout);
+  if (Console.assumeYes) {
+    std::fprintf(stderr, "lzhsfx: the archive's question above was answered yes (-y)\n");
+    return AnswerYes;
+  }
+  if (!isatty(STDIN_FILENO)) {
+    std::fprintf(stderr,
+                 "lzhsfx: the archive asks the question above and there is no terminal to "
+                 "answer it; taking it as No (use -y to answer yes)\n");
+    Console.messageDeclined = true;
+    return AnswerNo;
+  }
+  for (;;) {
+    std::fprintf(stderr, "Extract? [y]es/[n]o ");
+    std::fflush(stderr);
+    int answer = ReadAnswer();
+    if (answer == 'y') return AnswerYes;
+    if (answer == 'n' || answer == 0) {
+      if (answer == 0) std::fputc('\n', stderr);
+      Console.messageDeclined = true;
+      return AnswerNo;
+    }
+  }
+}
+
+int AcceptMemberPath() {
+  if (Console.allowUnsafePaths) return 1;
+  if (!IsUnsafeMemberName(Work->memberName)) return 1;
+  ++Console.refusedMembers;
+  ClearProgress();
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "lzhsfx: refusing member '%s': it would be written outside the destination "
+               "(use --allow-unsafe-paths)\n",
+               ToUtf8(Work->memberName).c_str());
+  return 0;
+}
