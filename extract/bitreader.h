@@ -12,3 +12,11 @@ int ReadArchiveByte(FileHandle file, uint32_t wanted);
 void LoadBits(uint8_t n);
 // Returns the top n bits (0..16) of bitWindow and consumes them.
 uint16_t TakeBits(uint8_t n);
+
+// Empties the bit buffer into an all-zero 16-bit window (LoadBits with 16
+// then primes it with the member's first bits).
+void ResetBits();
+// Draws stream bits until bitBuffer holds at least target (at most 48) of
+// them, reading the archive only when inputBuffer has none left; updates
+// bitWindow. Ends the process with "read error" when a read fails.
+void RefillBits(uint32_t target);

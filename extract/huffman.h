@@ -3,5 +3,9 @@
 #pragma once
 #include <stdint.h>
 
+enum : uint32_t { MaxCodeLength = 16 };
+
 void BuildHuffmanTable(int16_t symbolCount, const uint8_t* lengths, int16_t tableBits,
                        uint16_t* table);
+// Shows "Bad table (5)" for the archive and ends the process with code 1.
+[[noreturn]] void RefuseBadTable();

@@ -99,8 +99,10 @@ struct SfxWorkArea {
   uint16_t offsetCountBits;             // 4 or 5
   // Bit reader (extract/bitreader)
   uint16_t bitWindow;                   // the next 16 input bits, MSB first
-  uint8_t pendingByte;                  // byte being shifted in, left-aligned
-  uint8_t pendingBits;                  // its bits not yet in bitWindow
+  uint8_t pendingByte;                  // kept 0: bitBuffer holds the bits
+  uint8_t pendingBits;                  //   drawn ahead of the window
+  uint64_t bitBuffer;                   // next bitCount input bits, MSB first
+  uint32_t bitCount;                    // at least 16 between decoder steps
   // Paths (startup, extract/outpath)
   char archivePath[ArchivePathSize];    // own program file
   char outputPath[OutputPathSize];      // current output / chosen directory

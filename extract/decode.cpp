@@ -1,0 +1,281 @@
+// Produces one member's contents. ExpandMember decodes -lh4- to -lh7- (LZ77
+// over a sliding window, Huffman codes sent per block) and CopyStoredMember
+// copies -lh0-; both hand their output to WriteOutput in whole windows (or
+// 65536-byte chunks) and report progress only there. Damaged code tables end
+// the run with "Bad table (5)"; no write leaves its array on any input.
+#include "extract/decode.h"
+
+#include <string.h>
+
+#include "extract/bitreader.h"
+#include "extract/crc16.h"
+#include "extract/header.h"
+#include "extract/huffman.h"
+#include "startup/messages.h"
+#include "startup/report.h"
+#include "startup/workarea.h"
+
+constexpr uint32_t WindowBits16 = 16;                // width of bitWindow
+constexpr uint32_t BlockSizeBits = 16;
+constexpr uint32_t CodeLengthSymbolCount = 19;       // 0, 1, 2: zero runs; 3..18: lengths 1..16
+constexpr uint32_t CodeLengthCountBits = 5;
+constexpr uint32_t CodeLengthZeroRunAfter = 3;       // the 2-bit zero run follows the third entry
+constexpr uint32_t ZeroRunBits = 2;
+constexpr uint32_t LengthFieldBits = 3;              // a length entry starts with 3 bits
+constexpr uint32_t LengthEscape = 7;                 // ... and 7 continues in unary
+constexpr uint32_t LengthEscapeBits = 13;            // at most this many unary bits are examined
+constexpr uint32_t LiteralCountBits = 9;
+constexpr uint32_t ShortZeroRunBits = 4;
+constexpr uint32_t ShortZeroRunBase = 3;
+constexpr uint32_t LongZeroRunBits = 9;
+constexpr uint32_t LongZeroRunBase = 20;
+constexpr uint32_t CodeLengthBias = 2;               // code-length symbol s means length s - 2
+constexpr uint32_t LiteralLimit = 256;               // symbols below are literal bytes
+constexpr uint32_t MatchLengthBias = 253;            // symbol s >= 256 copies s - 253 bytes
+constexpr uint32_t MaxMatchLength = LiteralSymbolCount - 1 - MatchLengthBias;
+constexpr uint32_t Lh6OffsetSymbols = 17;
+constexpr uint32_t Lh6OffsetCountBits = 5;
+constexpr uint32_t Lh5OffsetSymbols = 14;
+constexpr uint32_t Lh5OffsetCountBits = 4;
+constexpr uint32_t StoredChunkSize = RingBufferSize;
+constexpr uint32_t MessageTextLimit = TextSize - 1;
+static_assert(MaxMatchLength == 256, "longest match");
+static_assert(LengthFieldBits + LengthEscapeBits == WindowBits16, "an entry is read from one window");
+// A count of up to 31 entries plus the zero run of up to 3 stays inside auxLengths.
+static_assert((1u << CodeLengthCountBits) - 1 + (1u << ZeroRunBits) - 1 <= AuxLengthCount,
+              "aux lengths fit");
+static_assert(CodeLengthSymbolCount <= AuxTableSize && Lh6OffsetSymbols <= AuxTableSize,
+              "single symbols fit the aux table");
+
+// Window exponents of the methods.
+constexpr uint16_t Lh4WindowBits = 12;
+constexpr uint16_t Lh5WindowBits = 13;
+constexpr uint16_t Lh6WindowBits = 15;
+constexpr uint16_t Lh7WindowBits = 16;
+static_assert((1u << Lh7WindowBits) == RingBufferSize, "the largest window fills the ring");
+
+static uint16_t WindowBitsFor(char digit) {
+  switch (digit) {
+    case '4': return Lh4WindowBits;
+    case '6': return Lh6WindowBits;
+    case '7': return Lh7WindowBits;
+    default: return Lh5WindowBits;
+  }
+}
+
+// Follows the tree below a table entry that holds node s, steered by the
+// bits of window16 below the first tableBits, until a value below limit (a
+// symbol) is reached. A code is at most 16 bits, so a walk needs at most
+// 16 - tableBits steps; one that needs more, or meets a value that is no
+// node, can only come from a damaged table.
+static uint32_t WalkTree(uint32_t s, uint32_t limit, uint32_t window16, uint32_t tableBits) {
+  uint32_t mask = 1u << (WindowBits16 - 1 - tableBits);
+  for (uint32_t step = tableBits; step < WindowBits16; step++) {
+    if (s >= NodeCount) break;
+    s = (window16 & mask) ? Work->oneChild[s] : Work->zeroChild[s];
+    if (s < limit) return s;
+    mask >>= 1;
+  }
+  RefuseBadTable();
+}
+
+void BeginDecode(char methodDigit) {
+  if (methodDigit == '6' || methodDigit == '7') {
+    Work->offsetSymbolCount = Lh6OffsetSymbols;
+    Work->offsetCountBits = Lh6OffsetCountBits;
+  } else {
+    Work->offsetSymbolCount = Lh5OffsetSymbols;
+    Work->offsetCountBits = Lh5OffsetCountBits;
+  }
+  ResetBits();
+  LoadBits(WindowBits16);
+  Work->blockRemaining = 0;
+}
+
+// Reads one length entry: 3 bits, and when they are 7, one more per 1 bit
+// that follows (up to 13), ended by a 0 bit.
+static uint8_t ReadLengthEntry() {
+  uint32_t v = Work->bitWindow >> (WindowBits16 - LengthFieldBits);
+  if (v == LengthEscape) {
+    uint32_t mask = 1u << (LengthEscapeBits - 1);
+    while (mask != 0 && (Work->bitWindow & mask)) {
+      v++;
+      mask >>= 1;
+    }
+  }
+  LoadBits((uint8_t)(v < LengthEscape ? LengthFieldBits : v - (LengthFieldBits)));
+  return (uint8_t)v;
+}
+
+void ReadAuxLengths(int16_t symbolCount, int16_t countBits, int16_t zeroRunPosition) {
+  int32_t n = TakeBits((uint8_t)countBits);
+  if (n == 0) {
+    uint16_t v = TakeBits((uint8_t)countBits);
+    if (v >= symbolCount) RefuseBadTable();
+    for (int32_t i = 0; i < symbolCount; i++) Work->auxLengths[i] = 0;
+    for (uint32_t i = 0; i < AuxTableSize; i++) Work->auxTable[i] = v;
+    return;
+  }
+  int32_t i = 0;
+  while (i < n) {
+    Work->auxLengths[i++] = ReadLengthEntry();
+    if (i == zeroRunPosition) {
+      int32_t z = TakeBits(ZeroRunBits);
+      while (z-- > 0) Work->auxLengths[i++] = 0;
+    }
+  }
+  while (i < symbolCount) Work->auxLengths[i++] = 0;
+  BuildHuffmanTable(symbolCount, Work->auxLengths, AuxTableBits, Work->auxTable);
+}
+
+void ReadLiteralLengths() {
+  int32_t n = TakeBits(LiteralCountBits);
+  if (n == 0) {
+    uint16_t v = TakeBits(LiteralCountBits);
+    if (v >= LiteralSymbolCount) RefuseBadTable();
+    for (uint32_t i = 0; i < LiteralSymbolCount; i++) Work->literalLengths[i] = 0;
+    for (uint32_t i = 0; i < LiteralTableSize; i++) Work->literalTable[i] = v;
+    return;
+  }
+  if (n > (int32_t)LiteralSymbolCount) RefuseBadTable();
+  int32_t i = 0;
+  while (i < n) {
+    uint32_t window = Work->bitWindow;
+    uint32_t s = Work->auxTable[window >> (WindowBits16 - AuxTableBits)];
+    if (s >= CodeLengthSymbolCount) s = WalkTree(s, CodeLengthSymbolCount, window, AuxTableBits);
+    LoadBits(Work->auxLengths[s]);
+    if (s <= CodeLengthBias) {
+      int32_t r = 1;
+      if (s == 1) r = TakeBits(ShortZeroRunBits) + ShortZeroRunBase;
+      if (s == 2) r = TakeBits(LongZeroRunBits) + LongZeroRunBase;
+      // A run may reach past the count; what lies beyond the array is dropped.
+      for (; r > 0; r--, i++) {
+        if (i < (int32_t)LiteralSymbolCount) Work->literalLengths[i] = 0;
+      }
+    } else {
+      Work->literalLengths[i++] = (uint8_t)(s - CodeLengthBias);
+    }
+  }
+  for (; i < (int32_t)LiteralSymbolCount; i++) Work->literalLengths[i] = 0;
+  BuildHuffmanTable(LiteralSymbolCount, Work->literalLengths, LiteralTableBits,
+                    Work->literalTable);
+}
+
+static void ReadBlockHeader() {
+  Work->blockRemaining = TakeBits(BlockSizeBits);
+  ReadAuxLengths(CodeLengthSymbolCount, CodeLengthCountBits, CodeLengthZeroRunAfter);
+  ReadLiteralLengths();
+  ReadAuxLengths((int16_t)Work->offsetSymbolCount, (int16_t)Work->offsetCountBits, -1);
+}
+
+uint16_t DecodeSymbol() {
+  if (Work->blockRemaining == 0) ReadBlockHeader();
+  Work->blockRemaining--;  // wraps: a block size of 0 lasts 65536 symbols
+  uint32_t window = Work->bitWindow;
+  uint32_t s = Work->literalTable[window >> (WindowBits16 - LiteralTableBits)];
+  if (s >= LiteralSymbolCount) s = WalkTree(s, LiteralSymbolCount, window, LiteralTableBits);
+  LoadBits(Work->literalLengths[s]);
+  return (uint16_t)s;
+}
+
+uint16_t DecodeOffset() {
+  uint32_t window = Work->bitWindow;
+  uint32_t count = Work->offsetSymbolCount;
+  uint32_t s = Work->auxTable[window >> (WindowBits16 - AuxTableBits)];
+  if (s >= count) s = WalkTree(s, count, window, AuxTableBits);
+  LoadBits(Work->auxLengths[s]);
+  if (s == 0) return 0;
+  return (uint16_t)((1u << (s - 1)) + TakeBits((uint8_t)(s - 1)));
+}
+
+void WriteOutput(const uint8_t* buffer, int32_t count, FileHandle file) {
+  if (file == InvalidFile) {
+    if (Work->messageLoaded) return;
+    int32_t n = 0;
+    while (n < count && n < (int32_t)MessageTextLimit && buffer[n] != 0) {
+      Work->text[n] = (char)buffer[n];
+      n++;
+    }
+    Work->text[n] = 0;
+    Work->messageLoaded = 1;
+    return;
+  }
+  uint32_t done = 0;
+  if (count > 0 && (!PlatformWrite(file, buffer, (uint32_t)count, &done) || done != (uint32_t)count)) {
+    ShowError(MsgWriteError, Work->outputPath);
+    AbortExtraction(1);
+  }
+  CrcUpdate(buffer, count);
+}
+
+void CopyStoredMember(int32_t size) {
+  Work->crc = 0;
+  int32_t remaining = size;
+  while (remaining > 0) {
+    int32_t chunk = remaining < (int32_t)StoredChunkSize ? remaining : (int32_t)StoredChunkSize;
+    uint32_t done = 0;
+    if (!PlatformRead(Work->archiveFile, Work->ringBuffer, (uint32_t)chunk, &done) ||
+        done != (uint32_t)chunk) {
+      ShowError(MsgReadError, Work->archivePath);
+      AbortExtraction(1);
+    }
+    WriteOutput(Work->ringBuffer, chunk, Work->outputFile);
+    if (Work->outputFile != InvalidFile) UpdateProgress((uint32_t)(size - remaining), (uint32_t)size);
+    remaining -= chunk;
+  }
+}
+
+// Writes the full window and reports progress with done bytes produced.
+static void FlushWindow(uint32_t done) {
+  WriteOutput(Work->ringBuffer, (int32_t)Work->windowSize, Work->outputFile);
+  if (Work->outputFile != InvalidFile) UpdateProgress(done, Work->originalSize);
+  Work->ringPos = 0;
+}
+
+// decodedCount counts bytes produced, a match's whole length at once; it
+// stops at the largest value rather than wrapping back below originalSize.
+static uint32_t AddDecoded(uint32_t count, uint32_t length) {
+  return count > UINT32_MAX - length ? UINT32_MAX : count + length;
+}
+
+// One symbol the careful way: every bit through LoadBits/TakeBits and every
+// byte checked against the window's end.
+static void DecodeStep() {
+  SfxWorkArea* w = Work;
+  uint32_t mask = w->windowSize - 1;
+  uint32_t s = DecodeSymbol();
+  if (s < LiteralLimit) {
+    w->ringBuffer[w->ringPos++] = (uint8_t)s;
+    if (w->ringPos == w->windowSize) FlushWindow(w->decodedCount + 1);
+    w->decodedCount++;
+    return;
+  }
+  uint32_t length = s - MatchLengthBias;
+  uint32_t offset = DecodeOffset();
+  uint32_t source = (w->ringPos - offset - 1) & mask;
+  w->decodedCount = AddDecoded(w->decodedCount, length);
+  for (uint32_t j = 0; j < length; j++) {
+    w->ringBuffer[w->ringPos++] = w->ringBuffer[(source + j) & mask];
+    if (w->ringPos == w->windowSize) FlushWindow(w->decodedCount);
+  }
+}
+
+void ExpandMember() {
+  SfxWorkArea* w = Work;
+  char method = MemberMethod();
+  w->windowBits = WindowBitsFor(method);
+  w->originalSize = MemberOriginalSize();
+  w->compressedRemaining = MemberCompressedSize();
+  w->crc = 0;
+  w->windowSize = 1u << w->windowBits;
+  // Matches that reach back before the member's start copy spaces.
+  memset(w->ringBuffer, ' ', w->windowSize);
+  BeginDecode(method);
+  w->decodedCount = 0;
+  w->ringPos = 0;
+  while (w->decodedCount < w->originalSize) DecodeStep();
+  if (w->ringPos != 0) {
+    WriteOutput(w->ringBuffer, (int32_t)w->ringPos, w->outputFile);
+    if (w->outputFile != InvalidFile) UpdateProgress(w->decodedCount, w->originalSize);
+  }
+}
