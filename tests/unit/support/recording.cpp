@@ -1,0 +1,94 @@
+// Recording implementations of the reporting helpers for the unit tests, the
+// work-area set-up and the exit trap runner. Texts are kept as raw bytes.
+#include "tests/unit/support/recording.h"
+
+#include <setjmp.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "platform/posix_host.h"
+#include "startup/messages.h"
+#include "startup/report.h"
+#include "startup/text.h"
+
+ReportLog Reported;
+
+void ResetReports() { Reported = ReportLog(); }
+
+void ShowError(const char* message, const char* subject) {
+  Reported.lastMessage = message;
+  Reported.lastSubject = subject;
+  Reported.errorCount++;
+  snprintf(Work->text, TextSize, "\"%s\" %s", subject, message);
+}
+
+void ShowPlainError(const char* message) {
+  Reported.lastMessage = message;
+  Reported.lastSubject.clear();
+  Reported.errorCount++;
+}
+
+void UpdateProgress(uint32_t done, uint32_t total) {
+  uint32_t percent = 0;
+  if (total != 0) {
+    uint32_t q = total / 100;
+    percent = q == 0 ? 100 : done / q;
+    if (percent > 100) percent = 100;
+  }
+  Reported.progress.emplace_back(done, total);
+  Reported.percents.push_back(percent);
+  snprintf(Work->text, TextSize, MsgProgressFormat, (unsigned long)percent);
+  ShowStatus(StatusPercentControl, Work->text);
+  PumpMessages(Work->dialog);
+  if (Work->cancelRequested == 1) AbortExtraction(1);
+}
+
+void PumpMessages(WindowHandle) { Reported.pumpCount++; }
+
+void ShowStatus(int control, const char* text) { Reported.status.emplace_back(control, text); }
+
+int AskOverwrite() {
+  Reported.overwriteAsked++;
+  Reported.lastQuestion = Work->text;
+  return Reported.overwriteAnswer;
+}
+
+int AskMessage() {
+  Reported.messageAsked++;
+  Reported.lastQuestion = Work->text;
+  return Reported.messageAnswer;
+}
+
+int AcceptMemberPath() { return Reported.acceptPath; }
+
+SfxWorkArea* NewWorkArea() {
+  FreeWorkArea();
+  Work = static_cast<SfxWorkArea*>(calloc(1, sizeof(SfxWorkArea)));
+  if (Work == nullptr) abort();
+  Work->archiveFile = InvalidFile;
+  Work->outputFile = InvalidFile;
+  Work->inputPos = UINT32_MAX;
+  ResetReports();
+  return Work;
+}
+
+void FreeWorkArea() {
+  free(Work);
+  Work = nullptr;
+}
+
+int RunTrapped(const std::function<void()>& body) {
+  jmp_buf trap;
+  jmp_buf* saved = PlatformExitTrap;
+  PlatformExitTrap = &trap;
+  // volatile: the value must survive the longjmp back into this frame.
+  volatile int code = NoExit;
+  int jumped = setjmp(trap);
+  if (jumped == 0) {
+    body();
+  } else {
+    code = jumped - ExitTrapBase;
+  }
+  PlatformExitTrap = saved;
+  return code;
+}
