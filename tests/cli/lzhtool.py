@@ -1,0 +1,354 @@
+# Test-side LZH writer, independent of the code under test: CRC-16/ARC,
+# level-2 headers built field by field, and a small -lh4-..-lh7- encoder
+# (greedy LZ77 + per-block canonical Huffman codes) whose output lhasa
+# accepts. Used to hand-build archives jlha cannot make (-lh4-, odd names,
+# message members, self-extractor files) and to damage them on purpose.
+import heapq
+import os
+import struct
+import subprocess
+import sys
+
+# ---------------------------------------------------------------- CRC-16/ARC
+
+def _crc_table():
+    table = []
+    for i in range(256):
+        c = i
+        for _ in range(8):
+            c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
+        table.append(c)
+    return table
+
+_CRC = _crc_table()
+
+def crc16(data, crc=0):
+    for b in data:
+        crc = (crc >> 8) ^ _CRC[(crc ^ b) & 0xFF]
+    return crc
+
+assert crc16(b"123456789") == 0xBB3D  # the published check value of CRC-16/ARC
+
+# ------------------------------------------------------------- bit writer
+
+class BitWriter:
+    """Most significant bit first, as the decoder reads."""
+    def __init__(self):
+        self.out = bytearray()
+        self.acc = 0
+        self.n = 0
+
+    def put(self, nbits, value):
+        assert 0 <= value < (1 << nbits) or nbits == 0
+        for i in range(nbits - 1, -1, -1):
+            self.acc = (self.acc << 1) | ((value >> i) & 1)
+            self.n += 1
+            if self.n == 8:
+                self.out.append(self.acc)
+                self.acc = 0
+                self.n = 0
+
+    def finish(self):
+        if self.n:
+            self.out.append(self.acc << (8 - self.n))
+            self.acc = self.n = 0
+        return bytes(self.out)
+
+# ------------------------------------------------------------ Huffman codes
+
+def huffman_lengths(freqs, limit=16):
+    """Code lengths of a complete prefix code over the symbols with freq > 0."""
+    used = [s for s, f in enumerate(freqs) if f]
+    lengths = [0] * len(freqs)
+    if len(used) < 2:
+        return lengths  # one symbol: written with the single-symbol form
+    heap = [(freqs[s], s, (s,)) for s in used]
+    heapq.heapify(heap)
+    tie = len(freqs)
+    while len(heap) > 1:
+        f1, _, a = heapq.heappop(heap)
+        f2, _, b = heapq.heappop(heap)
+        for s in a + b:
+            lengths[s] += 1
+        tie += 1
+        heapq.heappush(heap, (f1 + f2, tie, a + b))
+    assert max(lengths) <= limit, "test data too skewed for a 16-bit code"
+    return lengths
+
+def canonical_codes(lengths):
+    """Shorter codes first, equal lengths in symbol order."""
+    codes = [0] * len(lengths)
+    code = 0
+    for length in range(1, 17):
+        for s, l in enumerate(lengths):
+            if l == length:
+                codes[s] = code
+                code += 1
+        code <<= 1
+    return codes
+
+# --------------------------------------------------------------- the encoder
+
+METHODS = {  # window bits, offset count width
+    "4": (12, 4), "5": (13, 4), "6": (15, 5), "7": (16, 5),
+}
+LITERAL_COUNT = 510
+LENGTH_COUNT = 19
+MIN_MATCH, MAX_MATCH = 3, 256
+
+def find_tokens(data, window_bits, max_chain=64):
+    """Greedy LZ77: ('L', byte) or ('M', length, distance)."""
+    window = 1 << window_bits
+    heads = {}
+    tokens = []
+    i = 0
+    n = len(data)
+    while i < n:
+        best_len, best_dist = 0, 0
+        if i + MIN_MATCH <= n:
+            key = data[i:i + MIN_MATCH]
+            chain = heads.get(key, [])
+            for j in reversed(chain[-max_chain:]):
+                dist = i - j
+                if dist > window - 1:
+                    break
+                length = 0
+                while length < MAX_MATCH and i + length < n and data[j + length] == data[i + length]:
+                    length += 1
+                if length > best_len:
+                    best_len, best_dist = length, dist
+                    if length == MAX_MATCH:
+                        break
+        step = best_len if best_len >= MIN_MATCH else 1
+        for k in range(i, min(i + step, n - MIN_MATCH + 1)):
+            heads.setdefault(data[k:k + MIN_MATCH], []).append(k)
+        if best_len >= MIN_MATCH:
+            tokens.append(("M", best_len, best_dist))
+        else:
+            tokens.append(("L", data[i]))
+        i += step
+    return tokens
+
+def _offset_symbol(distance):
+    pos = distance - 1
+    return pos.bit_length(), pos
+
+def _write_small_lengths(w, lengths, count_bits, special):
+    """The code-length code or the offset code: 3-bit entries, 7+ as unary."""
+    n = len(lengths)
+    while n > 0 and lengths[n - 1] == 0:
+        n -= 1
+    w.put(count_bits, n)
+    i = 0
+    while i < n:
+        v = lengths[i]
+        if v <= 6:
+            w.put(3, v)
+        else:
+            w.put(3, 7)
+            for _ in range(v - 7):
+                w.put(1, 1)
+            w.put(1, 0)
+        i += 1
+        if i == special:
+            z = 0
+            while i < min(n, special + 3) and lengths[i] == 0:
+                z += 1
+                i += 1
+            w.put(2, z)
+
+def _write_single(w, count_bits, symbol):
+    w.put(count_bits, 0)
+    w.put(count_bits, symbol)
+
+def _literal_length_symbols(lengths):
+    """Code-length symbols (with extra bits) that describe the literal lengths."""
+    n = len(lengths)
+    while n > 0 and lengths[n - 1] == 0:
+        n -= 1
+    out = []
+    i = 0
+    while i < n:
+        if lengths[i]:
+            out.append((lengths[i] + 2, 0, 0))
+            i += 1
+            continue
+        run = 0
+        while i < n and lengths[i] == 0:
+            run += 1
+            i += 1
+        while run:
+            if run <= 2:
+                out.append((0, 0, 0))
+                run -= 1
+            elif run <= 18:
+                out.append((1, 4, run - 3))
+                run = 0
+            elif run == 19:
+                out.append((0, 0, 0))
+                run -= 1
+            else:
+                take = min(run, 20 + 511)
+                out.append((2, 9, take - 20))
+                run -= take
+    return n, out
+
+def _write_block(w, tokens, offset_count, offset_bits):
+    lit_freq = [0] * LITERAL_COUNT
+    off_freq = [0] * offset_count
+    for t in tokens:
+        if t[0] == "L":
+            lit_freq[t[1]] += 1
+        else:
+            lit_freq[256 + t[1] - MIN_MATCH] += 1
+            off_freq[_offset_symbol(t[2])[0]] += 1
+    lit_len = huffman_lengths(lit_freq)
+    lit_code = canonical_codes(lit_len)
+    lit_single = [s for s, f in enumerate(lit_freq) if f]
+
+    w.put(16, len(tokens) & 0xFFFF)
+    if len(lit_single) == 1:
+        # Code-length code unused: single-symbol form, then the literal likewise.
+        _write_single(w, 5, 0)
+        _write_single(w, 9, lit_single[0])
+    else:
+        n, symbols = _literal_length_symbols(lit_len)
+        pt_freq = [0] * LENGTH_COUNT
+        for s, _, _ in symbols:
+            pt_freq[s] += 1
+        pt_used = [s for s, f in enumerate(pt_freq) if f]
+        pt_len = huffman_lengths(pt_freq)
+        pt_code = canonical_codes(pt_len)
+        if len(pt_used) == 1:
+            _write_single(w, 5, pt_used[0])
+        else:
+            _write_small_lengths(w, pt_len, 5, 3)
+        w.put(9, n)
+        for s, nbits, extra in symbols:
+            w.put(pt_len[s], pt_code[s])
+            w.put(nbits, extra)
+
+    off_used = [s for s, f in enumerate(off_freq) if f]
+    off_len = huffman_lengths(off_freq)
+    off_code = canonical_codes(off_len)
+    if len(off_used) <= 1:
+        _write_single(w, offset_bits, off_used[0] if off_used else 0)
+    else:
+        _write_small_lengths(w, off_len, offset_bits, -1)
+
+    for t in tokens:
+        if t[0] == "L":
+            s = t[1]
+        else:
+            s = 256 + t[1] - MIN_MATCH
+        if len(lit_single) != 1:
+            w.put(lit_len[s], lit_code[s])
+        if t[0] == "M":
+            k, pos = _offset_symbol(t[2])
+            if len(off_used) > 1:
+                w.put(off_len[k], off_code[k])
+            if k > 1:
+                w.put(k - 1, pos - (1 << (k - 1)))
+
+def compress(data, method="5", block_symbols=16384):
+    """Compressed body of a -lhN- member (N in 4..7)."""
+    window_bits, offset_bits = METHODS[method]
+    offset_count = 14 if method in "45" else 17
+    tokens = find_tokens(data, window_bits)
+    w = BitWriter()
+    for start in range(0, len(tokens), block_symbols):
+        _write_block(w, tokens[start:start + block_symbols], offset_count, offset_bits)
+    return w.finish()
+
+# ---------------------------------------------------------- level-2 headers
+
+DEFAULT_TIME = 1700000000  # 2023-11-14 22:13:20 UTC
+
+def ext_record(ext_type, data):
+    return bytes([ext_type]) + data
+
+def member(name, data=b"", method="0", body=None, mtime=DEFAULT_TIME, attr=0x20,
+           os_id=b"M", attr_record=None, crc=None, orig_size=None, dir_sep=b"\xff",
+           extra_records=(), with_crc_record=True):
+    """One member: level-2 header + body. name is bytes (CP932), '/' separated;
+    a name ending in '/' with method 'd' is a directory entry."""
+    if isinstance(name, str):
+        name = name.encode("cp932")
+    if body is None:
+        body = data if method == "0" else (b"" if method == "d" else compress(data, method))
+    parts = name.split(b"/")
+    file_part = parts[-1]
+    dir_part = b"".join(p + dir_sep for p in parts[:-1])
+    records = []
+    if with_crc_record:
+        records.append(ext_record(0x00, b"\0\0"))
+    if file_part:
+        records.append(ext_record(0x01, file_part))
+    if dir_part:
+        records.append(ext_record(0x02, dir_part))
+    if attr_record is not None:
+        records.append(ext_record(0x40, struct.pack("<H", attr_record)))
+    records.extend(extra_records)
+    chain = b""
+    for r in records:
+        chain += struct.pack("<H", len(r) + 2) + r
+    chain += b"\0\0"  # the last record's nextSize: end of the chain
+    fixed_len = 24
+    size = fixed_len + len(chain)
+    header = bytearray(struct.pack(
+        "<H5sIIIBBHB", size, b"-lh" + method.encode() + b"-", len(body),
+        len(data) if orig_size is None else orig_size, mtime, attr, 2,
+        crc16(data) if crc is None else crc, os_id[0]))
+    header += chain
+    assert len(header) == size
+    if with_crc_record:
+        # The CRC record's value sits right behind the first nextSize and type.
+        pos = fixed_len + 2 + 1
+        value = crc16(bytes(header))
+        header[pos:pos + 2] = struct.pack("<H", value)
+    return bytes(header) + body
+
+def archive(*members, end=b"\0"):
+    return b"".join(members) + end
+
+def sfx(archive_bytes, title=b"", command=b"", offset=2048, flags=0):
+    """A stand-in self-extractor: 'MZ', the configuration block at 512, the
+    archive at offset. Only the layout matters to the host tool."""
+    image = bytearray(offset)
+    image[0:2] = b"MZ"
+    config = struct.pack("<I41s41s256s259sBB", offset, title, b"", b"", command, flags, 0)
+    assert len(config) == 603
+    image[512:512 + 603] = config
+    return bytes(image) + archive_bytes
+
+# ----------------------------------------------------------------- running
+
+def run(cmd, cwd=None, env=None, stdin=subprocess.DEVNULL, timeout=10):
+    """Runs under a hard timeout; a hang is a test failure, not a stall."""
+    full_env = dict(os.environ)
+    if env:
+        full_env.update(env)
+    try:
+        p = subprocess.run(cmd, cwd=cwd, env=full_env, stdin=stdin, capture_output=True,
+                           timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise AssertionError(f"hung (>{timeout}s): {cmd}")
+    return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+
+class Checker:
+    """Collects failures so one run reports every broken case."""
+    def __init__(self, name):
+        self.name = name
+        self.failures = 0
+        self.checks = 0
+
+    def check(self, ok, what):
+        self.checks += 1
+        if not ok:
+            self.failures += 1
+            print(f"FAIL: {what}", file=sys.stderr)
+        return ok
+
+    def done(self):
+        print(f"{self.name}: {self.checks - self.failures}/{self.checks} checks passed")
+        sys.exit(1 if self.failures or self.checks == 0 else 0)
