@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -798,6 +799,19 @@ int CmdInfo(const Args& args) {
   size_t files = report.members.size() - (hasMessage ? 1 : 0);
   std::printf("%-19s %zu member%s%s\n", "archive:", files, files == 1 ? "" : "s",
               hasMessage ? ", after a message member \"!\"" : "");
+  if (hasMessage && report.members[0].method == MethodStored) {
+    const MemberInfo& m = report.members[0];
+    const char* text = (const char*)file.data() + offset + m.offset + m.headerSize;
+    std::string shown = ToUtf8(std::string(text, strnlen(text, std::min<uint32_t>(m.originalSize, MaxMessageBytes))));
+    std::string indented;
+    for (char c : shown) {
+      if (c == '\r') continue;
+      indented += c;
+      if (c == '\n') indented.append(20, ' ');
+    }
+    while (!indented.empty() && (indented.back() == ' ' || indented.back() == '\n')) indented.pop_back();
+    std::printf("%-19s %s\n", "message:", indented.c_str());
+  }
   for (const auto& w : report.warnings) std::printf("%-19s %s\n", "note:", w.c_str());
   return sound ? ExitOk : ExitBadArchive;
 }
