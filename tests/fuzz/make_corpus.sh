@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the fuzzers' starting corpus with jlha into OUT:
+#   OUT/archive  level-2 archives (-lh5-, -lh6-, -lh7-, stored, directories,
+#                a message member), small enough for quick iterations
+#   OUT/decode   each compressed member of those as the decode target reads
+#                it: method selector, 3-byte original size, coded data
+# Usage: make_corpus.sh OUT
+set -euo pipefail
+out=${1:?usage: make_corpus.sh OUT}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+rm -rf "$out"
+mkdir -p "$out/archive" "$out/decode"
+
+# Inputs: text, runs, a structured binary and a mix; fixed times so the
+# archives come out the same each time.
+src=$work/src
+mkdir -p "$src/dir/sub"
+seq 1 2000 > "$src/numbers.txt"
+printf 'short text\n' > "$src/short.txt"
+head -c 3000 /dev/zero | tr '\0' 'a' > "$src/run.bin"
+awk 'BEGIN { x = 12345; for (i = 0; i < 6000; i++) { x = (x * 1103515245 + 12345) % 2147483648; printf "%c", 32 + (x % 64) } }' > "$src/dir/mixed.dat"
+awk 'BEGIN { for (i = 0; i < 120; i++) printf "line %d of a repeated paragraph with words that come back\n", i % 37 }' > "$src/dir/sub/para.txt"
+# The message member is longer than the text it is decoded into.
+awk 'BEGIN { for (i = 0; i < 60; i++) printf "Extract the files of this archive? (%d)\n", i }' > "$src/!"
+find "$src" -exec touch -h -d '2001-02-03 04:05:06 UTC' {} +
+
+pack() {  # name options files...
+  local name=$1 opts=$2
+  shift 2
+  (cd "$src" && jlha "c2${opts}q" "$work/$name.lzh" "$@" >/dev/null)
+  cp "$work/$name.lzh" "$out/archive/$name.lzh"
+}
+for m in 5 6 7; do
+  pack "lh$m-text" "o$m" numbers.txt short.txt
+  pack "lh$m-tree" "o$m" run.bin dir
+done
+pack stored z short.txt dir/sub/para.txt
+pack message o5 '!' short.txt numbers.txt
+
+# Compressed members cut out of the archives for the decode target.
+le() {  # file offset width
+  od -An -t"u$3" -j"$2" -N"$3" "$1" | tr -d ' '
+}
+for archive in "$out"/archive/*.lzh; do
+  size=$(stat -c %s "$archive")
+  pos=0
+  n=0
+  while [ $((pos + 26)) -le "$size" ]; do
+    hsize=$(le "$archive" "$pos" 2)
+    [ "$hsize" -ge 26 ] || break
+    method=$(dd if="$archive" bs=1 skip=$((pos + 5)) count=1 status=none)
+    packed=$(le "$archive" $((pos + 7)) 4)
+    original=$(le "$archive" $((pos + 11)) 4)
+    case $method in
+      5) sel=2 ;; 6) sel=3 ;; 7) sel=4 ;; *) sel= ;;
+    esac
+    if [ -n "$sel" ] && [ "$original" -lt 1048576 ]; then
+      name=$(basename "$archive" .lzh)-$n
+      printf "\\x$(printf %02x "$sel")\\x$(printf %02x $((original & 255)))\\x$(printf %02x $(((original >> 8) & 255)))\\x$(printf %02x $(((original >> 16) & 255)))" > "$out/decode/$name"
+      tail -c +$((pos + hsize + 1)) "$archive" | head -c "$packed" >> "$out/decode/$name"
+      n=$((n + 1))
+    fi
+    pos=$((pos + hsize + packed))
+  done
+done
+echo "corpus: $(ls "$out/archive" | wc -l) archives, $(ls "$out/decode" | wc -l) coded members in $out"

@@ -1,0 +1,32 @@
+// The reporting helpers as the fuzz targets need them: nothing is shown,
+// every question is declined, every member path accepted. Cancel is never
+// pressed, so progress only checks that the counts it is handed make sense.
+#include <string.h>
+
+#include "startup/report.h"
+#include "startup/workarea.h"
+#include "tests/fuzz/harness.h"
+
+void ShowError(const char*, const char*) {}
+
+void ShowPlainError(const char*) {}
+
+void UpdateProgress(uint32_t done, uint32_t total) {
+  // A match may carry the output past the member's end, but decoding stops
+  // there, so the count never runs a whole window beyond it.
+  FuzzCheck((uint64_t)done <= (uint64_t)total + RingBufferSize, "progress far past the member's size");
+  if (Work->cancelRequested) AbortExtraction(1);
+}
+
+void PumpMessages(WindowHandle) {}
+
+void ShowStatus(int, const char*) {}
+
+int AskOverwrite() { return AnswerNo; }
+
+int AskMessage() {
+  FuzzCheck(memchr(Work->text, '\0', TextSize) != nullptr, "the message text is not terminated");
+  return AnswerNo;
+}
+
+int AcceptMemberPath() { return 1; }
