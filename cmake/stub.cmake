@@ -1,0 +1,67 @@
+# The stub: the portable engine, the Win32 platform layer, start-up, the
+# dialogs and the resources, linked without any C or C++ runtime, then laid
+# out by stubimage into ${LZHSFX_BIN_DIR}/sfxstub.exe (sfxstub64.exe for the
+# 64-bit twin that only the Wine tests run).
+enable_language(RC)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(STUB_NAME sfxstub64)
+  set(STUB_SIZE_LIMIT "")
+  set(STUB_ENTRY SfxEntry)
+else()
+  set(STUB_NAME sfxstub)
+  # The shipped stub must stay within 32 KB; the build fails beyond that.
+  set(STUB_SIZE_LIMIT --max-size 32768)
+  # 32-bit C symbols carry a leading underscore.
+  set(STUB_ENTRY _SfxEntry)
+  # Windows keeps 32-bit stacks 4-byte aligned; asking for more only adds
+  # realignment code to every function that keeps locals.
+  set(STUB_ARCH_FLAGS -mpreferred-stack-boundary=2)
+endif()
+
+file(GLOB STUB_SOURCES CONFIGURE_DEPENDS
+  extract/*.cpp startup/*.cpp ui/*.cpp)
+list(APPEND STUB_SOURCES platform/win32.cpp resources/sfx.rc)
+
+# windres reads the UTF-8 .rc and stores the dialog texts as Unicode.
+set(CMAKE_RC_FLAGS "-c 65001")
+# Nothing from the default Windows library list: the stub names its own.
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+
+add_executable(sfxstub_linked WIN32 ${STUB_SOURCES})
+set_target_properties(sfxstub_linked PROPERTIES OUTPUT_NAME ${STUB_NAME}-linked)
+target_compile_options(sfxstub_linked PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:${LZHSFX_CP932_FLAGS} -Os -fno-exceptions -fno-rtti
+  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
+  -ffunction-sections -fdata-sections -fno-stack-protector -fno-ident
+  -fno-tree-loop-distribute-patterns ${STUB_ARCH_FLAGS}>)
+# The memory routines must stay loops, not calls to themselves.
+set_source_files_properties(startup/crt_win32.cpp PROPERTIES COMPILE_OPTIONS -fno-builtin)
+target_link_options(sfxstub_linked PRIVATE
+  -nostartfiles -nostdlib -static -s
+  -Wl,--gc-sections -Wl,-e,${STUB_ENTRY} -Wl,--subsystem,windows
+  -Wl,--enable-stdcall-fixup ${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.def)
+# libgcc only for the helpers the compiler itself calls (stack probes,
+# 64-bit division on i686); it brings in no runtime start-up.
+target_link_libraries(sfxstub_linked PRIVATE kernel32 user32 gdi32 gcc)
+
+# stubimage runs on the build machine; the cross toolchain cannot build it,
+# so it is compiled here with the host compiler.
+find_program(LZHSFX_HOST_CXX NAMES g++ c++ REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+set(STUBIMAGE_TOOL ${CMAKE_CURRENT_BINARY_DIR}/stubimage-host)
+add_custom_command(
+  OUTPUT ${STUBIMAGE_TOOL}
+  COMMAND ${LZHSFX_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -finput-charset=UTF-8
+          -fexec-charset=CP932 -o ${STUBIMAGE_TOOL}
+          ${CMAKE_CURRENT_SOURCE_DIR}/stubimage/stubimage.cpp
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/stubimage/stubimage.cpp
+  COMMENT "Building stubimage for the build machine")
+
+set(STUB_OUTPUT ${LZHSFX_BIN_DIR}/${STUB_NAME}.exe)
+add_custom_command(
+  OUTPUT ${STUB_OUTPUT}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${LZHSFX_BIN_DIR}
+  COMMAND ${STUBIMAGE_TOOL} $<TARGET_FILE:sfxstub_linked> ${STUB_OUTPUT} ${STUB_SIZE_LIMIT}
+  DEPENDS sfxstub_linked ${STUBIMAGE_TOOL}
+  COMMENT "Laying out ${STUB_NAME}.exe")
+add_custom_target(${STUB_NAME} ALL DEPENDS ${STUB_OUTPUT})

@@ -1,0 +1,145 @@
+// The command line: split into tokens, the option walk, and the quote and
+// percentage rules the dialog shares. Portable; every copy is bounded by its
+// receiving field and every scan stops at the terminating zero.
+#include "platform/platform.h"
+#include "startup/startup.h"
+#include "startup/text.h"
+#include "startup/workarea.h"
+
+enum : uint8_t { Quote = '"', Space = ' ', Tab = '\t', OptionMark = '-' };
+// Bytes 1..32 separate tokens (spaces, tabs and other control characters).
+enum : uint8_t { LastSeparatorByte = 32 };
+// AutoStartMode values the option leaves for ResolveStartMode.
+enum : int { AutoFromOption = 11, NoAutoFromOption = 12 };
+enum : uint32_t { PercentScale = 100 };
+
+const char* SkipProgramName(const char* commandLine) {
+  const uint8_t* p = (const uint8_t*)commandLine;
+  if (*p == Quote) {
+    p++;
+    while (*p != 0 && *p != Quote) p++;
+    if (*p == Quote) p++;
+  } else {
+    while (*p > LastSeparatorByte) p++;
+  }
+  while (*p != 0 && *p <= LastSeparatorByte) p++;
+  return (const char*)p;
+}
+
+// Allocates a zero-filled copy of length bytes from start, or null.
+static char* NewToken(const uint8_t* start, uint32_t length) {
+  char* token = (char*)PlatformAlloc(length + 1);
+  if (token == nullptr) return nullptr;
+  for (uint32_t i = 0; i < length; i++) token[i] = (char)start[i];
+  return token;
+}
+
+char** SplitCommandLine(const char* line, int* count) {
+  *count = 0;
+  char** args = (char**)PlatformAlloc(MaxCommandTokens * sizeof(char*));
+  if (args == nullptr) return nullptr;
+  const uint8_t* p = (const uint8_t*)line;
+  for (;;) {
+    while (*p != 0 && *p <= LastSeparatorByte) p++;
+    if (*p == 0) break;
+    // A token ends at a separator (a control byte, and a space unless the
+    // quote is open), at the closing quote, or at the end of the line.
+    const uint8_t* start = p;
+    int open = 0;
+    const uint8_t* end;
+    for (;;) {
+      uint8_t c = *p;
+      if (c == Quote) {
+        if (!open) {
+          open = 1;
+          p++;
+          start = p;
+          continue;
+        }
+        end = p;
+        p++;
+        break;
+      }
+      if (c == 0 || c < Space || (c == Space && !open)) {
+        end = p;
+        break;
+      }
+      p++;
+    }
+    if ((uint32_t)*count >= MaxCommandTokens) break;
+    char* token = NewToken(start, (uint32_t)(end - start));
+    if (token == nullptr) break;
+    args[(*count)++] = token;
+  }
+  return args;
+}
+
+void FreeArgs(char** args, int count) {
+  if (args == nullptr) return;
+  for (int i = count - 1; i >= 0; i--) PlatformFree(args[i]);
+  PlatformFree(args);
+}
+
+void CopyWholeCharacters(char* dest, const char* src, uint32_t size) {
+  if (size == 0) return;
+  uint32_t i = 0;
+  for (;;) {
+    uint8_t c = (uint8_t)src[i];
+    if (c == 0) break;
+    uint32_t width = (IsLeadByte(c) && src[i + 1] != 0) ? 2 : 1;
+    if (i + width + 1 > size) break;
+    for (uint32_t k = 0; k < width; k++) dest[i + k] = src[i + k];
+    i += width;
+  }
+  dest[i] = 0;
+}
+
+void WalkOptions(char** args, int count) {
+  for (int i = 0; i < count; i++) {
+    const uint8_t* token = (const uint8_t*)args[i];
+    if (token[0] == OptionMark) {
+      uint8_t letter = token[1];
+      if (letter == 'n' || letter == 'N') {
+        AutoStartMode = (token[2] == OptionMark) ? NoAutoFromOption : AutoFromOption;
+      }
+      continue;
+    }
+    // Position 1 is passed over; the destination stands at position 2 or later.
+    if (i == 0) continue;
+    DestinationFromCommandLine = 1;
+    CopyWholeCharacters(Work->text, args[i], DefaultDirSize);
+    return;
+  }
+}
+
+void ResolveStartMode() {
+  OverwriteSilently = (Work->config.flags & FlagOverwriteSilently) ? 1 : 0;
+  if (AutoStartMode == 0 && (Work->config.flags & FlagAutoStart)) AutoStartMode = 1;
+  if (AutoStartMode == AutoFromOption) AutoStartMode = 1;
+  if (AutoStartMode == NoAutoFromOption) AutoStartMode = 0;
+}
+
+void StripQuotes(char* dest, const char* text, uint32_t size) {
+  if (size == 0) return;
+  const uint8_t* p = (const uint8_t*)text;
+  while (*p == Space || *p == Tab) p++;
+  if (*p != Quote) {
+    CopyText(dest, (const char*)p, size);
+    return;
+  }
+  p++;
+  uint32_t i = 0;
+  while (p[i] != 0 && p[i] != Quote && i + 1 < size) {
+    dest[i] = (char)p[i];
+    i++;
+  }
+  dest[i] = 0;
+}
+
+uint32_t ProgressPercent(uint32_t done, uint32_t total) {
+  if (total == 0) return 0;
+  uint32_t step = total / PercentScale;
+  if (step == 0) return PercentScale;
+  uint32_t percent = done / step;
+  return percent > PercentScale ? PercentScale : percent;
+}

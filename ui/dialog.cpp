@@ -1,0 +1,154 @@
+// The main dialog: proposes the destination, browses for it, runs the
+// extraction from OK (or from the automatic-start timer) and turns Cancel
+// into an abort while it runs. A second extraction never starts: not from a
+// late timer tick, not from OK while one runs, not while the chooser is open.
+#include <windows.h>
+
+#include "extract/driver.h"
+#include "resources/resource.h"
+#include "startup/messages.h"
+#include "startup/startup.h"
+#include "startup/text.h"
+#include "startup/workarea.h"
+#include "ui/ui.h"
+
+enum : UINT_PTR { AutoStartTimer = 1 };
+enum : UINT { AutoStartDelay = 700 };  // milliseconds the dialog shows first
+enum : UINT { WarningBox = MB_OK | MB_ICONWARNING };
+static_assert(WarningBox == 0x30, "warning box style");
+enum : char { Backslash = '\\', Quote = '"', Space = ' ' };
+
+// Set while the directory chooser runs: its modal loop still delivers posted
+// commands to this dialog, and none of them may start an extraction.
+static int ChooserOpen = 0;
+
+static void OnInitDialog(HWND dialog) {
+  StubConfig* config = &Work->config;
+  SetWindowTextA(dialog, config->title);
+  if (config->prompt[0] != 0) SetDlgItemTextA(dialog, IDC_DEST_LABEL, config->prompt);
+  SetDlgItemTextA(dialog, IDC_DESTINATION, config->defaultDir);
+  SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_LIMITTEXT, DestDirSize - 1, 0);
+
+  RECT rect;
+  GetWindowRect(dialog, &rect);
+  int width = rect.right - rect.left;
+  int height = rect.bottom - rect.top;
+  // Integer division rounds toward zero, so a dialog larger than the screen
+  // gets a negative position, centred all the same.
+  int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  MoveWindow(dialog, x, y, width, height, FALSE);
+
+  Work->busy = 0;
+  Work->cancelRequested = 0;
+  ChooserOpen = 0;
+  SfxIcon = LoadIconA((HINSTANCE)InstanceHandle, MAKEINTRESOURCEA(IDI_ICON1));
+  if (AutoStartMode != 0) SetTimer(dialog, AutoStartTimer, AutoStartDelay, nullptr);
+}
+
+static INT_PTR OnOk(HWND dialog) {
+  if (Work->busy || ChooserOpen) return 0;
+  KillTimer(dialog, AutoStartTimer);  // a tick after this must not press OK again
+
+  Work->text[0] = 0;
+  GetDlgItemTextA(dialog, IDC_DESTINATION, Work->text, DestDirSize);
+  StripQuotes(Work->destDir, Work->text, DestDirSize);
+  if (Work->destDir[0] == Backslash && Work->destDir[1] == Backslash) {
+    MessageBoxA(dialog, MsgBadDirectory, Work->config.title, WarningBox);
+    return 0;
+  }
+
+  EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_BROWSE), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_DESTINATION), FALSE);
+  SetFocus(GetDlgItem(dialog, IDCANCEL));
+  SendMessageA(dialog, DM_SETDEFID, IDCANCEL, 0);
+  SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+  Work->busy = 1;
+
+  // Its result is shown to the user by the engine; the dialog ends either way.
+  ExtractArchive(dialog, ExtractMode);
+  EndDialog(dialog, 1);
+  return 1;
+}
+
+static INT_PTR OnCancel(HWND dialog) {
+  if (Work->busy == 1) {
+    Work->cancelRequested = 1;  // the next progress update ends the process
+  } else {
+    EndDialog(dialog, 0);
+  }
+  return 1;
+}
+
+static INT_PTR OnBrowse(HWND dialog) {
+  if (Work->busy || ChooserOpen) return 0;
+  // Browsing means the user is choosing: automatic start gives way.
+  KillTimer(dialog, AutoStartTimer);
+  ChooserOpen = 1;
+  int taken = ChooseDirectory(dialog);
+  ChooserOpen = 0;
+  if (!taken) return 0;
+  const char* chosen = Work->outputPath;
+  char* text = Work->text;
+  int hasSpace = 0;
+  for (const char* p = chosen; *p != 0; p++) {
+    if (*p == Space) hasSpace = 1;
+  }
+  if (hasSpace) {
+    CopyText(text, "\"", TextSize);
+    AppendText(text, chosen, TextSize);
+    AppendText(text, "\"", TextSize);
+  } else {
+    CopyText(text, chosen, TextSize);
+  }
+  SetDlgItemTextA(dialog, IDC_DESTINATION, text);
+  return 0;
+}
+
+static INT_PTR OnCommand(HWND dialog, WPARAM wParam) {
+  switch (LOWORD(wParam)) {
+    case IDOK: return OnOk(dialog);
+    case IDCANCEL: return OnCancel(dialog);
+    case IDC_BROWSE: return OnBrowse(dialog);
+  }
+  return 0;
+}
+
+// A tick presses OK exactly like the user would, through the same guard.
+static INT_PTR OnTimer(HWND dialog, WPARAM timer) {
+  if (timer != AutoStartTimer) return 0;
+  KillTimer(dialog, AutoStartTimer);
+  if (!Work->busy && !ChooserOpen) PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  return 0;
+}
+
+static INT_PTR OnPaint(HWND dialog) {
+  if (!IsIconic(dialog)) return 0;
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(dialog, &paint);
+  int oldMode = GetMapMode(dc);
+  SendMessageA(dialog, WM_ICONERASEBKGND, (WPARAM)dc, 0);
+  SetMapMode(dc, MM_TEXT);
+  if (SfxIcon != nullptr) DrawIcon(dc, 0, 0, (HICON)SfxIcon);
+  SetMapMode(dc, oldMode);
+  EndPaint(dialog, &paint);
+  return 0;
+}
+
+INT_PTR CALLBACK SfxDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(dialog);
+      return 1;  // the system focuses the first tab stop, the destination
+    case WM_COMMAND: return OnCommand(dialog, wParam);
+    case WM_TIMER: return OnTimer(dialog, wParam);
+    case WM_PAINT: return OnPaint(dialog);
+    case WM_ERASEBKGND: return IsIconic(dialog) ? 1 : 0;
+    case WM_QUERYDRAGICON: return (INT_PTR)SfxIcon;
+    // The icon from LoadIconA is shared and owned by the system, so it is
+    // not destroyed; returning 0 lets the system turn Close into Cancel.
+    case WM_CLOSE: return 0;
+  }
+  return 0;
+}
