@@ -22,6 +22,8 @@ host: setup
 stub: setup
 	@cmake -S . -B $(STUB) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DLZHSFX_BIN_DIR=$(CURDIR)/build/bin >/dev/null
 	@cmake --build $(STUB) -j $(JOBS)
+	@cmake -S . -B $(STUB)64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DLZHSFX_BIN_DIR=$(CURDIR)/build/bin >/dev/null
+	@cmake --build $(STUB)64 -j $(JOBS)
 
 build: host stub
 
