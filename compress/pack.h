@@ -10,6 +10,7 @@ struct PackOptions {
   int level = 0;                // 0 the fast default, 9 near-optimal parsing
   bool followSymlinks = false;
   bool progress = false;        // progress on stderr (when it is a terminal)
+  std::string excludePath;      // never packed: the archive being written, if it exists
 };
 
 // Packs the files and folders (recursively, in a stable sorted order) into a

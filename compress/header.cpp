@@ -1,0 +1,78 @@
+// Writes level-2 headers. The size field counts the whole header; if its low
+// byte would be 0 one padding byte is added at the end, since readers that
+// look at the first byte alone take a 0 there for the end of the archive.
+#include "compress/header.h"
+
+#include "compress/crc16.h"
+
+namespace {
+
+constexpr uint32_t FixedPartSize = 26;
+constexpr uint32_t RecordOverhead = 3;  // type byte + the next record's 16-bit size
+constexpr uint8_t HeaderLevel = 2;
+constexpr uint8_t OsIdWindows = 'W';
+// The fixed part's attribute byte is always "archive": some readers only
+// recognise a level-2 archive whose first header has exactly that value
+// there. The true attributes travel in the attribute record, which
+// extractors prefer for this system id.
+constexpr uint8_t FixedAttributeByte = AttrArchive;
+enum : uint8_t { RecordHeaderCrc = 0x00, RecordFileName = 0x01, RecordDirName = 0x02, RecordAttributes = 0x40 };
+
+void Put16(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+struct Record {
+  uint8_t type;
+  std::string data;
+};
+
+}  // namespace
+
+bool AppendLevel2Header(std::vector<uint8_t>& out, const MemberHeaderFields& f) {
+  const std::string attr{static_cast<char>(f.attributes & 0xFF), static_cast<char>(f.attributes >> 8)};
+  const Record records[] = {
+      {RecordHeaderCrc, std::string(2, '\0')},
+      {RecordFileName, f.fileName},
+      {RecordDirName, f.directory},
+      {RecordAttributes, attr},
+  };
+  uint32_t size = FixedPartSize;
+  for (const Record& r : records) size += RecordOverhead + static_cast<uint32_t>(r.data.size());
+  const bool pad = (size & 0xFF) == 0;
+  if (pad) ++size;
+  if (size > MaxHeaderSize) return false;
+
+  std::vector<uint8_t> h;
+  h.reserve(size);
+  Put16(h, size);
+  const char methodId[5] = {'-', 'l', 'h', f.method, '-'};
+  h.insert(h.end(), methodId, methodId + 5);
+  Put32(h, f.compressedSize);
+  Put32(h, f.originalSize);
+  Put32(h, f.timeStamp);
+  h.push_back(FixedAttributeByte);
+  h.push_back(HeaderLevel);
+  Put16(h, f.dataCrc);
+  h.push_back(OsIdWindows);
+  // Each size field gives the size of the record that follows it.
+  size_t crcAt = 0;
+  for (const Record& r : records) {
+    Put16(h, RecordOverhead + static_cast<uint32_t>(r.data.size()));
+    h.push_back(r.type);
+    if (r.type == RecordHeaderCrc) crcAt = h.size();
+    h.insert(h.end(), r.data.begin(), r.data.end());
+  }
+  Put16(h, 0);
+  if (pad) h.push_back(0);
+  const uint16_t crc = Crc16Update(0, h.data(), h.size());
+  h[crcAt] = static_cast<uint8_t>(crc);
+  h[crcAt + 1] = static_cast<uint8_t>(crc >> 8);
+  out.insert(out.end(), h.begin(), h.end());
+  return true;
+}

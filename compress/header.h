@@ -1,0 +1,28 @@
+// Level-2 member headers: the 26-byte fixed part and a chain of records
+// (header CRC, file name, directory name, attributes), all little-endian,
+// with the header CRC taken over the whole header with its own value zeroed.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Attribute bits as the extractor applies them.
+enum : uint16_t { AttrReadOnly = 0x01, AttrDirectory = 0x10, AttrArchive = 0x20 };
+
+struct MemberHeaderFields {
+  char method = '0';           // '0', '5', '6', '7' or 'd' ("-lh?-")
+  uint32_t compressedSize = 0;
+  uint32_t originalSize = 0;
+  uint32_t timeStamp = 0;      // Unix seconds, UTC
+  uint16_t attributes = AttrArchive;
+  uint16_t dataCrc = 0;
+  std::string directory;       // CP932, every level followed by 0xFF; may be empty
+  std::string fileName;        // CP932; empty for a directory entry
+};
+
+// Largest header the extractor accepts: it takes the size field as signed.
+constexpr uint32_t MaxHeaderSize = 32767;
+
+// Appends the header to out; false (nothing appended) if it would exceed
+// MaxHeaderSize.
+bool AppendLevel2Header(std::vector<uint8_t>& out, const MemberHeaderFields& fields);
