@@ -221,7 +221,8 @@ bool ParseExtractOptions(const Args& args, ExtractOptions& options) {
         std::fprintf(stderr, "lzhsfx: -C needs a directory\n\n%s", ExtractHelp);
         return false;
       }
-      options.directory = args[++i];
+      // An empty -C "" means the current directory, the default.
+      if (!args[++i].empty()) options.directory = args[i];
     } else if (!endOfOptions && a.rfind("-C", 0) == 0 && a.size() > 2) {
       options.directory = a.substr(2);
     } else if (!endOfOptions && a == "-y") {
@@ -255,7 +256,6 @@ bool ParseExtractOptions(const Args& args, ExtractOptions& options) {
     std::fprintf(stderr, "lzhsfx: no archive given\n\n%s", ExtractHelp);
     return false;
   }
-  if (options.directory.empty()) options.directory = ".";
   return true;
 }
 

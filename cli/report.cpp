@@ -165,7 +165,10 @@ void InstallCancelHandler() {
 }
 
 void ShowError(const char* message, const char* subject) {
-  PrintMessage("\"" + SubjectText(subject) + "\" ", message);
+  std::string head = "\"";
+  head += SubjectText(subject);
+  head += "\" ";
+  PrintMessage(head, message);
 }
 
 void ShowPlainError(const char* message) { PrintMessage("", message); }
