@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# Speed and size against the peers (make bench; never part of make test).
+#
+#  1. Corpus (cached in build/bench/corpus): the contents of a fixed list of
+#     Debian packages unpacked into tree/, symlinks removed, and big.bin, the
+#     first 64 MiB of a reproducible tar of that tree. Package versions are
+#     not pinned but recorded.
+#  2. Archives (cached in build/bench/archives): tree and big.bin packed by
+#     jlha with level-2 headers, as -lh5- and as -lh7-.
+#  3. Extraction of each archive by lzhsfx, bsdtar, 7z and lhasa into a tmpfs
+#     directory emptied before every run, in one hyperfine run per archive;
+#     the decode-only `lzhsfx t` is timed alongside. MB/s counts output bytes.
+#  4. The stub's size against its goal, and where its sections end.
+#  5. bench/compress.sh (the compressor's benchmark), when present.
+# The summary goes to the terminal and to build/bench/summary.txt.
+#
+# Environment: LZHSFX (the tool), LZHSFX_STUB (the stub), BENCH_RUNS (5),
+# BENCH_OUT (scratch output directory, tmpfs by default).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+bench=$root/build/bench
+corpus=$bench/corpus
+archives=$bench/archives
+results=$bench/results
+lzhsfx=${LZHSFX:-$root/build/bin/lzhsfx}
+stub=${LZHSFX_STUB:-$root/build/bin/sfxstub.exe}
+runs=${BENCH_RUNS:-5}
+
+# Speed goal: lzhsfx at least this many times the fastest peer.
+goal_ratio=1.5
+# Stub size goal and ceiling, in bytes.
+stub_goal=24576
+stub_ceiling=32768
+big_size=$((64 * 1024 * 1024))
+packages=(manpages manpages-dev libstdc++-12-dev linux-libc-dev libpython3.11-stdlib
+          perl-modules-5.36 coreutils gcc-mingw-w64-i686-win32-runtime desktop-base)
+min_tree_bytes=$((50 * 1000 * 1000))
+
+if [ -n "${BENCH_OUT:-}" ]; then
+  out=$BENCH_OUT
+elif [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  out=/dev/shm/lzhsfx-bench
+else
+  out=$bench/out
+fi
+
+say() { printf '%s\n' "$*" >&2; }
+die() { say "bench: $*"; exit 1; }
+
+for tool in hyperfine jlha lhasa 7z bsdtar dpkg-deb apt-get tar awk; do
+  command -v "$tool" >/dev/null || die "$tool is missing (make setup installs it)"
+done
+[ -x "$lzhsfx" ] || die "$lzhsfx is not built (make build)"
+
+# ---------------------------------------------------------------- corpus
+build_corpus() {
+  say "bench: building the corpus in $corpus"
+  rm -rf "$corpus"
+  mkdir -p "$corpus/debs" "$corpus/tree"
+  # apt-get download writes into the current directory.
+  (cd "$corpus/debs" && apt-get download "${packages[@]}" >/dev/null 2>"$corpus/download.log") ||
+    die "apt-get download failed; see $corpus/download.log (try apt-get update)"
+  : > "$corpus/versions.txt"
+  for deb in "$corpus"/debs/*.deb; do
+    printf '%s %s\n' "$(dpkg-deb -f "$deb" Package)" "$(dpkg-deb -f "$deb" Version)" >> "$corpus/versions.txt"
+    dpkg-deb -x "$deb" "$corpus/tree"
+  done
+  # Links are left out: the peers and jlha treat them differently, and the
+  # comparison is about file data.
+  find "$corpus/tree" -type l -delete
+  local bytes
+  bytes=$(find "$corpus/tree" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+  [ "$bytes" -ge "$min_tree_bytes" ] || die "the tree holds only $bytes bytes"
+  # head closes the pipe early, so tar's own status says nothing here.
+  (cd "$corpus/tree" && tar --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner -cf - . || true) |
+    head -c "$big_size" > "$corpus/big.bin"
+  [ "$(stat -c %s "$corpus/big.bin")" -eq "$big_size" ] || die "the tar of the tree is below 64 MiB"
+  touch "$corpus/.complete"
+}
+[ -f "$corpus/.complete" ] || build_corpus
+
+tree_bytes=$(find "$corpus/tree" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+tree_files=$(find "$corpus/tree" -type f | wc -l)
+
+# ---------------------------------------------------------------- archives
+mkdir -p "$archives" "$results"
+pack() {  # archive method source-dir names...
+  local archive=$1 method=$2 dir=$3
+  shift 3
+  [ -f "$archive" ] && return 0
+  say "bench: packing $(basename "$archive") with jlha"
+  rm -f "$archive.part"
+  (cd "$dir" && jlha "c2o${method}q" "$archive.part" "$@" >/dev/null)
+  lhasa tq "$archive.part" >/dev/null || die "lhasa rejects $archive.part"
+  mv "$archive.part" "$archive"
+}
+tree_top=()
+while IFS= read -r name; do tree_top+=("$name"); done < <(cd "$corpus/tree" && ls -A)
+for m in 5 7; do
+  pack "$archives/tree-lh$m.lzh" "$m" "$corpus/tree" "${tree_top[@]}"
+  pack "$archives/big-lh$m.lzh" "$m" "$corpus" big.bin
+done
+
+# ---------------------------------------------------------------- speed
+tools=(lzhsfx bsdtar 7z lhasa)
+peers=(bsdtar 7z lhasa)
+declare -A mean   # "archive tool" -> mean seconds
+
+time_archive() {  # name archive output-bytes
+  local name=$1 archive=$2 dest=$out/$1
+  say "bench: timing $name"
+  mkdir -p "$out"
+  hyperfine --warmup 1 --runs "$runs" --style basic \
+    --prepare "rm -rf '$dest' && mkdir -p '$dest'" \
+    --export-json "$results/$name.json" --export-csv "$results/$name.csv" \
+    -n lzhsfx "'$lzhsfx' x '$archive' -C '$dest' -y --overwrite=always" \
+    -n bsdtar "bsdtar -xf '$archive' -C '$dest'" \
+    -n 7z "7z x -y '-o$dest' '$archive'" \
+    -n lhasa "lhasa xfqw='$dest' '$archive'" \
+    -n lzhsfx-t "'$lzhsfx' t '$archive'" >&2
+  local tool
+  while IFS=, read -r tool m _; do
+    [ "$tool" = command ] && continue
+    mean["$name $tool"]=$m
+  done < "$results/$name.csv"
+  rm -rf "$dest"
+}
+
+check_output() {  # name archive expected-dir-or-file
+  local name=$1 archive=$2 expected=$3 dest=$out/check-$1
+  rm -rf "$dest" && mkdir -p "$dest"
+  "$lzhsfx" x "$archive" -C "$dest" -y --overwrite=always >/dev/null ||
+    die "lzhsfx x failed on $archive"
+  if [ -d "$expected" ]; then
+    diff -r "$expected" "$dest" >/dev/null || die "lzhsfx x output differs from the tree for $archive"
+  else
+    cmp -s "$expected" "$dest/$(basename "$expected")" || die "lzhsfx x output differs from $expected"
+  fi
+  rm -rf "$dest"
+}
+
+declare -A outbytes
+for m in 5 7; do
+  check_output "tree-lh$m" "$archives/tree-lh$m.lzh" "$corpus/tree"
+  check_output "big-lh$m" "$archives/big-lh$m.lzh" "$corpus/big.bin"
+  outbytes[tree-lh$m]=$tree_bytes
+  outbytes[big-lh$m]=$big_size
+done
+names=(tree-lh5 tree-lh7 big-lh5 big-lh7)
+for name in "${names[@]}"; do time_archive "$name" "$archives/$name.lzh"; done
+
+# ---------------------------------------------------------------- stub
+stub_line="stub: $stub is not built"
+stub_sections=""
+if [ -f "$stub" ]; then
+  stub_bytes=$(stat -c %s "$stub")
+  verdict="within the goal"
+  [ "$stub_bytes" -gt "$stub_goal" ] && verdict="ABOVE the goal"
+  [ "$stub_bytes" -gt "$stub_ceiling" ] && verdict="ABOVE the ceiling"
+  stub_line="stub: $stub_bytes bytes (goal $stub_goal, ceiling $stub_ceiling): $verdict"
+  if command -v i686-w64-mingw32-objdump >/dev/null; then
+    # Section rows of objdump -h: index, name, size, VMA, LMA, file offset.
+    # Raw data is stored in whole units of the file alignment.
+    align=$(i686-w64-mingw32-objdump -p "$stub" | awk '$1 == "FileAlignment" { print strtonum("0x" $2) }')
+    stub_sections=$(i686-w64-mingw32-objdump -h "$stub" | awk -v total="$stub_bytes" -v align="${align:-512}" '
+      $1 ~ /^[0-9]+$/ {
+        size = strtonum("0x" $3); off = strtonum("0x" $6)
+        printf "  %-8s file 0x%05x..0x%05x %6d bytes\n", $2, off, off + size, size
+        if (off + size > end) end = off + size
+      }
+      END {
+        raw = int((end + align - 1) / align) * align
+        printf "  section data ends at 0x%x (%d), padded to 0x%x (%d); %d bytes follow\n", end, end, raw, raw, total - raw
+      }')
+  fi
+fi
+
+# ---------------------------------------------------------------- compressor
+compress_report=""
+if [ -f "$root/bench/compress.sh" ]; then
+  say "bench: running bench/compress.sh"
+  if bash "$root/bench/compress.sh" "$corpus/tree" > "$bench/compress.txt" 2> "$bench/compress.log"; then
+    compress_report=$(cat "$bench/compress.txt")
+  else
+    compress_report="bench/compress.sh failed; see $bench/compress.log"
+  fi
+fi
+
+# ---------------------------------------------------------------- summary
+{
+  echo "lzhsfx benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $runs runs per tool (mean)"
+  echo "corpus: tree $tree_bytes bytes in $tree_files files; big.bin $big_size bytes"
+  echo "packages: $(tr '\n' ' ' < "$corpus/versions.txt")"
+  echo "tools: $(dpkg-query -W -f='${Package} ${Version}; ' lhasa p7zip-full libarchive-tools jlha-utils hyperfine 2>/dev/null)"
+  echo "output to: $out"
+  echo
+  printf '%-9s %11s %10s %10s %10s %10s %10s  %-22s\n' archive "packed" "lzhsfx x" bsdtar 7z lhasa "lzhsfx t" "lzhsfx / fastest peer"
+  for name in "${names[@]}"; do
+    packed=$(stat -c %s "$archives/$name.lzh")
+    row=$(printf '%-9s %11s' "$name" "$packed")
+    for tool in "${tools[@]}" lzhsfx-t; do
+      row+=$(awk -v b="${outbytes[$name]}" -v t="${mean[$name $tool]}" 'BEGIN { printf " %10s", sprintf("%.1f MB/s", b / 1e6 / t) }')
+    done
+    best=""
+    best_tool=""
+    for tool in "${peers[@]}"; do
+      t=${mean[$name $tool]}
+      if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+        best=$t
+        best_tool=$tool
+      fi
+    done
+    ratio=$(awk -v p="$best" -v l="${mean[$name lzhsfx]}" 'BEGIN { printf "%.2f", p / l }')
+    mark=$(awk -v r="$ratio" -v g="$goal_ratio" 'BEGIN { print (r >= g) ? "meets" : "below" }')
+    row+=$(printf '  %sx vs %s (%s %s)' "$ratio" "$best_tool" "$mark" "$goal_ratio")
+    echo "$row"
+  done
+  echo
+  echo "$stub_line"
+  [ -n "$stub_sections" ] && echo "$stub_sections"
+  if [ -n "$compress_report" ]; then
+    echo
+    echo "compression (bench/compress.sh):"
+    echo "$compress_report"
+  fi
+} > "$bench/summary.txt"
+cat "$bench/summary.txt"
