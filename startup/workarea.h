@@ -21,7 +21,7 @@ enum : uint32_t {
 };
 
 // Where the archive-building tool finds the block inside the program file.
-enum : uint32_t { StubConfigOffset = 512 };
+constexpr uint32_t StubConfigOffset = 512;
 
 #pragma pack(push, 1)
 struct StubConfig {
@@ -35,7 +35,7 @@ struct StubConfig {
 };
 #pragma pack(pop)
 
-enum : uint32_t { StubConfigSize = 603 };
+constexpr uint32_t StubConfigSize = 603;
 static_assert(sizeof(StubConfig) == StubConfigSize, "config block layout");
 static_assert(offsetof(StubConfig, title) == 4, "title offset");
 static_assert(offsetof(StubConfig, prompt) == 45, "prompt offset");
@@ -66,6 +66,7 @@ struct SfxWorkArea {
   // Decoding (extract/decode, bitreader, huffman, crc16)
   uint8_t ringBuffer[RingBufferSize];   // sliding window / stored copy buffer
   uint16_t crcTable[256];               // CRC-16/ARC table
+  uint16_t crcSlices[7][256];           // entry i followed by 1..7 zero bytes
   // Member header (extract/header)
   char memberName[MemberNameSize];      // stored name, '/' separated
   uint8_t* header;                      // current header buffer
