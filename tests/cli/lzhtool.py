@@ -352,3 +352,36 @@ class Checker:
     def done(self):
         print(f"{self.name}: {self.checks - self.failures}/{self.checks} checks passed")
         sys.exit(1 if self.failures or self.checks == 0 else 0)
+
+def run_tty(cmd, answers=b"", cwd=None, timeout=10):
+    """Runs with stdin/stdout/stderr on a pseudo-terminal, typing answers."""
+    import pty
+    import select
+    import time
+    master, slave = pty.openpty()
+    p = subprocess.Popen(cmd, stdin=slave, stdout=slave, stderr=slave, cwd=cwd)
+    os.close(slave)
+    if answers:
+        os.write(master, answers)
+    out = b""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        ready, _, _ = select.select([master], [], [], 0.2)
+        if ready:
+            try:
+                data = os.read(master, 4096)
+            except OSError:
+                break
+            if not data:
+                break
+            out += data
+        elif p.poll() is not None:
+            break
+    os.close(master)
+    try:
+        rc = p.wait(timeout=max(0.1, deadline - time.time()))
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+        raise AssertionError(f"hung (>{timeout}s): {cmd}")
+    return rc, out.decode("utf-8", "replace")

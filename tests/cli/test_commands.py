@@ -151,6 +151,19 @@ def main():
     prepare("ow_stdin")
     rc, _, _ = run([LZHSFX, "x", ow, "-C", "ow_stdin"], stdin=open(write("answers", b"n\n"), "rb"))
     c.check(rc == 1 and read("ow_stdin/a.txt") == b"old a\n", "piped answers are not taken for a terminal")
+    # Fault: terminal answers ignored or mapped to the wrong action.
+    for answer, code, content in ((b"y\n", 0, b"new a\n"), (b"n\n", 0, b"old a\n"), (b"c\n", 1, b"old a\n")):
+        d = "ow_tty_" + answer[:1].decode()
+        prepare(d)
+        rc, out = L.run_tty([LZHSFX, "x", ow, "-C", d], answer)
+        c.check(rc == code and read(f"{d}/a.txt") == content and "[y]es/[n]o/[c]ancel?" in out,
+                f"terminal answer {answer!r}: rc={rc}")
+        c.check((code == 0) == os.path.exists(f"{d}/b.txt"), f"terminal answer {answer!r}: next member")
+    for answer, code in ((b"y\n", 0), (b"n\n", 1)):
+        d = "msg_tty_" + answer[:1].decode()
+        rc, out = L.run_tty([LZHSFX, "x", msg, "-C", d], answer)
+        c.check(rc == code and (code == 0) == os.path.exists(f"{d}/m.txt") and "続けますか" in out,
+                f"message question answered {answer!r} on a terminal: rc={rc}")
     rc, _, _ = run([LZHSFX, "x", ro, "-C", "outro", "--overwrite=always"])
     c.check(rc == 0 and read("outro/ro.txt") == b"locked\n", "a read-only file is replaced on request")
 
