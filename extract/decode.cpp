@@ -260,6 +260,126 @@ static void DecodeStep() {
   }
 }
 
+
+// ---- The fast path ------------------------------------------------------
+//
+// DecodeRun decodes the same bits into the same bytes as DecodeStep, with
+// the bit reader's state in registers. It runs only while nothing special
+// can happen within one symbol: the block has symbols left, a whole match
+// fits before the window's end (so no flush), the member's end is more than
+// a match away, and at least 8 member bytes wait in inputBuffer (so no file
+// read). Each symbol starts with at least 56 bits in hand, and a match needs
+// at most 16 + 16 + 15 of them.
+constexpr uint32_t BufferBits = 64;
+constexpr uint32_t RefillBytes = 8;
+constexpr uint32_t RefilledBits = BufferBits - RefillBytes;  // bits in hand after a refill
+constexpr uint32_t MaxOffsetExtraBits = Lh6OffsetSymbols - 2;
+static_assert(2 * MaxCodeLength + MaxOffsetExtraBits <= RefilledBits, "one refill per symbol");
+
+static inline uint64_t LoadBigEndian64(const uint8_t* p) {
+  uint64_t v;
+  memcpy(&v, p, sizeof v);
+  return __builtin_bswap64(v);
+}
+
+// Copies a match inside the window when neither end wraps; byte order
+// semantics are those of the byte-by-byte copy, including overlap.
+static inline void CopyMatch(uint8_t* ring, uint32_t pos, uint32_t source, uint32_t length) {
+  uint8_t* dst = ring + pos;
+  const uint8_t* src = ring + source;
+  if (source > pos || pos - source >= length) {
+    memmove(dst, src, length);  // source ahead of pos reads only bytes not yet overwritten
+    return;
+  }
+  uint32_t distance = pos - source;
+  if (distance == 1) {
+    memset(dst, *src, length);
+  } else if (distance >= RefillBytes) {
+    uint32_t j = 0;
+    for (; j + RefillBytes <= length; j += RefillBytes) memcpy(dst + j, src + j, RefillBytes);
+    for (; j < length; j++) dst[j] = src[j];
+  } else {
+    for (uint32_t j = 0; j < length; j++) dst[j] = src[j];
+  }
+}
+
+static void DecodeRun() {
+  SfxWorkArea* w = Work;
+  if (w->originalSize - w->decodedCount <= MaxMatchLength) return;
+  const uint32_t decodedLimit = w->originalSize - MaxMatchLength;
+  const uint32_t posLimit = w->windowSize - MaxMatchLength;
+  const uint32_t mask = w->windowSize - 1;
+  const uint32_t offsetCount = w->offsetSymbolCount;
+  uint8_t* ring = w->ringBuffer;
+  const uint8_t* input = w->inputBuffer;
+  uint64_t bits = w->bitBuffer;
+  uint32_t count = w->bitCount;
+  uint32_t inPos = w->inputPos;
+  uint32_t remaining = w->compressedRemaining;
+  uint32_t pos = w->ringPos;
+  uint32_t decoded = w->decodedCount;
+  uint32_t block = w->blockRemaining;
+
+  while (block != 0 && pos < posLimit && decoded < decodedLimit && inPos < InputBufferSize &&
+         InputBufferSize - inPos >= RefillBytes && remaining >= RefillBytes) {
+    // Top up to 56..63 bits; the bits below them stay zero.
+    uint32_t taken = (BufferBits - 1 - count) / RefillBytes;
+    uint32_t filled = count + taken * RefillBytes;
+    bits |= (LoadBigEndian64(input + inPos) >> count) & ~(~(uint64_t)0 >> filled);
+    inPos += taken;
+    remaining -= taken;
+    count = filled;
+    block--;
+
+    uint32_t window = (uint32_t)(bits >> (BufferBits - WindowBits16));
+    uint32_t s = w->literalTable[window >> (WindowBits16 - LiteralTableBits)];
+    if (s >= LiteralSymbolCount) s = WalkTree(s, LiteralSymbolCount, window, LiteralTableBits);
+    uint32_t length = w->literalLengths[s];
+    bits <<= length;
+    count -= length;
+    if (s < LiteralLimit) {
+      ring[pos++] = (uint8_t)s;
+      decoded++;
+      continue;
+    }
+
+    uint32_t matchLength = s - MatchLengthBias;
+    window = (uint32_t)(bits >> (BufferBits - WindowBits16));
+    uint32_t o = w->auxTable[window >> (WindowBits16 - AuxTableBits)];
+    if (o >= offsetCount) o = WalkTree(o, offsetCount, window, AuxTableBits);
+    length = w->auxLengths[o];
+    bits <<= length;
+    count -= length;
+    uint32_t offset = 0;
+    if (o != 0) {
+      uint32_t extra = o - 1;
+      // Two shifts, so that extra = 0 takes nothing.
+      offset = (1u << extra) + (uint32_t)((bits >> (BufferBits / 2)) >> (BufferBits / 2 - extra));
+      bits <<= extra;
+      count -= extra;
+    }
+    uint32_t source = (pos - offset - 1) & mask;
+    if (source + matchLength <= w->windowSize) {
+      CopyMatch(ring, pos, source, matchLength);
+      pos += matchLength;
+    } else {
+      for (uint32_t j = 0; j < matchLength; j++) ring[pos++] = ring[(source + j) & mask];
+    }
+    decoded += matchLength;
+  }
+
+  w->bitBuffer = bits;
+  w->bitCount = count;
+  w->inputPos = inPos;
+  w->compressedRemaining = remaining;
+  w->ringPos = pos;
+  w->decodedCount = decoded;
+  w->blockRemaining = (uint16_t)block;
+  // Back to the careful reader's promise of 16 bits in hand; if that needs
+  // a file read, the 16-bit reader would have made it for the same symbol.
+  RefillBits(WindowBits16);
+}
+
 void ExpandMember() {
   SfxWorkArea* w = Work;
   char method = MemberMethod();
@@ -273,7 +393,10 @@ void ExpandMember() {
   BeginDecode(method);
   w->decodedCount = 0;
   w->ringPos = 0;
-  while (w->decodedCount < w->originalSize) DecodeStep();
+  while (w->decodedCount < w->originalSize) {
+    DecodeRun();
+    if (w->decodedCount < w->originalSize) DecodeStep();
+  }
   if (w->ringPos != 0) {
     WriteOutput(w->ringBuffer, (int32_t)w->ringPos, w->outputFile);
     if (w->outputFile != InvalidFile) UpdateProgress(w->decodedCount, w->originalSize);
