@@ -42,12 +42,24 @@ int DescriptorOf(FileHandle file) {
   return (int)((intptr_t)file - 1);
 }
 
-// Converts between encodings into out (outSize bytes, terminated). 1/0.
-int Convert(const char* toCode, const char* fromCode, const char* in, char* out,
-            size_t outSize) {
+enum Direction { Cp932ToUtf8, Utf8ToCp932, DirectionCount };
+
+// One converter per direction, opened on first use and kept for the life of
+// the process: every member touches several paths.
+iconv_t Converter(Direction direction) {
+  static iconv_t converters[DirectionCount] = {(iconv_t)-1, (iconv_t)-1};
+  if (converters[direction] == (iconv_t)-1)
+    converters[direction] = direction == Cp932ToUtf8 ? iconv_open("UTF-8", "CP932")
+                                                     : iconv_open("CP932", "UTF-8");
+  return converters[direction];
+}
+
+// Converts in into out (outSize bytes, terminated). 1/0.
+int Convert(Direction direction, const char* in, char* out, size_t outSize) {
   if (outSize == 0) return 0;
-  iconv_t cd = iconv_open(toCode, fromCode);
+  iconv_t cd = Converter(direction);
   if (cd == (iconv_t)-1) return 0;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   char* src = const_cast<char*>(in);
   size_t srcLeft = strlen(in);
   char* dst = out;
@@ -55,7 +67,6 @@ int Convert(const char* toCode, const char* fromCode, const char* in, char* out,
   size_t result = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
   int ok = result != (size_t)-1 && srcLeft == 0;
   if (ok) ok = iconv(cd, nullptr, nullptr, &dst, &dstLeft) != (size_t)-1;
-  iconv_close(cd);
   if (!ok) {
     out[0] = '\0';
     return 0;
@@ -67,7 +78,7 @@ int Convert(const char* toCode, const char* fromCode, const char* in, char* out,
 // An engine path as a file-system path. '\' counts as a separator; after the
 // conversion a 0x5C byte can only be a real backslash, never a trail byte.
 int ToFsPath(const char* path, char* out) {
-  if (path == nullptr || !Convert("UTF-8", "CP932", path, out, FsPathSize)) return 0;
+  if (path == nullptr || !Convert(Cp932ToUtf8, path, out, FsPathSize)) return 0;
   for (char* p = out; *p != '\0'; ++p)
     if (*p == '\\') *p = '/';
   return 1;
@@ -77,7 +88,7 @@ int ToFsPath(const char* path, char* out) {
 // expressed in CP932 or does not fit.
 void ToEnginePath(const char* fsPath, char* buffer, uint32_t size) {
   if (buffer == nullptr || size == 0) return;
-  if (!Convert("CP932", "UTF-8", fsPath, buffer, size)) buffer[0] = '\0';
+  if (!Convert(Utf8ToCp932, fsPath, buffer, size)) buffer[0] = '\0';
 }
 
 // Opens the directory that holds the last component of an engine path,
