@@ -161,11 +161,32 @@ void ReadLiteralLengths() {
                     Work->literalTable);
 }
 
+// The fast path's tables: each entry of literalTable / auxTable with the
+// code length of its symbol in the low bits, so one load gives both and the
+// length needs no shift. A node entry has length 0 and is resolved by a walk.
+constexpr uint32_t PackedLengthBits = 5;
+constexpr uint32_t PackedLengthMask = (1u << PackedLengthBits) - 1;
+static_assert(MaxCodeLength <= PackedLengthMask, "lengths fit below the value");
+static_assert(NodeCount <= (1u << (16 - PackedLengthBits)), "node numbers fit above the length");
+
+static void PackTable(const uint16_t* table, const uint8_t* lengths, uint32_t symbolCount,
+                      uint32_t size, uint16_t* packed) {
+  for (uint32_t i = 0; i < size; i++) {
+    uint32_t v = table[i];
+    uint32_t length = v < symbolCount ? lengths[v] : 0;
+    packed[i] = (uint16_t)((v << PackedLengthBits) | length);
+  }
+}
+
 static void ReadBlockHeader() {
   Work->blockRemaining = TakeBits(BlockSizeBits);
   ReadAuxLengths(CodeLengthSymbolCount, CodeLengthCountBits, CodeLengthZeroRunAfter);
   ReadLiteralLengths();
   ReadAuxLengths((int16_t)Work->offsetSymbolCount, (int16_t)Work->offsetCountBits, -1);
+  PackTable(Work->literalTable, Work->literalLengths, LiteralSymbolCount, LiteralTableSize,
+            Work->literalFast);
+  PackTable(Work->auxTable, Work->auxLengths, Work->offsetSymbolCount, AuxTableSize,
+            Work->offsetFast);
 }
 
 uint16_t DecodeSymbol() {
@@ -264,12 +285,12 @@ static void DecodeStep() {
 // ---- The fast path ------------------------------------------------------
 //
 // DecodeRun decodes the same bits into the same bytes as DecodeStep, with
-// the bit reader's state in registers. It runs only while nothing special
-// can happen within one symbol: the block has symbols left, a whole match
-// fits before the window's end (so no flush), the member's end is more than
-// a match away, and at least 8 member bytes wait in inputBuffer (so no file
-// read). Each symbol starts with at least 56 bits in hand, and a match needs
-// at most 16 + 16 + 15 of them.
+// the same flushes and progress reports, keeping the bit reader's state in
+// registers. It runs only while the block has symbols left, the member's
+// end is more than a match away, and at least 8 member bytes wait in
+// inputBuffer, so no block header and no file read falls inside it. Each
+// symbol starts with at least 56 bits in hand; a match needs at most
+// 16 + 16 + 15 of them.
 constexpr uint32_t BufferBits = 64;
 constexpr uint32_t RefillBytes = 8;
 constexpr uint32_t RefilledBits = BufferBits - RefillBytes;  // bits in hand after a refill
@@ -303,75 +324,146 @@ static inline void CopyMatch(uint8_t* ring, uint32_t pos, uint32_t source, uint3
   }
 }
 
+// Copies a match that overlaps neither its source nor the window's end.
+static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src, uint32_t length) {
+  if (length <= 2 * RefillBytes && length >= RefillBytes) {
+    memcpy(dst, src, RefillBytes);
+    memcpy(dst + length - RefillBytes, src + length - RefillBytes, RefillBytes);
+  } else {
+    memcpy(dst, src, length);
+  }
+}
+
+// Tops the bit buffer up to 56..63 bits from inputBuffer, 8 bytes at a
+// time; the bits below them stay zero. The top bits do not change, so a
+// table entry looked up before a refill stays valid after it.
+static inline void RefillFast(uint64_t* bits, uint32_t* count, uint32_t* inPos,
+                              const uint8_t* input) {
+  uint32_t taken = (BufferBits - 1 - *count) / RefillBytes;
+  uint32_t filled = *count + taken * RefillBytes;
+  *bits |= (LoadBigEndian64(input + *inPos) >> *count) & ~(~(uint64_t)0 >> filled);
+  *inPos += taken;
+  *count = filled;
+}
+
 static void DecodeRun() {
   SfxWorkArea* w = Work;
+  // The member's end must be more than a match away, so decodedCount
+  // cannot pass originalSize (or wrap) inside a run.
   if (w->originalSize - w->decodedCount <= MaxMatchLength) return;
   const uint32_t decodedLimit = w->originalSize - MaxMatchLength;
-  const uint32_t posLimit = w->windowSize - MaxMatchLength;
+  // Member bytes that stand in inputBuffer, not yet drawn.
+  uint32_t inPos = w->inputPos;
+  if (inPos >= InputBufferSize) return;
+  uint32_t buffered = InputBufferSize - inPos;
+  if (w->compressedRemaining < buffered) buffered = w->compressedRemaining;
+  const uint32_t inEnd = inPos + buffered;
+  const uint32_t inStart = inPos;
+
   const uint32_t mask = w->windowSize - 1;
+  const uint32_t windowSize = w->windowSize;
   const uint32_t offsetCount = w->offsetSymbolCount;
+  const uint16_t* literalFast = w->literalFast;
+  const uint16_t* offsetFast = w->offsetFast;
   uint8_t* ring = w->ringBuffer;
   const uint8_t* input = w->inputBuffer;
   uint64_t bits = w->bitBuffer;
   uint32_t count = w->bitCount;
-  uint32_t inPos = w->inputPos;
-  uint32_t remaining = w->compressedRemaining;
+  uint32_t block = w->blockRemaining;
   uint32_t pos = w->ringPos;
   uint32_t decoded = w->decodedCount;
-  uint32_t block = w->blockRemaining;
 
-  while (block != 0 && pos < posLimit && decoded < decodedLimit && inPos < InputBufferSize &&
-         InputBufferSize - inPos >= RefillBytes && remaining >= RefillBytes) {
-    // Top up to 56..63 bits; the bits below them stay zero.
-    uint32_t taken = (BufferBits - 1 - count) / RefillBytes;
-    uint32_t filled = count + taken * RefillBytes;
-    bits |= (LoadBigEndian64(input + inPos) >> count) & ~(~(uint64_t)0 >> filled);
-    inPos += taken;
-    remaining -= taken;
-    count = filled;
-    block--;
+  // The buffer never holds more than 64 bits, so after symbols that took
+  // C bits in all, at most C / 8 + 8 bytes have been drawn; a symbol takes
+  // at most 47 bits, under 6 bytes. A budget of k symbols thus keeps every
+  // 8-byte load inside the buffered bytes when 6 (k + 1) + 16 <= what is
+  // left; it also stays inside the block and the output limit, and is
+  // worked out again until one of them is reached.
+  constexpr uint32_t MaxSymbolBytes = 6;
+  static_assert(2 * MaxCodeLength + MaxOffsetExtraBits <= 8 * MaxSymbolBytes, "bytes per symbol");
+  for (;;) {
+    uint32_t left = inEnd - inPos;
+    uint32_t budget = block;
+    uint32_t byInput = left >= MaxSymbolBytes + 2 * RefillBytes
+                           ? (left - 2 * RefillBytes) / MaxSymbolBytes - 1 : 0;
+    if (byInput < budget) budget = byInput;
+    uint32_t byOutput = decoded < decodedLimit ? (decodedLimit - decoded - 1) / MaxMatchLength + 1 : 0;
+    if (byOutput < budget) budget = byOutput;
+    if (budget == 0) break;
+    block -= budget;
 
-    uint32_t window = (uint32_t)(bits >> (BufferBits - WindowBits16));
-    uint32_t s = w->literalTable[window >> (WindowBits16 - LiteralTableBits)];
-    if (s >= LiteralSymbolCount) s = WalkTree(s, LiteralSymbolCount, window, LiteralTableBits);
-    uint32_t length = w->literalLengths[s];
-    bits <<= length;
-    count -= length;
-    if (s < LiteralLimit) {
-      ring[pos++] = (uint8_t)s;
-      decoded++;
-      continue;
-    }
+    RefillFast(&bits, &count, &inPos, input);
+    uint32_t entry = literalFast[bits >> (BufferBits - LiteralTableBits)];
+    for (; budget != 0; budget--) {
+      RefillFast(&bits, &count, &inPos, input);
+      uint32_t s = entry >> PackedLengthBits;
+      uint32_t length = entry & PackedLengthMask;
+      if (s >= LiteralSymbolCount) {
+        s = WalkTree(s, LiteralSymbolCount, (uint32_t)(bits >> (BufferBits - WindowBits16)),
+                     LiteralTableBits);
+        length = w->literalLengths[s];
+      }
+      bits <<= length;
+      count -= length;
+      if (s < LiteralLimit) {
+        // At least 40 bits are left: the next entry can be looked up now.
+        entry = literalFast[bits >> (BufferBits - LiteralTableBits)];
+        ring[pos++] = (uint8_t)s;
+        decoded++;
+        if (pos == windowSize) {
+          FlushWindow(decoded);
+          pos = 0;
+        }
+        continue;
+      }
 
-    uint32_t matchLength = s - MatchLengthBias;
-    window = (uint32_t)(bits >> (BufferBits - WindowBits16));
-    uint32_t o = w->auxTable[window >> (WindowBits16 - AuxTableBits)];
-    if (o >= offsetCount) o = WalkTree(o, offsetCount, window, AuxTableBits);
-    length = w->auxLengths[o];
-    bits <<= length;
-    count -= length;
-    uint32_t offset = 0;
-    if (o != 0) {
-      uint32_t extra = o - 1;
-      // Two shifts, so that extra = 0 takes nothing.
-      offset = (1u << extra) + (uint32_t)((bits >> (BufferBits / 2)) >> (BufferBits / 2 - extra));
-      bits <<= extra;
-      count -= extra;
+      uint32_t matchLength = s - MatchLengthBias;
+      entry = offsetFast[bits >> (BufferBits - AuxTableBits)];
+      uint32_t o = entry >> PackedLengthBits;
+      length = entry & PackedLengthMask;
+      if (o >= offsetCount) {
+        o = WalkTree(o, offsetCount, (uint32_t)(bits >> (BufferBits - WindowBits16)), AuxTableBits);
+        length = w->auxLengths[o];
+      }
+      bits <<= length;
+      count -= length;
+      uint32_t offset = 0;
+      if (o != 0) {
+        uint32_t extra = o - 1;
+        // Two shifts, so that extra = 0 takes nothing.
+        offset = (1u << extra) + (uint32_t)((bits >> (BufferBits / 2)) >> (BufferBits / 2 - extra));
+        bits <<= extra;
+        count -= extra;
+      }
+      RefillFast(&bits, &count, &inPos, input);
+      entry = literalFast[bits >> (BufferBits - LiteralTableBits)];
+
+      uint32_t source = (pos - offset - 1) & mask;
+      decoded += matchLength;
+      if (source + matchLength > windowSize || pos + matchLength >= windowSize) {
+        // Wraps at the source or reaches the window's end: byte by byte,
+        // with the flush where the window fills.
+        for (uint32_t j = 0; j < matchLength; j++) {
+          ring[pos++] = ring[(source + j) & mask];
+          if (pos == windowSize) {
+            FlushWindow(decoded);
+            pos = 0;
+          }
+        }
+      } else if (source < pos && pos - source >= matchLength) {
+        CopyDisjoint(ring + pos, ring + source, matchLength);
+        pos += matchLength;
+      } else {
+        CopyMatch(ring, pos, source, matchLength);
+        pos += matchLength;
+      }
     }
-    uint32_t source = (pos - offset - 1) & mask;
-    if (source + matchLength <= w->windowSize) {
-      CopyMatch(ring, pos, source, matchLength);
-      pos += matchLength;
-    } else {
-      for (uint32_t j = 0; j < matchLength; j++) ring[pos++] = ring[(source + j) & mask];
-    }
-    decoded += matchLength;
   }
 
   w->bitBuffer = bits;
   w->bitCount = count;
   w->inputPos = inPos;
-  w->compressedRemaining = remaining;
+  w->compressedRemaining -= inPos - inStart;
   w->ringPos = pos;
   w->decodedCount = decoded;
   w->blockRemaining = (uint16_t)block;

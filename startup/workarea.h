@@ -94,6 +94,8 @@ struct SfxWorkArea {
   uint16_t oneChild[NodeCount];
   uint16_t literalTable[LiteralTableSize];
   uint16_t auxTable[AuxTableSize];
+  uint16_t literalFast[LiteralTableSize]; // literalTable entries with their
+  uint16_t offsetFast[AuxTableSize];      //   code lengths packed in (decode)
   uint8_t literalLengths[LiteralSymbolCount];
   uint8_t auxLengths[AuxLengthCount];
   uint16_t offsetSymbolCount;           // 14 or 17
