@@ -13,18 +13,22 @@
 namespace {
 
 // Fast level.
-constexpr int FastDepth = 64;
+constexpr int FastDepth = 128;
 constexpr uint32_t FastNice = 128;
 constexpr uint32_t LazyLimit = 48;        // matches this long are taken at once
-constexpr uint32_t FarShortMatch = 4096;  // a 3-byte match further back costs more than literals
-constexpr size_t FastBlockSymbols = 16384;
+constexpr uint32_t FarShortMatch = 16384;  // a 3-byte match further back costs more than literals
+constexpr size_t FastBlockSymbols = 32768;  // split further where that is smaller
+constexpr int FastSplitDepth = 1;
 
 // Level 9.
-constexpr int OptimalDepth = 256;
+constexpr int OptimalDepth = 512;
 constexpr uint32_t OptimalNice = 256;
 constexpr uint32_t ForcedLength = 128;    // take such a match whole, skip searching inside it
-constexpr size_t OptimalChunk = 32768;    // bytes per block
-constexpr int OptimalPasses = 3;
+constexpr size_t OptimalChunk = 65535;    // bytes parsed together; at most one block's worth
+constexpr int OptimalPasses = 3;          // parses per chunk, each under the last one's codes
+constexpr int SplitDepth = 3;             // a chunk may become up to 2^3 blocks
+constexpr int SplitPasses = 2;            // parses of each part under its own codes
+constexpr uint32_t UnusedExtra = 2;       // bits above the longest code for a symbol not in it
 static_assert(OptimalChunk <= MaxBlockSymbols, "a chunk must fit one block");
 
 constexpr size_t ProgressStep = 1u << 20;
@@ -34,10 +38,42 @@ Token Match(uint32_t length, uint32_t distance) {
   return {static_cast<uint16_t>(length), static_cast<uint16_t>(distance - 1)};
 }
 
+// Writes tokens as one block, or as two halves (each split further) when
+// that is smaller: a change of statistics inside a stretch pays for the
+// second set of codes.
+uint64_t SplitBits(const Token* t, size_t n, const MethodParams& method, int depth, std::vector<size_t>* cuts,
+                   size_t offset) {
+  const uint64_t whole = BlockBits(t, n, method);
+  if (depth == 0 || n < 2) {
+    if (cuts) cuts->push_back(offset + n);
+    return whole;
+  }
+  const size_t half = n / 2;
+  std::vector<size_t> mine;
+  const uint64_t split = SplitBits(t, half, method, depth - 1, &mine, offset) +
+                         SplitBits(t + half, n - half, method, depth - 1, &mine, offset + half);
+  if (split < whole) {
+    if (cuts) cuts->insert(cuts->end(), mine.begin(), mine.end());
+    return split;
+  }
+  if (cuts) cuts->push_back(offset + n);
+  return whole;
+}
+
+void WriteSplit(BitWriter& out, const Token* t, size_t n, const MethodParams& method, int depth) {
+  std::vector<size_t> cuts;
+  SplitBits(t, n, method, depth, &cuts, 0);
+  size_t at = 0;
+  for (size_t cut : cuts) {
+    WriteBlock(out, t + at, cut - at, method);
+    at = cut;
+  }
+}
+
 void WriteBlocks(BitWriter& out, const std::vector<Token>& tokens, size_t blockSymbols,
                  const MethodParams& method) {
   for (size_t i = 0; i < tokens.size(); i += blockSymbols)
-    WriteBlock(out, tokens.data() + i, std::min(blockSymbols, tokens.size() - i), method);
+    WriteSplit(out, tokens.data() + i, std::min(blockSymbols, tokens.size() - i), method, FastSplitDepth);
 }
 
 std::vector<uint8_t> EncodeFast(const uint8_t* data, size_t size, const MethodParams& method,
@@ -88,24 +124,33 @@ std::vector<uint8_t> EncodeFast(const uint8_t* data, size_t size, const MethodPa
   return std::move(out.Bytes());
 }
 
-// Bit costs of every literal/length symbol and offset symbol (extra bits
-// included) under a set of code lengths. Symbols the code leaves out get a
-// cost a little above its longest code, so new ones stay possible but rare.
+// Costs of every literal/length symbol and offset symbol (extra bits
+// included), in 1/CostScale bits.
+constexpr uint32_t CostScale = 16;
+
 struct CostModel {
   std::vector<uint32_t> lit, off;
 };
 
-CostModel CostsFromLengths(const std::vector<uint8_t>& litLen, const std::vector<uint8_t>& offLen) {
+void AddExtraBits(CostModel& m) {
+  for (size_t k = 2; k < m.off.size(); ++k) m.off[k] += static_cast<uint32_t>(k - 1) * CostScale;
+}
+
+// From the code lengths the tokens would get. Symbols the code leaves out
+// cost a little more than its longest code, so they stay possible but rare.
+CostModel CostsFromTokens(const std::vector<Token>& tokens, const MethodParams& method) {
+  CostModel m;
+  std::vector<uint8_t> litLen, offLen;
+  BlockCodeLengths(tokens.data(), tokens.size(), method, litLen, offLen);
   auto convert = [](const std::vector<uint8_t>& len, std::vector<uint32_t>& cost) {
     const uint8_t longest = *std::max_element(len.begin(), len.end());
     cost.resize(len.size());
     for (size_t s = 0; s < len.size(); ++s)
-      cost[s] = len[s] != 0 ? len[s] : (longest == 0 ? 1u : std::min<uint32_t>(longest + 2, 18));
+      cost[s] = CostScale * (len[s] != 0 ? len[s] : (longest == 0 ? 1u : std::min<uint32_t>(longest + UnusedExtra, 18)));
   };
-  CostModel m;
   convert(litLen, m.lit);
   convert(offLen, m.off);
-  for (size_t k = 2; k < m.off.size(); ++k) m.off[k] += static_cast<uint32_t>(k - 1);
+  AddExtraBits(m);
   return m;
 }
 
@@ -113,10 +158,11 @@ CostModel CostsFromLengths(const std::vector<uint8_t>& litLen, const std::vector
 // they grow, offsets priced by their extra bits.
 CostModel InitialCosts(const MethodParams& method) {
   CostModel m;
-  m.lit.assign(LitLenSymbols, 8);
-  for (int len = MinMatch; len <= MaxMatch; ++len) m.lit[len + LengthSymbolBase] = len < 16 ? 6 + len / 4 : 11;
-  m.off.assign(method.offsetSymbols, 4);
-  for (int k = 2; k < method.offsetSymbols; ++k) m.off[k] += k - 1;
+  m.lit.assign(LitLenSymbols, 8 * CostScale);
+  for (int len = MinMatch; len <= MaxMatch; ++len)
+    m.lit[len + LengthSymbolBase] = (len < 16 ? 6 + len / 4 : 11) * CostScale;
+  m.off.assign(method.offsetSymbols, 4 * CostScale);
+  AddExtraBits(m);
   return m;
 }
 
@@ -136,9 +182,11 @@ void CollectCandidates(MatchFinder& finder, const uint8_t* data, size_t begin, s
     if (p >= skipUntil) {
       const uint32_t maxLen = static_cast<uint32_t>(std::min<size_t>(MaxMatch, end - p));
       const size_t added = finder.Collect(p, maxLen, OptimalDepth, OptimalNice, chunk.cand);
-      if (added != 0 && chunk.cand.back().length >= ForcedLength) {
+      MatchCandidate longest{0, 0};
+      for (size_t k = chunk.cand.size() - added; k < chunk.cand.size(); ++k)
+        if (chunk.cand[k].length > longest.length) longest = chunk.cand[k];
+      if (added != 0 && longest.length >= ForcedLength) {
         // Keep only the long match: the paths through its inside lose to it.
-        const MatchCandidate longest = chunk.cand.back();
         chunk.cand.resize(chunk.cand.size() - added);
         chunk.cand.push_back(longest);
         skipUntil = p + longest.length;
@@ -149,34 +197,44 @@ void CollectCandidates(MatchFinder& finder, const uint8_t* data, size_t begin, s
   chunk.first[n] = static_cast<uint32_t>(chunk.cand.size());
 }
 
-// Cheapest parse of data[begin, end) under the model, by a forward pass over
-// positions (each reached at its least cost) and a walk back.
-std::vector<Token> ParseChunk(const uint8_t* data, size_t begin, size_t end, const Chunk& chunk,
+// Cheapest parse of the chunk's bytes [from, to) under the model, by a
+// forward pass over positions (each reached at its least cost) and a walk
+// back. Matches are cut at `to`, so the tokens cover exactly that range.
+std::vector<Token> ParseRange(const uint8_t* data, size_t chunkBegin, size_t from, size_t to, const Chunk& chunk,
                               const CostModel& model) {
-  const size_t n = end - begin;
+  const size_t n = to - from;
   constexpr uint32_t Unreached = std::numeric_limits<uint32_t>::max();
   std::vector<uint32_t> cost(n + 1, Unreached);
   std::vector<Token> step(n + 1);
   cost[0] = 0;
+  const uint8_t* bytes = data + chunkBegin + from;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t here = cost[i];
-    const uint32_t lit = here + model.lit[data[begin + i]];
+    const uint32_t lit = here + model.lit[bytes[i]];
     if (lit < cost[i + 1]) {
       cost[i + 1] = lit;
-      step[i + 1] = Literal(data[begin + i]);
+      step[i + 1] = Literal(bytes[i]);
     }
+    const uint32_t room = static_cast<uint32_t>(std::min<size_t>(n - i, MaxMatch));
+    // Candidates come nearest first. A farther one pays off for the lengths
+    // no nearer one reaches, and for all lengths if its offset is cheaper.
     uint32_t shorter = MinMatch - 1;
-    for (uint32_t c = chunk.first[i]; c < chunk.first[i + 1]; ++c) {
+    uint32_t cheapestOffset = Unreached;
+    for (uint32_t c = chunk.first[from + i]; c < chunk.first[from + i + 1]; ++c) {
       const MatchCandidate& m = chunk.cand[c];
-      const uint32_t base = here + model.off[OffsetSymbol(m.distance - 1)];
-      for (uint32_t len = shorter + 1; len <= m.length; ++len) {
+      const uint32_t offsetCost = model.off[OffsetSymbol(m.distance - 1)];
+      const uint32_t base = here + offsetCost;
+      const uint32_t longest = std::min<uint32_t>(m.length, room);
+      const uint32_t first = offsetCost < cheapestOffset ? MinMatch : shorter + 1;
+      cheapestOffset = std::min(cheapestOffset, offsetCost);
+      for (uint32_t len = first; len <= longest; ++len) {
         const uint32_t total = base + model.lit[len + LengthSymbolBase];
         if (total < cost[i + len]) {
           cost[i + len] = total;
           step[i + len] = Match(len, m.distance);
         }
       }
-      shorter = m.length;
+      shorter = std::max(shorter, longest);
     }
   }
   std::vector<Token> tokens;
@@ -189,32 +247,59 @@ std::vector<Token> ParseChunk(const uint8_t* data, size_t begin, size_t end, con
   return tokens;
 }
 
+size_t BytesOf(const Token* t, size_t n) {
+  size_t bytes = 0;
+  for (size_t i = 0; i < n; ++i) bytes += t[i].length == 0 ? 1 : t[i].length;
+  return bytes;
+}
+
+// Parses [from, to) `passes` times, each pass under the codes the previous
+// one produced, and keeps the cheapest block. Returns its size in bits.
+uint64_t RefineRange(const uint8_t* data, size_t chunkBegin, size_t from, size_t to, const Chunk& chunk,
+                     CostModel model, int passes, const MethodParams& method, std::vector<Token>& best,
+                     CostModel* bestModel) {
+  uint64_t bestBits = best.empty() ? std::numeric_limits<uint64_t>::max()
+                                   : BlockBits(best.data(), best.size(), method);
+  for (int pass = 0; pass < passes; ++pass) {
+    std::vector<Token> tokens = ParseRange(data, chunkBegin, from, to, chunk, model);
+    const uint64_t bits = BlockBits(tokens.data(), tokens.size(), method);
+    model = CostsFromTokens(tokens, method);
+    if (bits < bestBits) {
+      bestBits = bits;
+      best = std::move(tokens);
+      if (bestModel) *bestModel = model;
+    }
+  }
+  return bestBits;
+}
+
 std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size, const MethodParams& method,
                                    const EncodeProgress& progress) {
   MatchFinder finder(data, size, method.windowSize);
   BitWriter out;
   Chunk chunk;
   CostModel carried = InitialCosts(method);
-  std::vector<uint8_t> litLen, offLen;
   size_t nextReport = ProgressStep;
   for (size_t begin = 0; begin < size; begin += OptimalChunk) {
     const size_t end = std::min(size, begin + OptimalChunk);
     CollectCandidates(finder, data, begin, end, chunk);
     std::vector<Token> best;
-    uint64_t bestBits = std::numeric_limits<uint64_t>::max();
-    CostModel model = carried;
-    for (int pass = 0; pass < OptimalPasses; ++pass) {
-      std::vector<Token> tokens = ParseChunk(data, begin, end, chunk, model);
-      const uint64_t bits = BlockBits(tokens.data(), tokens.size(), method);
-      BlockCodeLengths(tokens.data(), tokens.size(), method, litLen, offLen);
-      model = CostsFromLengths(litLen, offLen);
-      if (bits < bestBits) {
-        bestBits = bits;
-        best = std::move(tokens);
-        carried = model;
-      }
+    RefineRange(data, begin, 0, end - begin, chunk, carried, OptimalPasses, method, best, &carried);
+    // Where the statistics change inside the chunk, split it and parse each
+    // part again under codes of its own.
+    std::vector<size_t> cuts;
+    SplitBits(best.data(), best.size(), method, SplitDepth, &cuts, 0);
+    size_t at = 0, byteAt = 0;
+    for (size_t cut : cuts) {
+      std::vector<Token> part(best.begin() + at, best.begin() + cut);
+      const size_t partBytes = BytesOf(part.data(), part.size());
+      if (cuts.size() > 1)
+        RefineRange(data, begin, byteAt, byteAt + partBytes, chunk, CostsFromTokens(part, method), SplitPasses,
+                    method, part, nullptr);
+      WriteBlock(out, part.data(), part.size(), method);
+      at = cut;
+      byteAt += partBytes;
     }
-    WriteBlock(out, best.data(), best.size(), method);
     if (progress && end >= nextReport) {
       progress(end);
       nextReport = end + ProgressStep;
