@@ -35,6 +35,11 @@ target_compile_options(sfxstub_linked PRIVATE
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
   -ffunction-sections -fdata-sections -fno-stack-protector -fno-ident
   -fno-tree-loop-distribute-patterns ${STUB_ARCH_FLAGS}>)
+# Files the resource compiler and the linker read beside their sources.
+set_source_files_properties(resources/sfx.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.manifest;${CMAKE_CURRENT_SOURCE_DIR}/resources/resource.h")
+set_target_properties(sfxstub_linked PROPERTIES LINK_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.def)
 # The memory routines must stay loops, not calls to themselves.
 set_source_files_properties(startup/crt_win32.cpp PROPERTIES COMPILE_OPTIONS -fno-builtin)
 target_link_options(sfxstub_linked PRIVATE
