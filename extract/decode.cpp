@@ -334,15 +334,14 @@ static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src, uint32_t lengt
   }
 }
 
-// Tops the bit buffer up to 56..63 bits from inputBuffer, 8 bytes at a
-// time; the bits below them stay zero. The top bits do not change, so a
-// table entry looked up before a refill stays valid after it.
-static inline void RefillFast(uint64_t* bits, uint32_t* count, uint32_t* inPos,
-                              const uint8_t* input) {
+// Tops the bit buffer up to 56..63 bits from the input, 8 bytes at a time;
+// the bits below them stay zero. The top bits do not change, so a table
+// entry looked up before a refill stays valid after it.
+static inline void RefillFast(uint64_t* bits, uint32_t* count, const uint8_t** in) {
   uint32_t taken = (BufferBits - 1 - *count) / RefillBytes;
   uint32_t filled = *count + taken * RefillBytes;
-  *bits |= (LoadBigEndian64(input + *inPos) >> *count) & ~(~(uint64_t)0 >> filled);
-  *inPos += taken;
+  *bits |= (LoadBigEndian64(*in) >> *count) & ~(~(uint64_t)0 >> filled);
+  *in += taken;
   *count = filled;
 }
 
@@ -353,25 +352,21 @@ static void DecodeRun() {
   if (w->originalSize - w->decodedCount <= MaxMatchLength) return;
   const uint32_t decodedLimit = w->originalSize - MaxMatchLength;
   // Member bytes that stand in inputBuffer, not yet drawn.
-  uint32_t inPos = w->inputPos;
-  if (inPos >= InputBufferSize) return;
-  uint32_t buffered = InputBufferSize - inPos;
+  if (w->inputPos >= InputBufferSize) return;
+  uint32_t buffered = InputBufferSize - w->inputPos;
   if (w->compressedRemaining < buffered) buffered = w->compressedRemaining;
-  const uint32_t inEnd = inPos + buffered;
-  const uint32_t inStart = inPos;
+  const uint8_t* in = w->inputBuffer + w->inputPos;
+  const uint8_t* const inStart = in;
+  const uint8_t* const inEnd = in + buffered;
 
-  const uint32_t mask = w->windowSize - 1;
   const uint32_t windowSize = w->windowSize;
-  const uint32_t offsetCount = w->offsetSymbolCount;
-  const uint16_t* literalFast = w->literalFast;
-  const uint16_t* offsetFast = w->offsetFast;
-  uint8_t* ring = w->ringBuffer;
-  const uint8_t* input = w->inputBuffer;
   uint64_t bits = w->bitBuffer;
   uint32_t count = w->bitCount;
   uint32_t block = w->blockRemaining;
   uint32_t pos = w->ringPos;
-  uint32_t decoded = w->decodedCount;
+  // decodedCount is decodedBase + pos; decodedBase grows by the window at
+  // each flush.
+  uint32_t decodedBase = w->decodedCount - pos;
 
   // The buffer never holds more than 64 bits, so after symbols that took
   // C bits in all, at most C / 8 + 8 bytes have been drawn; a symbol takes
@@ -382,7 +377,8 @@ static void DecodeRun() {
   constexpr uint32_t MaxSymbolBytes = 6;
   static_assert(2 * MaxCodeLength + MaxOffsetExtraBits <= 8 * MaxSymbolBytes, "bytes per symbol");
   for (;;) {
-    uint32_t left = inEnd - inPos;
+    uint32_t left = (uint32_t)(inEnd - in);
+    uint32_t decoded = decodedBase + pos;
     uint32_t budget = block;
     uint32_t byInput = left >= MaxSymbolBytes + 2 * RefillBytes
                            ? (left - 2 * RefillBytes) / MaxSymbolBytes - 1 : 0;
@@ -392,10 +388,10 @@ static void DecodeRun() {
     if (budget == 0) break;
     block -= budget;
 
-    RefillFast(&bits, &count, &inPos, input);
-    uint32_t entry = literalFast[bits >> (BufferBits - LiteralTableBits)];
+    RefillFast(&bits, &count, &in);
+    uint32_t entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
     for (; budget != 0; budget--) {
-      RefillFast(&bits, &count, &inPos, input);
+      RefillFast(&bits, &count, &in);
       uint32_t s = entry >> PackedLengthBits;
       uint32_t length = entry & PackedLengthMask;
       if (s >= LiteralSymbolCount) {
@@ -407,22 +403,23 @@ static void DecodeRun() {
       count -= length;
       if (s < LiteralLimit) {
         // At least 40 bits are left: the next entry can be looked up now.
-        entry = literalFast[bits >> (BufferBits - LiteralTableBits)];
-        ring[pos++] = (uint8_t)s;
-        decoded++;
+        entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
+        w->ringBuffer[pos++] = (uint8_t)s;
         if (pos == windowSize) {
-          FlushWindow(decoded);
+          FlushWindow(decodedBase + pos);
+          decodedBase += windowSize;
           pos = 0;
         }
         continue;
       }
 
       uint32_t matchLength = s - MatchLengthBias;
-      entry = offsetFast[bits >> (BufferBits - AuxTableBits)];
+      entry = w->offsetFast[bits >> (BufferBits - AuxTableBits)];
       uint32_t o = entry >> PackedLengthBits;
       length = entry & PackedLengthMask;
-      if (o >= offsetCount) {
-        o = WalkTree(o, offsetCount, (uint32_t)(bits >> (BufferBits - WindowBits16)), AuxTableBits);
+      if (o >= w->offsetSymbolCount) {
+        o = WalkTree(o, w->offsetSymbolCount, (uint32_t)(bits >> (BufferBits - WindowBits16)),
+                     AuxTableBits);
         length = w->auxLengths[o];
       }
       bits <<= length;
@@ -435,18 +432,21 @@ static void DecodeRun() {
         bits <<= extra;
         count -= extra;
       }
-      RefillFast(&bits, &count, &inPos, input);
-      entry = literalFast[bits >> (BufferBits - LiteralTableBits)];
+      RefillFast(&bits, &count, &in);
+      entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
 
+      uint32_t mask = windowSize - 1;
       uint32_t source = (pos - offset - 1) & mask;
-      decoded += matchLength;
+      uint8_t* ring = w->ringBuffer;
       if (source + matchLength > windowSize || pos + matchLength >= windowSize) {
         // Wraps at the source or reaches the window's end: byte by byte,
         // with the flush where the window fills.
+        uint32_t matchEnd = decodedBase + pos + matchLength;
         for (uint32_t j = 0; j < matchLength; j++) {
           ring[pos++] = ring[(source + j) & mask];
           if (pos == windowSize) {
-            FlushWindow(decoded);
+            FlushWindow(matchEnd);
+            decodedBase += windowSize;
             pos = 0;
           }
         }
@@ -462,10 +462,10 @@ static void DecodeRun() {
 
   w->bitBuffer = bits;
   w->bitCount = count;
-  w->inputPos = inPos;
-  w->compressedRemaining -= inPos - inStart;
+  w->inputPos = (uint32_t)(in - w->inputBuffer);
+  w->compressedRemaining -= (uint32_t)(in - inStart);
   w->ringPos = pos;
-  w->decodedCount = decoded;
+  w->decodedCount = decodedBase + pos;
   w->blockRemaining = (uint16_t)block;
   // Back to the careful reader's promise of 16 bits in hand; if that needs
   // a file read, the 16-bit reader would have made it for the same symbol.
