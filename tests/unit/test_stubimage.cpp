@@ -424,4 +424,124 @@ TEST(ShippedStub, RunsUnderDos) {
   fs::remove_all(dir);
 }
 
+
+// A minimal linker-style PE32: headers at 0x80, SizeOfHeaders 0x400, and
+// sections of 0x200 bytes each filled with a pattern of their own.
+struct SyntheticPe {
+  Bytes file;
+  static constexpr uint32_t Pe = 0x80, Opt = Pe + 24, OptSize = 0xE0, Table = Opt + OptSize;
+  explicit SyntheticPe(int sections, uint32_t firstRva = 0x1000) {
+    file.assign(0x400 + 0x200 * sections, 0);
+    file[0] = 'M';
+    file[1] = 'Z';
+    Put32(60, Pe);
+    Put32(Pe, 0x00004550);
+    Put16(Pe + 4, 0x14c);
+    Put16(Pe + 6, (uint16_t)sections);
+    Put16(Pe + 20, OptSize);
+    Put16(Opt, 0x10b);
+    Put32(Opt + 32, 0x1000);  // section alignment
+    Put32(Opt + 36, 0x200);   // file alignment
+    Put32(Opt + 60, 0x400);   // SizeOfHeaders
+    Put16(Opt + 68, 2);
+    Put32(Opt + 92, 16);
+    for (int i = 0; i < sections; i++) {
+      uint32_t at = Table + 40 * i;
+      file[at] = '.';
+      file[at + 1] = (uint8_t)('a' + i);
+      Put32(at + 8, 0x200);
+      Put32(at + 12, firstRva + 0x1000 * i);
+      Put32(at + 16, 0x200);
+      Put32(at + 20, 0x400 + 0x200 * i);
+      for (uint32_t k = 0; k < 0x200; k++) file[0x400 + 0x200 * i + k] = (uint8_t)(k * 7 + i);
+    }
+  }
+  void Put16(size_t at, uint16_t v) {
+    file[at] = (uint8_t)v;
+    file[at + 1] = (uint8_t)(v >> 8);
+  }
+  void Put32(size_t at, uint32_t v) {
+    Put16(at, (uint16_t)v);
+    Put16(at + 2, (uint16_t)(v >> 16));
+  }
+};
+
+// Runs the layout tool on the given bytes; the exit status and the output.
+fs::path StubimageTool() {
+  if (const char* tool = getenv("LZHSFX_STUBIMAGE")) return tool;
+  return BinDirectory() / "stubimage";
+}
+
+std::pair<int, Bytes> RunStubimage(const Bytes& input) {
+  fs::path tool = StubimageTool();
+  fs::path dir = fs::temp_directory_path() / ("stubimage-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  {
+    std::ofstream out(dir / "in.exe", std::ios::binary);
+    out.write((const char*)input.data(), (std::streamsize)input.size());
+  }
+  std::string command = "'" + tool.string() + "' '" + (dir / "in.exe").string() + "' '" +
+                        (dir / "out.exe").string() + "' >/dev/null 2>&1";
+  int status = system(command.c_str());
+  Bytes output = fs::exists(dir / "out.exe") ? ReadAll(dir / "out.exe") : Bytes();
+  fs::remove_all(dir);
+  return {status, output};
+}
+
+class Stubimage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(StubimageTool())) GTEST_SKIP() << "stubimage not built";
+  }
+};
+
+// Catches: section data copied to the wrong place or not moved by the same
+// amount as the raw pointers, header bytes lost in the move, and the file
+// not growing by exactly the header growth.
+TEST_F(Stubimage, MovesEverySectionByTheHeaderGrowth) {
+  SyntheticPe pe(3);
+  auto [status, out] = RunStubimage(pe.file);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(out.size(), pe.file.size() + 0x400);  // headers 0x400 -> 0x800
+  EXPECT_EQ(Le32(out, 60), 0x500u);
+  const uint32_t opt = 0x500 + 24;
+  EXPECT_EQ(Le32(out, opt + 60), 0x800u);
+  for (int i = 0; i < 3; i++) {
+    uint32_t raw = Le32(out, opt + SyntheticPe::OptSize + 40 * i + 20);
+    EXPECT_EQ(raw, 0x800u + 0x200u * i);
+    EXPECT_TRUE(std::equal(out.begin() + raw, out.begin() + raw + 0x200,
+                           pe.file.begin() + 0x400 + 0x200 * i))
+        << "section " << i;
+  }
+  // Everything of the headers but SizeOfHeaders, the checksum and the raw
+  // pointers is carried over unchanged.
+  for (uint32_t k = 0; k < SyntheticPe::Table - SyntheticPe::Pe; k++) {
+    uint32_t field = SyntheticPe::Pe + k;
+    if (field >= SyntheticPe::Opt + 60 && field < SyntheticPe::Opt + 68) continue;
+    ASSERT_EQ(out[0x500 + k], pe.file[field]) << "header byte " << k;
+  }
+  EXPECT_EQ(Le32(out, opt + 64), Checksum(out, opt + 64));
+}
+
+// Catches: the tool silently producing a broken image instead of refusing:
+// bytes hidden behind the headers would be dropped, a debug directory's
+// file offset would go stale, and headers reaching into the first
+// section's pages would not load.
+TEST_F(Stubimage, RefusesWhatItCannotMove) {
+  SyntheticPe hidden(1);
+  hidden.file[0x300] = 0x5A;
+  EXPECT_NE(RunStubimage(hidden.file).first, 0) << "hidden data";
+
+  SyntheticPe debug(1);
+  debug.Put32(SyntheticPe::Opt + 96 + 8 * 6, 0x1000);
+  debug.Put32(SyntheticPe::Opt + 96 + 8 * 6 + 4, 28);
+  EXPECT_NE(RunStubimage(debug.file).first, 0) << "debug directory";
+
+  SyntheticPe tight(1, 0x600);
+  EXPECT_NE(RunStubimage(tight.file).first, 0) << "first section at 0x600";
+
+  Bytes notPe(0x400, 0);
+  EXPECT_NE(RunStubimage(notPe).first, 0) << "no MZ";
+}
+
 }  // namespace
