@@ -285,12 +285,11 @@ static void DecodeStep() {
 // ---- The fast path ------------------------------------------------------
 //
 // DecodeRun decodes the same bits into the same bytes as DecodeStep, with
-// the same flushes and progress reports, keeping the bit reader's state in
-// registers. It runs only while the block has symbols left, the member's
-// end is more than a match away, and at least 8 member bytes wait in
-// inputBuffer, so no block header and no file read falls inside it. Each
-// symbol starts with at least 56 bits in hand; a match needs at most
-// 16 + 16 + 15 of them.
+// the same flushes and progress reports, but keeps the bit reader's state
+// in registers and reads the input 8 bytes at a time. It stops before a
+// block ends, before the member's last match, and before the bytes that
+// stand in inputBuffer run short, so no block header, no file read and no
+// zero bit past the member's end falls inside it; DecodeStep handles those.
 constexpr uint32_t BufferBits = 64;
 constexpr uint32_t RefillBytes = 8;
 constexpr uint32_t RefilledBits = BufferBits - RefillBytes;  // bits in hand after a refill
