@@ -1,5 +1,6 @@
 // ReadMemberHeader on level-2 headers built here byte by byte (their CRC
-// computed by the test's own bitwise CRC-16), and NormalizeSeparators.
+// computed by the test's own bitwise CRC-16), NormalizeSeparators and the
+// bounded text helpers that names go through.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "extract/crc16.h"
 #include "extract/header.h"
+#include "startup/text.h"
 #include "tests/unit/support/bitwriter.h"
 #include "tests/unit/support/files.h"
 #include "tests/unit/support/recording.h"
@@ -298,6 +300,43 @@ TEST(NormalizeSeparators, Cases) {
     NormalizeSeparators(text.data(), '/');
     EXPECT_EQ(std::string(text.data()), out) << in;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Catches bounded copies that overrun or leave a field unterminated.
+TEST(Text, BoundedCopies) {
+  char field[6];
+  memset(field, 'x', sizeof field);
+  CopyText(field, "abcdefgh", sizeof field);
+  EXPECT_STREQ(field, "abcde");
+  CopyText(field, "ab", sizeof field);
+  AppendText(field, "cdefgh", sizeof field);
+  EXPECT_STREQ(field, "abcde");
+  AppendText(field, "z", sizeof field);  // already full: unchanged
+  EXPECT_STREQ(field, "abcde");
+  EXPECT_EQ(TextLength(field), 5u);
+}
+
+// Catches case folding that treats a CP932 second byte as an ASCII letter
+// (0x83 0x41 and 0x83 0x61 are different characters).
+TEST(Text, CaseInsensitiveCompare) {
+  const struct {
+    const char* a;
+    const char* b;
+    int equal;
+  } cases[] = {
+      {"Setup.EXE", "setup.exe", 1},
+      {"setup", "setup.exe", 0},
+      {"\x83\x41" "B", "\x83\x41" "b", 1},
+      {"\x83\x41", "\x83\x61", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TextEqualNoCase(c.a, c.b), c.equal) << c.a << " " << c.b;
+  EXPECT_EQ(TextStartsNoCase("%WORK%\\x", "%work%"), 1);
+  EXPECT_EQ(TextStartsNoCase("\x83\x41" "x", "\x83\x61"), 0);
+  EXPECT_EQ(TextStartsNoCase("ab", "abc"), 0);
 }
 
 }  // namespace
