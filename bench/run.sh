@@ -15,7 +15,8 @@
 # The summary goes to the terminal and to build/bench/summary.txt.
 #
 # Environment: LZHSFX (the tool), LZHSFX_STUB (the stub), BENCH_RUNS (5),
-# BENCH_OUT (scratch output directory, tmpfs by default).
+# BENCH_OUT (scratch output directory, tmpfs by default), BENCH_REUSE (when
+# set, archives already timed keep their results; only the report is redone).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -105,10 +106,11 @@ done
 # ---------------------------------------------------------------- speed
 tools=(lzhsfx bsdtar 7z lhasa)
 peers=(bsdtar 7z lhasa)
-declare -A mean   # "archive tool" -> mean seconds
+declare -A mean   # "archive tool" -> mean wall-clock seconds
+declare -A cpu    # "archive tool" -> mean user + system seconds
 
-time_archive() {  # name archive output-bytes
-  local name=$1 archive=$2 dest=$out/$1
+time_with_hyperfine() {  # name archive dest
+  local name=$1 archive=$2 dest=$3
   say "bench: timing $name"
   mkdir -p "$out"
   hyperfine --warmup 1 --runs "$runs" --style basic \
@@ -119,12 +121,21 @@ time_archive() {  # name archive output-bytes
     -n 7z "7z x -y '-o$dest' '$archive'" \
     -n lhasa "lhasa xfqw='$dest' '$archive'" \
     -n lzhsfx-t "'$lzhsfx' t '$archive'" >&2
-  local tool
-  while IFS=, read -r tool m _; do
+  rm -rf "$dest"
+}
+
+time_archive() {  # name archive
+  local name=$1 archive=$2
+  if [ -z "${BENCH_REUSE:-}" ] || [ ! -f "$results/$name.csv" ]; then
+    time_with_hyperfine "$name" "$archive" "$out/$name"
+  fi
+  # CSV columns: command, mean, stddev, median, user, system, min, max.
+  local tool m sd md user system
+  while IFS=, read -r tool m sd md user system _; do
     [ "$tool" = command ] && continue
     mean["$name $tool"]=$m
+    cpu["$name $tool"]=$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')
   done < "$results/$name.csv"
-  rm -rf "$dest"
 }
 
 check_output() {  # name archive expected-dir-or-file
@@ -148,6 +159,7 @@ for m in 5 7; do
   outbytes[big-lh$m]=$big_size
 done
 names=(tree-lh5 tree-lh7 big-lh5 big-lh7)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for name in "${names[@]}"; do time_archive "$name" "$archives/$name.lzh"; done
 
 # ---------------------------------------------------------------- stub
@@ -162,17 +174,17 @@ if [ -f "$stub" ]; then
   if command -v i686-w64-mingw32-objdump >/dev/null; then
     # Section rows of objdump -h: index, name, size, VMA, LMA, file offset.
     # Raw data is stored in whole units of the file alignment.
-    align=$(i686-w64-mingw32-objdump -p "$stub" | awk '$1 == "FileAlignment" { print strtonum("0x" $2) }')
-    stub_sections=$(i686-w64-mingw32-objdump -h "$stub" | awk -v total="$stub_bytes" -v align="${align:-512}" '
-      $1 ~ /^[0-9]+$/ {
-        size = strtonum("0x" $3); off = strtonum("0x" $6)
-        printf "  %-8s file 0x%05x..0x%05x %6d bytes\n", $2, off, off + size, size
-        if (off + size > end) end = off + size
-      }
-      END {
-        raw = int((end + align - 1) / align) * align
-        printf "  section data ends at 0x%x (%d), padded to 0x%x (%d); %d bytes follow\n", end, end, raw, raw, total - raw
-      }')
+    align=$(i686-w64-mingw32-objdump -p "$stub" | awk '$1 == "FileAlignment" { print $2 }')
+    align=$((16#${align:-200}))
+    end=0
+    while read -r idx sec size _ _ off _; do
+      [[ $idx =~ ^[0-9]+$ ]] || continue
+      stub_sections+=$(printf '  %-8s file 0x%05x..0x%05x %6d bytes' "$sec" $((16#$off)) $((16#$off + 16#$size)) $((16#$size)))$'\n'
+      [ $((16#$off + 16#$size)) -gt "$end" ] && end=$((16#$off + 16#$size))
+    done < <(i686-w64-mingw32-objdump -h "$stub")
+    raw=$(( (end + align - 1) / align * align ))
+    stub_sections+=$(printf '  section data ends at 0x%x (%d), padded to 0x%x (%d); %d bytes follow' \
+      "$end" "$end" "$raw" "$raw" $((stub_bytes - raw)))
   fi
 fi
 
@@ -188,34 +200,46 @@ if [ -f "$root/bench/compress.sh" ]; then
 fi
 
 # ---------------------------------------------------------------- summary
-{
-  echo "lzhsfx benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $runs runs per tool (mean)"
-  echo "corpus: tree $tree_bytes bytes in $tree_files files; big.bin $big_size bytes"
-  echo "packages: $(tr '\n' ' ' < "$corpus/versions.txt")"
-  echo "tools: $(dpkg-query -W -f='${Package} ${Version}; ' lhasa p7zip-full libarchive-tools jlha-utils hyperfine 2>/dev/null)"
-  echo "output to: $out"
-  echo
-  printf '%-9s %11s %10s %10s %10s %10s %10s  %-22s\n' archive "packed" "lzhsfx x" bsdtar 7z lhasa "lzhsfx t" "lzhsfx / fastest peer"
+# One table of MB/s per archive and tool from the named array of seconds,
+# with lzhsfx x against the fastest peer.
+table() {  # title array-name
+  local -n secs=$2
+  local name tool row packed best best_tool t ratio mark
+  echo "$1:"
+  printf '%-9s %10s %10s %10s %10s %10s %10s  %s\n' archive packed "lzhsfx x" bsdtar 7z lhasa "lzhsfx t" "lzhsfx x / fastest peer"
   for name in "${names[@]}"; do
     packed=$(stat -c %s "$archives/$name.lzh")
-    row=$(printf '%-9s %11s' "$name" "$packed")
+    row=$(printf '%-9s %10s' "$name" "$packed")
     for tool in "${tools[@]}" lzhsfx-t; do
-      row+=$(awk -v b="${outbytes[$name]}" -v t="${mean[$name $tool]}" 'BEGIN { printf " %10s", sprintf("%.1f MB/s", b / 1e6 / t) }')
+      row+=$(awk -v b="${outbytes[$name]}" -v t="${secs[$name $tool]}" 'BEGIN { printf " %10s", sprintf("%.1f MB/s", b / 1e6 / t) }')
     done
     best=""
     best_tool=""
     for tool in "${peers[@]}"; do
-      t=${mean[$name $tool]}
+      t=${secs[$name $tool]}
       if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then
         best=$t
         best_tool=$tool
       fi
     done
-    ratio=$(awk -v p="$best" -v l="${mean[$name lzhsfx]}" 'BEGIN { printf "%.2f", p / l }')
+    ratio=$(awk -v p="$best" -v l="${secs[$name lzhsfx]}" 'BEGIN { printf "%.2f", p / l }')
     mark=$(awk -v r="$ratio" -v g="$goal_ratio" 'BEGIN { print (r >= g) ? "meets" : "below" }')
-    row+=$(printf '  %sx vs %s (%s %s)' "$ratio" "$best_tool" "$mark" "$goal_ratio")
-    echo "$row"
+    echo "$row  ${ratio}x vs $best_tool ($mark the goal of $goal_ratio)"
   done
+}
+
+{
+  timed="$runs runs per tool after one warm-up (mean)"
+  [ -n "${BENCH_REUSE:-}" ] && timed="results reused from $results"
+  echo "lzhsfx benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $timed"
+  echo "corpus: tree $tree_bytes bytes in $tree_files files; big.bin $big_size bytes"
+  echo "packages: $(tr '\n' ' ' < "$corpus/versions.txt")"
+  echo "tools: $(dpkg-query -W -f='${Package} ${Version}; ' lhasa p7zip-full libarchive-tools jlha-utils hyperfine 2>/dev/null)"
+  echo "output to: $out; load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo
+  table "wall clock" mean
+  echo
+  table "CPU time (user + system; steadier on a busy machine)" cpu
   echo
   echo "$stub_line"
   [ -n "$stub_sections" ] && echo "$stub_sections"
