@@ -4,7 +4,6 @@
 // further back than that.
 #include "compress/matcher.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "compress/format.h"
@@ -80,31 +79,5 @@ size_t MatchFinder::Collect(size_t pos, uint32_t maxLength, int depth, uint32_t 
       if (len >= nice || len >= maxLength) break;
     }
   }
-  return out.size() - before;
-}
-
-size_t MatchFinder::CollectByClass(size_t pos, uint32_t maxLength, int depth, uint32_t nice,
-                                   std::vector<MatchCandidate>& out) const {
-  if (maxLength < MinMatch || pos + MinMatch > size_) return 0;
-  constexpr int ClassCount = 17;
-  MatchCandidate best[ClassCount] = {};
-  const size_t oldest = pos > window_ ? pos - window_ : 0;
-  uint32_t longest = MinMatch - 1;
-  for (uint32_t cand = head_[Hash(pos)]; cand != NoPosition && cand >= oldest && depth-- > 0;
-       cand = prev_[cand & (window_ - 1)]) {
-    const uint32_t distance = static_cast<uint32_t>(pos - cand);
-    MatchCandidate& slot = best[OffsetSymbol(distance - 1)];
-    const uint32_t floor = std::max<uint32_t>(slot.length, MinMatch - 1);
-    if (data_[cand + floor] != data_[pos + floor]) continue;
-    const uint32_t len = MatchLength(cand, pos, maxLength);
-    if (len > floor) {
-      slot = {static_cast<uint16_t>(len), distance};
-      longest = std::max(longest, len);
-      if (len >= nice || len >= maxLength) break;
-    }
-  }
-  const size_t before = out.size();
-  for (const MatchCandidate& m : best)
-    if (m.length >= MinMatch) out.push_back(m);
   return out.size() - before;
 }

@@ -30,12 +30,6 @@ class MatchFinder {
   size_t Collect(size_t pos, uint32_t maxLength, int depth, uint32_t nice,
                  std::vector<MatchCandidate>& out) const;
 
-  // The longest match in each offset class (offset values with the same
-  // offset symbol), nearest class first, each the nearest of its length in
-  // its class. A farther class can be cheaper than a nearer one when its
-  // code is shorter, so a cost-driven parse wants them all.
-  size_t CollectByClass(size_t pos, uint32_t maxLength, int depth, uint32_t nice,
-                        std::vector<MatchCandidate>& out) const;
 
  private:
   uint32_t Hash(size_t pos) const;
