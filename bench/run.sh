@@ -192,7 +192,7 @@ fi
 compress_report=""
 if [ -f "$root/bench/compress.sh" ]; then
   say "bench: running bench/compress.sh"
-  if bash "$root/bench/compress.sh" "$corpus/tree" > "$bench/compress.txt" 2> "$bench/compress.log"; then
+  if bash "$root/bench/compress.sh" "$corpus/tree" "$lzhsfx" > "$bench/compress.txt" 2> "$bench/compress.log"; then
     compress_report=$(cat "$bench/compress.txt")
   else
     compress_report="bench/compress.sh failed; see $bench/compress.log"
