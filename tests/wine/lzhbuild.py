@@ -19,7 +19,7 @@ assert crc16(b"123456789") == 0xBB3D
 def member(name: bytes, data: bytes = b"", method: bytes = b"-lh0-", level: int = 2,
            time_stamp: int = 0x5F5E1000, dirname: bytes = None, crc_record: bool = True,
            corrupt_header_crc: bool = False, packed_size: int = None,
-           original_size: int = None, os_id: bytes = b"U") -> bytes:
+           original_size: int = None, os_id: bytes = b"U", data_crc: int = None) -> bytes:
     """One member with a level-2 header (name records as given, CRC record
     first), followed by its data stored as is."""
     records = []
@@ -33,7 +33,7 @@ def member(name: bytes, data: bytes = b"", method: bytes = b"-lh0-", level: int 
     fixed = bytearray(26)
     fixed[2:7] = method
     struct.pack_into("<IIIBBHc", fixed, 7, packed, original, time_stamp, 0x20, level,
-                     crc16(data), os_id)
+                     crc16(data) if data_crc is None else data_crc, os_id)
     body = bytearray(fixed)
     # Each record is preceded by its size field (the previous nextSize).
     for r in records:

@@ -1,0 +1,422 @@
+#!/usr/bin/env python3
+# The stub end to end under Wine + Xvfb with a Japanese locale: automatic
+# extraction of jlha-made archives (bytes and time stamps), the message
+# question, the overwrite question, Cancel in the middle of a member, a CRC
+# error, the command started afterwards, and DLL planting. Self-extracting
+# files are built with "lzhsfx create --stub" for the stub the harness runs.
+# Screenshots of the dialogs stay in the output folder.
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from lzhbuild import member, read_members  # noqa: E402
+from wineharness import (ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_NO, ID_OK, ID_YES,  # noqa: E402
+                         HarnessError, Session)
+
+SKIPPED = 77
+JAPANESE = "ja_JP.UTF-8"
+RUN_SECONDS = 90          # one stub run, start to exit
+QUIET_SECONDS = 6         # how long a command that must not start is given
+MARKER_SECONDS = 30       # how long a command that must start is given
+
+# Exit codes of the stub: the main dialog ends with 1 once an extraction has
+# run from OK (whatever its outcome), with 0 when Cancel is pressed while it
+# is idle; declining the message ends with 0; Cancel during decoding ends the
+# process with 1.
+EXIT_AFTER_RUN = 1
+EXIT_IDLE_CANCEL = 0
+EXIT_DECLINED = 0
+EXIT_ABORTED = 1
+
+TITLE = "テスト書庫"
+MESSAGE = "使用許諾に同意しますか？\nはいを押すと解凍します。\n"
+MARK_BAT = b"@echo done> marker.txt\r\n"
+# The cancelled member decodes in a few seconds (about 9 MB/s under Wine
+# here); Cancel is clicked well inside that.
+BIG_MEMBER_BYTES = 24_000_000
+CANCEL_AFTER_SECONDS = 0.6
+BASE_TIME = 1_600_000_000  # even, so DOS time keeps it exactly
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def words_text(size, seed):
+    r = random.Random(seed)
+    vocabulary = ["".join(r.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(r.randint(2, 9)))
+                  for _ in range(3000)]
+    lines, n = [], 0
+    while n < size:
+        line = " ".join(r.choice(vocabulary) for _ in range(12)) + "\n"
+        lines.append(line)
+        n += len(line)
+    return "".join(lines).encode()[:size]
+
+
+def literal_heavy(size, seed):
+    """Sixteen letters at random: -lh5- codes it almost all as literals,
+    the slowest kind of data to decode, so the member takes a while."""
+    table = bytes(0x41 + (b & 0x0F) for b in range(256))
+    return random.Random(seed).randbytes(size).translate(table)
+
+
+def far_repeats(size, seed):
+    """Random bytes with blocks repeated 12 KB, 40 KB and 100 KB back, so
+    that matches need the wider windows of -lh6- and -lh7-."""
+    r = random.Random(seed)
+    data = bytearray(r.randbytes(size))
+    for distance in (12_000, 40_000, 100_000):
+        for start in range(distance, size - 4096, distance * 2):
+            data[start:start + 4096] = data[start - distance:start - distance + 4096]
+    return bytes(data)
+
+
+class Suite:
+    def __init__(self, session, lzhsfx, out):
+        self.s, self.lzhsfx, self.out = session, lzhsfx, out
+        self.results = []
+
+    # ---- building inputs ---------------------------------------------------
+    def work_dir(self, name):
+        path = os.path.join(self.out, "cases", name)
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        return path
+
+    def tree(self, root, files):
+        """files: relative name -> bytes; each gets its own even mtime."""
+        for i, (rel, data) in enumerate(files.items()):
+            path = os.path.join(root, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.utime(path, (BASE_TIME + 7200 * i, BASE_TIME + 7200 * i))
+        return root
+
+    def jlha(self, root, flags, archive, names=None):
+        names = names or sorted(os.listdir(root))
+        subprocess.run(["jlha", flags, archive, *names], cwd=root, check=True, timeout=300,
+                       capture_output=True, env=dict(os.environ, LC_ALL=JAPANESE))
+        return archive
+
+    def sfx(self, target, archive, *options):
+        r = subprocess.run([self.lzhsfx, "create", target, "--stub", self.s.stub, "--from-lzh",
+                            archive, "--title", TITLE, *options], capture_output=True, timeout=120)
+        if r.returncode != 0:
+            raise Failure("lzhsfx create failed: " + r.stderr.decode("utf-8", "replace"))
+        return target
+
+    def run(self, exe, *args, overrides=None):
+        return self.s.start_program(exe, list(args), overrides=overrides)
+
+    def compare_tree(self, source, dest, names):
+        for rel in names:
+            src, out = os.path.join(source, rel), os.path.join(dest, rel)
+            check(os.path.isfile(out), f"{rel} was not extracted")
+            with open(src, "rb") as a, open(out, "rb") as b:
+                check(a.read() == b.read(), f"{rel} differs from the original")
+            want = int(os.stat(src).st_mtime) // 2 * 2
+            got = int(os.stat(out).st_mtime)
+            check(got == want, f"{rel}: time stamp {got}, expected {want}")
+
+    def marker_appears(self, dest, seconds):
+        deadline = time.monotonic() + seconds
+        marker = os.path.join(dest, "marker.txt")
+        while time.monotonic() < deadline:
+            if os.path.exists(marker):
+                return True
+            time.sleep(0.5)
+        return False
+
+    # ---- the cases ---------------------------------------------------------
+    # Would catch: a decoder fault in any of -lh5-/-lh6-/-lh7-, wrong names
+    # (Japanese, spaces, folders), wrong last-write times, -n not starting
+    # by itself or ignoring the destination, an unexpected exit code.
+    def case_auto_extract(self):
+        work = self.work_dir("auto")
+        files = {"readme.txt": words_text(20_000, 1),
+                 "日本語の説明.txt": "解凍のテストです。\r\n漢字とかな\r\n".encode("cp932") * 50,
+                 "docs/notes/read me.txt": words_text(3000, 2),
+                 "data/far.bin": far_repeats(300_000, 3),
+                 "empty.txt": b""}
+        src = self.tree(os.path.join(work, "src"), files)
+        for flags in ("a2o5q", "a2o6q", "a2o7q"):
+            method = flags[3]
+            lzh = self.jlha(src, flags, os.path.join(work, f"lh{method}.lzh"))
+            methods = {m[1] for m in read_members(open(lzh, "rb").read())}
+            check(f"-lh{method}-".encode() in methods, f"jlha did not use -lh{method}-: {methods}")
+            exe = self.sfx(os.path.join(work, f"lh{method}.exe"), lzh)
+            dest = os.path.join(work, f"out{method}")
+            os.makedirs(dest)
+            code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
+            check(code == EXIT_AFTER_RUN, f"-lh{method}-: exit code {code}")
+            self.compare_tree(src, dest, files)
+            extracted = {os.path.relpath(os.path.join(r, f), dest)
+                         for r, _, fs in os.walk(dest) for f in fs}
+            check(extracted == set(files), f"unexpected files: {extracted ^ set(files)}")
+
+    def message_sfx(self, work):
+        src = self.tree(os.path.join(work, "src"), {"a.txt": b"alpha\r\n", "b.txt": b"beta\r\n"})
+        lzh = self.jlha(src, "a2o5q", os.path.join(work, "m.lzh"))
+        msg = os.path.join(work, "message.txt")
+        with open(msg, "w", encoding="utf-8") as f:
+            f.write(MESSAGE)
+        return src, self.sfx(os.path.join(work, "m.exe"), lzh, "--message", msg)
+
+    # Would catch: the message not shown first, shown with a wrong caption or
+    # garbled text, Yes not going on to the extraction.
+    def case_message_yes(self):
+        work = self.work_dir("message-yes")
+        src, exe = self.message_sfx(work)
+        dest = os.path.join(work, "out")
+        os.makedirs(dest)
+        p = self.run(exe, "-n", self.s.windows_path(dest))
+        box = self.s.wait_window("message", process=p)
+        check(box.caption == TITLE, f"caption {box.caption!r}")
+        check("使用許諾に同意しますか" in box.text(), f"message text {box.text()!r}")
+        self.s.screenshot("message-question.png")
+        self.s.click(box, ID_YES)
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        self.compare_tree(src, dest, ["a.txt", "b.txt"])
+        check(not os.path.exists(os.path.join(dest, "!")), "the message member was extracted")
+
+    # Would catch: No not stopping the program, or files written anyway.
+    def case_message_no(self):
+        work = self.work_dir("message-no")
+        _, exe = self.message_sfx(work)
+        dest = os.path.join(work, "out")
+        os.makedirs(dest)
+        p = self.run(exe, "-n", self.s.windows_path(dest))
+        self.s.click(self.s.wait_window("message", process=p), ID_NO)
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_DECLINED, f"exit code {code}")
+        check(os.listdir(dest) == [], f"files written after No: {os.listdir(dest)}")
+
+    # Would catch: Yes not replacing, No not skipping just that member,
+    # Cancel not stopping the run, or the command started after Cancel.
+    def case_overwrite_answers(self):
+        work = self.work_dir("overwrite")
+        new = {"mark.bat": MARK_BAT, "a.txt": b"new a", "b.txt": b"new b", "c.txt": b"new c",
+               "d.txt": b"new d"}
+        src = self.tree(os.path.join(work, "src"), new)
+        lzh = self.jlha(src, "a2o5q", os.path.join(work, "o.lzh"), list(new))
+        order = [m[0] for m in read_members(open(lzh, "rb").read())]
+        check(order == [n.encode() for n in new], f"jlha reordered the members: {order}")
+        exe = self.sfx(os.path.join(work, "o.exe"), lzh, "--run", "mark.bat")
+        dest = os.path.join(work, "out")
+        self.tree(dest, {"a.txt": b"old a", "b.txt": b"old b", "c.txt": b"old c"})
+        p = self.run(exe, "-n", self.s.windows_path(dest))
+        for name, answer in (("a.txt", ID_YES), ("b.txt", ID_NO), ("c.txt", ID_CANCEL)):
+            box = self.s.wait_window("message", process=p, text=name)
+            check("上書きしますか" in box.text(), f"question text {box.text()!r}")
+            if name == "a.txt":
+                self.s.screenshot("overwrite-question.png")
+            self.s.click(box, answer)
+            self.s.wait_gone(box)
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        for name, want in (("a.txt", b"new a"), ("b.txt", b"old b"), ("c.txt", b"old c")):
+            with open(os.path.join(dest, name), "rb") as f:
+                check(f.read() == want, f"{name} holds {want!r} expected")
+        check(not os.path.exists(os.path.join(dest, "d.txt")), "d.txt extracted after Cancel")
+        check(not self.marker_appears(dest, QUIET_SECONDS), "the command ran after Cancel")
+
+    # Would catch: Cancel ignored while decoding, the partial file left
+    # behind, earlier members removed, the wrong exit code; also that a
+    # destination given after -n- is shown in the dialog.
+    def case_cancel_midway(self):
+        work = self.work_dir("cancel")
+        files = {"first.txt": b"kept\r\n", "big.txt": literal_heavy(BIG_MEMBER_BYTES, 4),
+                 "last.txt": b"never\r\n"}
+        src = self.tree(os.path.join(work, "src"), files)
+        lzh = self.jlha(src, "a2o5q", os.path.join(work, "c.lzh"), list(files))
+        exe = self.sfx(os.path.join(work, "c.exe"), lzh)
+        dest = os.path.join(work, "out")
+        os.makedirs(dest)
+        p = self.run(exe, "-n-", self.s.windows_path(dest))
+        dialog = self.s.wait_window("main", process=p)
+        shown = dialog.controls[ID_DEST_EDIT].text
+        check(shown == self.s.windows_path(dest), f"destination field shows {shown!r}")
+        self.s.screenshot("main-dialog.png")
+        # Both clicks in one go: the second lands while big.txt is decoded.
+        self.s.click_at([dialog.controls[ID_OK].center(), dialog.controls[ID_CANCEL].center()],
+                        CANCEL_AFTER_SECONDS)
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_ABORTED, f"exit code {code}")
+        self.compare_tree(src, dest, ["first.txt"])
+        left = sorted(os.listdir(dest))
+        check(left == ["first.txt"], f"left behind: {left}")
+
+    # Would catch: the chooser not opening (template, hook), Cancel in it
+    # changing the destination, Cancel in the idle dialog writing anything
+    # or giving the wrong exit code.
+    def case_browse_then_cancel(self):
+        work = self.work_dir("browse")
+        src = self.tree(os.path.join(work, "src"), {"a.txt": b"a"})
+        exe = self.sfx(os.path.join(work, "b.exe"), self.jlha(src, "a2o5q", os.path.join(work, "b.lzh")),
+                       "--prompt", "解凍先フォルダ:")
+        dest = os.path.join(work, "out")
+        os.makedirs(dest)
+        p = self.run(exe, "-n-", self.s.windows_path(dest))
+        dialog = self.s.wait_window("main", process=p)
+        check(dialog.controls[103].text == "解凍先フォルダ:", f"label {dialog.controls[103].text!r}")
+        self.s.click(dialog, ID_BROWSE)
+        chooser = self.s.wait_window("chooser", process=p)
+        self.s.screenshot("directory-chooser.png")
+        self.s.click(chooser, ID_CANCEL)
+        self.s.wait_gone(chooser)
+        dialog = self.s.wait_window("main", process=p)
+        shown = dialog.controls[ID_DEST_EDIT].text
+        check(shown == self.s.windows_path(dest), f"destination changed to {shown!r}")
+        self.s.click(dialog, ID_CANCEL)
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_IDLE_CANCEL, f"exit code {code}")
+        check(os.listdir(dest) == [], "files written after Cancel")
+
+    # Would catch: a CRC mismatch not reported, the bad file kept, earlier
+    # members removed, later members extracted, the command started anyway.
+    def case_crc_error(self):
+        work = self.work_dir("crc")
+        archive = (member(b"one.txt", b"first\r\n") + member(b"mark.bat", MARK_BAT) +
+                   member(b"two.txt", b"damaged data\r\n", data_crc=0x1234) +
+                   member(b"three.txt", b"third\r\n") + b"\0")
+        lzh = os.path.join(work, "crc.lzh")
+        with open(lzh, "wb") as f:
+            f.write(archive)
+        exe = self.sfx(os.path.join(work, "crc.exe"), lzh, "--run", "mark.bat")
+        dest = os.path.join(work, "out")
+        os.makedirs(dest)
+        p = self.run(exe, "-n", self.s.windows_path(dest))
+        box = self.s.wait_window("message", process=p, text="CRC")
+        check("two.txt" in box.text(), f"error names {box.text()!r}")
+        self.s.screenshot("crc-error.png")
+        self.s.click(box, ID_OK)
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        left = sorted(os.listdir(dest))
+        check(left == ["mark.bat", "one.txt"], f"left behind: {left}")
+        check(not self.marker_appears(dest, QUIET_SECONDS), "the command ran after a CRC error")
+
+    # Would catch: the command not started after success, or started in the
+    # wrong working directory.
+    def case_command_after_success(self):
+        work = self.work_dir("command")
+        src = self.tree(os.path.join(work, "src"), {"mark.bat": MARK_BAT, "x.txt": b"x"})
+        exe = self.sfx(os.path.join(work, "cmd.exe"), self.jlha(src, "a2o5q", os.path.join(work, "k.lzh")),
+                       "--run", "mark.bat")
+        dest = os.path.join(work, "out")
+        os.makedirs(dest)
+        code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
+        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        check(self.marker_appears(dest, MARKER_SECONDS), "no marker from the command in the destination")
+
+    # Would catch: the stub loading a planted system DLL from its own folder
+    # (for instance by loading comdlg32 or shell32 by bare name). Under Wine
+    # the builtin user32 pulls some DLLs through the ordinary search before
+    # any program code runs, so the baseline program with the stub's own
+    # imports tells which loads are the loader's; the probe program proves a
+    # planted DLL is loaded at all when a program asks for it.
+    def case_dll_planting(self):
+        work = self.work_dir("planting")
+        src = self.tree(os.path.join(work, "src"), {"a.txt": b"a"})
+        exe = self.sfx(os.path.join(work, "p.exe"), self.jlha(src, "a2o5q", os.path.join(work, "p.lzh")))
+        for dll in ("version.dll", "uxtheme.dll", "dwmapi.dll", "comctl32.dll"):
+            shutil.copy(os.path.join(self.s.helpers, "planted.dll"), os.path.join(work, dll))
+        for helper in ("plantprobe.exe", "plainui.exe"):
+            shutil.copy(os.path.join(self.s.helpers, helper), work)
+        overrides = "version,uxtheme,dwmapi,comctl32=n,b"
+
+        def collect():
+            found = {f.lower() for f in os.listdir(work) if f.lower().endswith(".loaded")}
+            for f in os.listdir(work):
+                if f.lower().endswith(".loaded"):
+                    os.unlink(os.path.join(work, f))
+            return found
+        self.s.finish(self.run(os.path.join(work, "plantprobe.exe"), overrides=overrides), 60)
+        probe = collect()
+        check("version.dll.loaded" in probe, f"the probe did not load the planted DLL ({probe})")
+        self.s.finish(self.run(os.path.join(work, "plainui.exe"), overrides=overrides), 60)
+        baseline = collect()
+        dest = os.path.join(work, "out")
+        os.makedirs(dest)
+        code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest), overrides=overrides),
+                             RUN_SECONDS)
+        loaded = collect()
+        print(f"  planted DLLs loaded by the loader for any user32 program: {sorted(baseline) or 'none'}")
+        check(loaded <= baseline, f"the stub loaded planted DLLs: {sorted(loaded - baseline)}")
+        check(code == EXIT_AFTER_RUN and os.path.exists(os.path.join(dest, "a.txt")),
+              f"extraction beside planted DLLs failed (code {code})")
+
+    # ---- running -------------------------------------------------------------
+    def all_cases(self):
+        return [(name[5:], getattr(self, name)) for name in Suite.__dict__ if name.startswith("case_")]
+
+    def run_all(self, only=None):
+        for name, case in self.all_cases():
+            if only and name not in only:
+                continue
+            started = time.monotonic()
+            try:
+                case()
+                self.results.append((name, None))
+                print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
+            except (Failure, HarnessError, subprocess.SubprocessError, OSError) as e:
+                self.results.append((name, str(e)))
+                print(f"FAIL {name}: {e}", flush=True)
+                if not isinstance(e, Failure):
+                    traceback.print_exc()
+                try:
+                    self.s.screenshot(f"failed-{name}.png")
+                except Exception:
+                    pass
+                self.s.kill_wine()
+        failed = sum(1 for _, e in self.results if e)
+        return len(self.results) - failed, failed
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--lzhsfx", required=True)
+    ap.add_argument("--stub32", required=True)
+    ap.add_argument("--stub64", required=True)
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--only", nargs="*")
+    a = ap.parse_args()
+    if not os.path.exists(a.lzhsfx):
+        print(f"SKIP: {a.lzhsfx} is not built")
+        return SKIPPED
+    for tool in ("jlha",):
+        if not shutil.which(tool):
+            print(f"SKIP: {tool} is missing")
+            return SKIPPED
+    session = Session(a.out, a.stub32, a.stub64)
+    try:
+        try:
+            session.start()
+        except HarnessError as e:
+            print(f"SKIP: Wine cannot run the stub here: {e}")
+            return SKIPPED
+        suite = Suite(session, os.path.abspath(a.lzhsfx), os.path.abspath(a.out))
+        passed, failed = suite.run_all(a.only)
+    finally:
+        session.stop()
+    print(f"screenshots and logs: {os.path.abspath(a.out)}")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
