@@ -1,7 +1,7 @@
-// Fuzz target: the decoders alone. The input is a method selector byte, a
-// 20-bit original size in three bytes and the compressed data; the target
-// wraps it in a valid level-2 header and tests it through the driver, so
-// every mutation lands in the coded data.
+// Fuzz target: the decoders alone. The input is a method selector byte, an
+// original size in three bytes (cut below FuzzOutputLimit) and the coded
+// data; the target wraps it in a valid level-2 header and tests it through
+// the driver, so every mutation lands in the coded data.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -22,7 +22,7 @@ enum : size_t {
   NameRecordSize = 4,
   HeaderSize = NameRecord + NameRecordSize,
 };
-static_assert(FuzzOutputLimit == 1u << 20, "the size mask below keeps sizes within the limit");
+static_assert((FuzzOutputLimit & (FuzzOutputLimit - 1)) == 0, "the limit works as a mask");
 constexpr uint32_t SizeMask = FuzzOutputLimit - 1;
 
 void PutLe16(uint8_t* p, uint32_t value) {

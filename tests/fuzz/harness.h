@@ -16,8 +16,9 @@ enum : uint32_t { FuzzOutputLimit = 1u << 20 };
 // which the platform layer opens it ("/proc/self/fd/N").
 const char* PlaceArchive(const uint8_t* data, size_t size);
 
-// Zeroes the work area and the process-wide values, points archivePath at
-// the placed archive (offset 0) and destDir at an empty scratch directory.
+// Zeroes the work area and the process-wide values and points archivePath at
+// the placed archive (members from offset 0). destDir stays empty: the
+// targets run only the scan and the test run, which write no files.
 void ResetWorkArea();
 
 // Walks the members as the driver does (header, then compressedSize bytes of
