@@ -2,6 +2,8 @@
 // counter, so the size used for decisions is exactly the size written.
 #include "compress/blockcoder.h"
 
+#include <type_traits>
+
 #include "compress/huffman.h"
 
 namespace {
@@ -89,6 +91,7 @@ int UsedSymbol(const std::vector<uint32_t>& freq, int& used) {
 }
 
 struct BlockCodes {
+  std::vector<uint32_t> litFreq, offFreq;
   std::vector<uint8_t> litLen, offLen;
   int litUsed = 0, offUsed = 0, litSingle = 0, offSingle = 0;
 };
@@ -105,10 +108,12 @@ BlockCodes ChooseCodes(const Token* tokens, size_t count, const MethodParams& me
     }
   }
   BlockCodes c;
-  c.litSingle = UsedSymbol(litFreq, c.litUsed);
-  c.offSingle = UsedSymbol(offFreq, c.offUsed);
-  c.litLen = BuildCodeLengths(litFreq);
-  c.offLen = BuildCodeLengths(offFreq);
+  c.litFreq = std::move(litFreq);
+  c.offFreq = std::move(offFreq);
+  c.litSingle = UsedSymbol(c.litFreq, c.litUsed);
+  c.offSingle = UsedSymbol(c.offFreq, c.offUsed);
+  c.litLen = BuildCodeLengths(c.litFreq);
+  c.offLen = BuildCodeLengths(c.offFreq);
   return c;
 }
 
@@ -154,6 +159,13 @@ void EmitBlock(W& out, const Token* tokens, size_t count, const MethodParams& me
     PutLengthTable(out, c.offLen, method.offsetCountBits, -1);
   }
 
+  if constexpr (std::is_same_v<W, BitCounter>) {
+    // Counting: the symbols' bits follow from the frequencies alone.
+    for (size_t s = 0; s < c.litFreq.size(); ++s) out.bits_ += uint64_t{c.litFreq[s]} * c.litLen[s];
+    for (size_t k = 0; k < c.offFreq.size(); ++k)
+      out.bits_ += uint64_t{c.offFreq[k]} * (c.offLen[k] + (k > 1 ? k - 1 : 0));
+    return;
+  }
   const std::vector<uint16_t> litCode = CanonicalCodes(c.litLen);
   const std::vector<uint16_t> offCode = CanonicalCodes(c.offLen);
   for (size_t i = 0; i < count; ++i) {

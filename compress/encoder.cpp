@@ -13,9 +13,10 @@
 namespace {
 
 // Fast level.
-constexpr int FastDepth = 128;
+constexpr int FastDepth = 64;
 constexpr uint32_t FastNice = 128;
 constexpr uint32_t LazyLimit = 48;        // matches this long are taken at once
+constexpr uint32_t GoodLength = 16;       // after such a match, look less hard for a longer one
 constexpr uint32_t FarShortMatch = 16384;  // a 3-byte match further back costs more than literals
 constexpr size_t FastBlockSymbols = 32768;  // split further where that is smaller
 constexpr int FastSplitDepth = 1;
@@ -84,18 +85,18 @@ std::vector<uint8_t> EncodeFast(const uint8_t* data, size_t size, const MethodPa
   size_t pos = 0, nextReport = ProgressStep;
   uint32_t curLen = 0, curDist = 0;
   bool carried = false;
-  auto search = [&](size_t p, uint32_t& dist) {
-    uint32_t len = finder.Longest(p, static_cast<uint32_t>(std::min<size_t>(MaxMatch, size - p)), FastDepth,
+  auto search = [&](size_t p, uint32_t& dist, int depth) {
+    uint32_t len = finder.Longest(p, static_cast<uint32_t>(std::min<size_t>(MaxMatch, size - p)), depth,
                                   FastNice, dist);
     return (len == MinMatch && dist > FarShortMatch) ? 0u : len;
   };
   while (pos < size) {
-    if (!carried) curLen = search(pos, curDist);
+    if (!carried) curLen = search(pos, curDist, FastDepth);
     carried = false;
     finder.Insert(pos);
     if (curLen >= MinMatch && curLen < LazyLimit && pos + 1 < size) {
       uint32_t nextDist = 0;
-      const uint32_t nextLen = search(pos + 1, nextDist);
+      const uint32_t nextLen = search(pos + 1, nextDist, curLen >= GoodLength ? FastDepth / 4 : FastDepth);
       if (nextLen > curLen) {
         tokens.push_back(Literal(data[pos]));
         ++pos;

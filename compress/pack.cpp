@@ -100,24 +100,28 @@ uint32_t TimeOf(const struct stat& st) {
 bool ReadWhole(const std::string& path, std::vector<uint8_t>& data, std::string& why) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return why = std::strerror(errno), false;
-  data.clear();
-  uint8_t buf[1 << 16];
-  for (;;) {
-    const ssize_t got = read(fd, buf, sizeof buf);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) > MaxMemberSize) {
+    why = errno != 0 && st.st_size >= 0 ? std::strerror(errno) : "file too large for the format (4 GB at most)";
+    close(fd);
+    return false;
+  }
+  // Read the size fstat gave; a file that grows meanwhile is cut there, one
+  // that shrinks is kept as read.
+  data.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t got = read(fd, data.data() + done, data.size() - done);
+    if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      if (errno == EINTR) continue;
       why = std::strerror(errno);
       close(fd);
       return false;
     }
     if (got == 0) break;
-    data.insert(data.end(), buf, buf + got);
-    if (data.size() > MaxMemberSize) {
-      why = "file too large for the format (4 GB at most)";
-      close(fd);
-      return false;
-    }
+    done += static_cast<size_t>(got);
   }
+  data.resize(done);
   close(fd);
   return true;
 }
