@@ -21,12 +21,10 @@ if [ ! -x "$fuzzer" ]; then
   exit 1
 fi
 mkdir -p "$workdir/corpus" "$workdir/artifacts"
-copied=0
 for dir in "$@"; do
   [ -d "$dir" ] || continue
   for f in "$dir"/*; do
-    [ -f "$f" ] || continue
-    cp -n "$f" "$workdir/corpus/" && copied=$((copied + 1))
+    if [ -f "$f" ]; then cp -f "$f" "$workdir/corpus/"; fi
   done
 done
 if [ "$(ls -A "$workdir/corpus")" = "" ]; then
