@@ -74,8 +74,12 @@ bool NamesFor(Walk& w, const std::vector<std::string>& parts, bool isDir, Member
   f.fileName.clear();
   for (size_t i = 0; i < parts.size(); ++i) {
     std::string cp;
-    if (!ComponentToCp932(parts[i], cp))
-      return Fail(w, "'" + Join(parts) + "': the name has no CP932 form");
+    if (!ComponentToCp932(parts[i], cp)) {
+      std::string message = Join(parts);
+      message.insert(0, 1, '\'');
+      message.append("': the name has no CP932 form");
+      return Fail(w, message);
+    }
     if (isDir || i + 1 < parts.size()) {
       f.directory.append(cp);
       f.directory.push_back(static_cast<char>(LevelSeparator));
