@@ -10,7 +10,10 @@
 #include "startup/workarea.h"
 
 // bitBuffer holds the next bitCount stream bits, most significant first,
-// left-aligned; every bit below them is zero. Between decoder steps
+// left-aligned; the bits below them are zero, or (after the decoder's
+// 8-byte refills) the leading bits of the next member byte, exactly where
+// drawing that byte puts them, so ORing a drawn byte in is always right and
+// past the member's end the stream reads as zeros. Between decoder steps
 // bitCount >= WindowBits and bitWindow equals the top 16 bits of bitBuffer.
 // Bytes already in inputBuffer may be drawn ahead freely (that reads nothing
 // from the file); a new file read happens only when bitCount would fall

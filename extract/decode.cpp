@@ -333,16 +333,17 @@ static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src, uint32_t lengt
   }
 }
 
-// Tops the bit buffer up to 56..63 bits from the input, 8 bytes at a time;
-// the bits below them stay zero. The top bits do not change, so a table
+// Tops the bit buffer up to 56..63 bits from the input, 8 bytes at a time.
+// The bits below the count may then hold the first bits of the next byte,
+// the very bits that drawing it will put there, so every later refill (fast
+// or careful) ORs in the same values. The top bits do not change, so a table
 // entry looked up before a refill stays valid after it.
 static inline void RefillFast(uint64_t* bits, uint32_t* count, const uint8_t** in) {
-  uint32_t taken = (BufferBits - 1 - *count) / RefillBytes;
-  uint32_t filled = *count + taken * RefillBytes;
-  *bits |= (LoadBigEndian64(*in) >> *count) & ~(~(uint64_t)0 >> filled);
-  *in += taken;
-  *count = filled;
+  *bits |= LoadBigEndian64(*in) >> *count;
+  *in += (BufferBits - 1 - *count) / RefillBytes;
+  *count |= RefilledBits;
 }
+static_assert(RefilledBits == 7 * RefillBytes, "count | 56 adds whole bytes to a count below 64");
 
 static void DecodeRun() {
   SfxWorkArea* w = Work;
