@@ -162,7 +162,7 @@ TEST_F(Decode, BlockSizeZeroLasts65536Symbols) {
   MemberRun run = Expand('5', w.bytes, 65539);
   ASSERT_EQ(run.exitCode, NoExit);
   std::vector<uint8_t> expected = Repeat('z', 65536);
-  expected.insert(expected.end(), {'q', 'q', 'q'});
+  expected.resize(65539, 'q');
   EXPECT_EQ(run.output, expected);
   std::vector<std::pair<uint32_t, uint32_t>> progress;
   for (uint32_t done = 8192; done <= 65536; done += 8192) progress.push_back({done, 65539});
