@@ -22,12 +22,11 @@ constexpr size_t FastBlockSymbols = 32768;  // split further where that is small
 constexpr int FastSplitDepth = 1;
 
 // Level 9.
-constexpr int OptimalDepth = 512;
-constexpr uint32_t OptimalNice = 256;
-constexpr uint32_t ForcedLength = 128;    // take such a match whole, skip searching inside it
+constexpr int OptimalDepth = 64;
+constexpr uint32_t ForcedLength = 256;    // a match this long is taken whole, no search inside it
 constexpr size_t OptimalChunk = 65535;    // bytes parsed together; at most one block's worth
-constexpr int OptimalPasses = 3;          // parses per chunk, each under the last one's codes
-constexpr int SplitDepth = 3;             // a chunk may become up to 2^3 blocks
+constexpr int OptimalPasses = 4;          // parses per chunk, each under the last one's codes
+constexpr int SplitDepth = 4;             // a chunk may become up to 2^4 blocks
 constexpr int SplitPasses = 2;            // parses of each part under its own codes
 constexpr uint32_t UnusedExtra = 2;       // bits above the longest code for a symbol not in it
 static_assert(OptimalChunk <= MaxBlockSymbols, "a chunk must fit one block");
@@ -172,28 +171,25 @@ struct Chunk {
   std::vector<MatchCandidate> cand;
 };
 
-void CollectCandidates(MatchFinder& finder, const uint8_t* data, size_t begin, size_t end, Chunk& chunk) {
-  (void)data;
+void CollectCandidates(TreeMatchFinder& finder, size_t begin, size_t end, Chunk& chunk) {
   const size_t n = end - begin;
   chunk.first.assign(n + 1, 0);
   chunk.cand.clear();
   size_t skipUntil = begin;
   for (size_t p = begin; p < end; ++p) {
     chunk.first[p - begin] = static_cast<uint32_t>(chunk.cand.size());
-    if (p >= skipUntil) {
-      const uint32_t maxLen = static_cast<uint32_t>(std::min<size_t>(MaxMatch, end - p));
-      const size_t added = finder.Collect(p, maxLen, OptimalDepth, OptimalNice, chunk.cand);
-      MatchCandidate longest{0, 0};
-      for (size_t k = chunk.cand.size() - added; k < chunk.cand.size(); ++k)
-        if (chunk.cand[k].length > longest.length) longest = chunk.cand[k];
-      if (added != 0 && longest.length >= ForcedLength) {
-        // Keep only the long match: the paths through its inside lose to it.
-        chunk.cand.resize(chunk.cand.size() - added);
-        chunk.cand.push_back(longest);
-        skipUntil = p + longest.length;
-      }
+    if (p < skipUntil) {
+      finder.Skip(p, OptimalDepth);
+      continue;
     }
-    finder.Insert(p);
+    const size_t added = finder.FindAndInsert(p, OptimalDepth, chunk.cand);
+    if (added != 0 && chunk.cand.back().length >= ForcedLength) {
+      // Keep only the long match: the paths through its inside lose to it.
+      const MatchCandidate longest = chunk.cand.back();
+      chunk.cand.resize(chunk.cand.size() - added);
+      chunk.cand.push_back(longest);
+      skipUntil = p + longest.length;
+    }
   }
   chunk.first[n] = static_cast<uint32_t>(chunk.cand.size());
 }
@@ -276,14 +272,14 @@ uint64_t RefineRange(const uint8_t* data, size_t chunkBegin, size_t from, size_t
 
 std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size, const MethodParams& method,
                                    const EncodeProgress& progress) {
-  MatchFinder finder(data, size, method.windowSize);
+  TreeMatchFinder finder(data, size, method.windowSize);
   BitWriter out;
   Chunk chunk;
   CostModel carried = InitialCosts(method);
   size_t nextReport = ProgressStep;
   for (size_t begin = 0; begin < size; begin += OptimalChunk) {
     const size_t end = std::min(size, begin + OptimalChunk);
-    CollectCandidates(finder, data, begin, end, chunk);
+    CollectCandidates(finder, begin, end, chunk);
     std::vector<Token> best;
     RefineRange(data, begin, 0, end - begin, chunk, carried, OptimalPasses, method, best, &carried);
     // Where the statistics change inside the chunk, split it and parse each

@@ -1,9 +1,11 @@
-// Hash chains keyed on three bytes (the shortest match). The chain of a
-// position stays valid for a full window: its slot in prev_ is reused only
-// when the position one window later is inserted, and no search reaches
-// further back than that.
+// Hash chains and binary trees keyed on three bytes (the shortest match).
+// A chain link stays valid for a full window: its slot in prev_ is reused
+// only when the position one window later is inserted, and no search reaches
+// further back than that. The trees keep two windows of slots for the same
+// reason, since a tree walk writes the new position's slot as it goes.
 #include "compress/matcher.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "compress/format.h"
@@ -19,10 +21,26 @@ constexpr uint32_t NoPosition = 0xFFFFFFFFu;
 MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t window)
     : data_(data), size_(size), window_(window), head_(1u << HashBits, NoPosition), prev_(window, NoPosition) {}
 
-uint32_t MatchFinder::Hash(size_t pos) const {
-  const uint32_t v = data_[pos] | (data_[pos + 1] << 8) | (static_cast<uint32_t>(data_[pos + 2]) << 16);
+static uint32_t HashAt(const uint8_t* data, size_t pos) {
+  const uint32_t v = data[pos] | (data[pos + 1] << 8) | (static_cast<uint32_t>(data[pos + 2]) << 16);
   return (v * HashMultiplier) >> (32 - HashBits);
 }
+
+// Bytes that agree at a and b, at most limit; both runs lie inside the data.
+static uint32_t CommonLength(const uint8_t* data, size_t a, size_t b, uint32_t limit) {
+  uint32_t n = 0;
+  while (n + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, data + a + n, 8);
+    std::memcpy(&y, data + b + n, 8);
+    if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);
+    n += 8;
+  }
+  while (n < limit && data[a + n] == data[b + n]) ++n;
+  return n;
+}
+
+uint32_t MatchFinder::Hash(size_t pos) const { return HashAt(data_, pos); }
 
 void MatchFinder::Insert(size_t pos) {
   if (pos + MinMatch > size_) return;
@@ -32,16 +50,7 @@ void MatchFinder::Insert(size_t pos) {
 }
 
 uint32_t MatchFinder::MatchLength(size_t a, size_t b, uint32_t limit) const {
-  uint32_t n = 0;
-  while (n + 8 <= limit) {
-    uint64_t x, y;
-    std::memcpy(&x, data_ + a + n, 8);
-    std::memcpy(&y, data_ + b + n, 8);
-    if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);
-    n += 8;
-  }
-  while (n < limit && data_[a + n] == data_[b + n]) ++n;
-  return n;
+  return CommonLength(data_, a, b, limit);
 }
 
 uint32_t MatchFinder::Longest(size_t pos, uint32_t maxLength, int depth, uint32_t nice,
@@ -63,21 +72,64 @@ uint32_t MatchFinder::Longest(size_t pos, uint32_t maxLength, int depth, uint32_
   return best >= MinMatch ? best : 0;
 }
 
-size_t MatchFinder::Collect(size_t pos, uint32_t maxLength, int depth, uint32_t nice,
-                            std::vector<MatchCandidate>& out) const {
-  if (maxLength < MinMatch || pos + MinMatch > size_) return 0;
+TreeMatchFinder::TreeMatchFinder(const uint8_t* data, size_t size, uint32_t window)
+    : data_(data),
+      size_(size),
+      window_(window),
+      slotMask_(2 * window - 1),
+      head_(1u << HashBits, NoPosition),
+      child_(4 * static_cast<size_t>(window), NoPosition) {}
+
+size_t TreeMatchFinder::FindAndInsert(size_t pos, int depth, std::vector<MatchCandidate>& out) {
+  return Walk(pos, depth, &out);
+}
+
+void TreeMatchFinder::Skip(size_t pos, int depth) { Walk(pos, depth, nullptr); }
+
+// Walks from the root, re-hanging the tree under pos: sources whose
+// following bytes sort below pos's go to its smaller side, the others to its
+// greater side. The bytes known to agree on each side (lessLen, moreLen)
+// let every comparison start at the shorter of the two.
+size_t TreeMatchFinder::Walk(size_t pos, int depth, std::vector<MatchCandidate>* out) {
+  if (pos + MinMatch > size_) return 0;
+  const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(MaxMatch, size_ - pos));
+  const uint32_t h = HashAt(data_, pos);
+  uint32_t cand = head_[h];
+  head_[h] = static_cast<uint32_t>(pos);
+  uint32_t* smaller = &child_[2 * (pos & slotMask_)];
+  uint32_t* greater = smaller + 1;
+  uint32_t lessLen = 0, moreLen = 0, best = MinMatch - 1;
   const size_t oldest = pos > window_ ? pos - window_ : 0;
-  const size_t before = out.size();
-  uint32_t best = MinMatch - 1;
-  for (uint32_t cand = head_[Hash(pos)]; cand != NoPosition && cand >= oldest && depth-- > 0;
-       cand = prev_[cand & (window_ - 1)]) {
-    if (data_[cand + best] != data_[pos + best]) continue;
-    const uint32_t len = MatchLength(cand, pos, maxLength);
+  const size_t before = out ? out->size() : 0;
+  for (;;) {
+    if (cand == NoPosition || cand < oldest || depth-- <= 0) {
+      *smaller = *greater = NoPosition;
+      break;
+    }
+    uint32_t* pair = &child_[2 * (cand & slotMask_)];
+    uint32_t len = std::min(lessLen, moreLen);
+    len += CommonLength(data_, cand + len, pos + len, limit - len);
     if (len > best) {
       best = len;
-      out.push_back({static_cast<uint16_t>(len), static_cast<uint32_t>(pos - cand)});
-      if (len >= nice || len >= maxLength) break;
+      if (out) out->push_back({static_cast<uint16_t>(len), static_cast<uint32_t>(pos - cand)});
+    }
+    if (len >= limit) {
+      // Equal as far as we compare: pos takes over cand's place.
+      *smaller = pair[0];
+      *greater = pair[1];
+      break;
+    }
+    if (data_[cand + len] < data_[pos + len]) {
+      *smaller = cand;
+      smaller = &pair[1];
+      cand = *smaller;
+      lessLen = len;
+    } else {
+      *greater = cand;
+      greater = &pair[0];
+      cand = *greater;
+      moreLen = len;
     }
   }
-  return out.size() - before;
+  return out ? out->size() - before : 0;
 }

@@ -1,6 +1,7 @@
-// Hash-chain match finder over a whole in-memory input. It only proposes
-// matches whose source lies inside the input and at most `window` bytes back,
-// so no match ever reaches into the extractor's initial fill before the data.
+// Match finders over a whole in-memory input: hash chains for the fast level,
+// binary trees for the cost-driven parse. They only propose matches whose
+// source lies inside the input and at most `window` bytes back, so no match
+// ever reaches into the extractor's initial fill before the data.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -24,13 +25,6 @@ class MatchFinder {
   // match reaches nice. Returns its length (0 if below 3) and sets distance.
   uint32_t Longest(size_t pos, uint32_t maxLength, int depth, uint32_t nice, uint32_t& distance) const;
 
-  // Every match at pos that is longer than all nearer ones: lengths rise
-  // and each is the nearest source of at least that length. Appends to out
-  // and returns the number appended.
-  size_t Collect(size_t pos, uint32_t maxLength, int depth, uint32_t nice,
-                 std::vector<MatchCandidate>& out) const;
-
-
  private:
   uint32_t Hash(size_t pos) const;
   uint32_t MatchLength(size_t a, size_t b, uint32_t limit) const;
@@ -40,4 +34,33 @@ class MatchFinder {
   uint32_t window_;
   std::vector<uint32_t> head_;  // newest position per hash, or NoPosition
   std::vector<uint32_t> prev_;  // previous position with the same hash, by pos % window
+};
+
+// Binary-tree match finder for the cost-driven parse: per hash of three
+// bytes, a tree of earlier positions ordered by the bytes that follow them,
+// so one walk down meets the nearest source of every useful length without
+// scanning a long chain. Each call also inserts the position.
+class TreeMatchFinder {
+ public:
+  TreeMatchFinder(const uint8_t* data, size_t size, uint32_t window);
+
+  // Every match at pos that is longer than all nearer ones (lengths rise,
+  // each the nearest source of at least that length), appended to out;
+  // then inserts pos. Every
+  // position must be passed in increasing order, to this or to Skip.
+  size_t FindAndInsert(size_t pos, int depth, std::vector<MatchCandidate>& out);
+  // Inserts pos without reporting matches.
+  void Skip(size_t pos, int depth);
+
+ private:
+  size_t Walk(size_t pos, int depth, std::vector<MatchCandidate>* out);
+
+  const uint8_t* data_;
+  size_t size_;
+  uint32_t window_;
+  uint32_t slotMask_;           // the tree keeps two windows of slots, so a
+                                // source one window back never shares a slot
+                                // with the position being inserted
+  std::vector<uint32_t> head_;  // root per hash
+  std::vector<uint32_t> child_; // two per slot: smaller, greater
 };
