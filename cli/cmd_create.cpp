@@ -517,6 +517,11 @@ bool MessageText(const std::string& path, std::string& cp932, uint32_t& timeStam
                    "is not UTF-8", path.c_str());
     return false;
   }
+  if (cp932.empty()) {
+    error = Format("--message %s: the file is empty; the stub would ask an empty question",
+                   path.c_str());
+    return false;
+  }
   if (cp932.size() > MaxMessageBytes) {
     error = Format("--message %s: the text is %zu bytes in CP932, but the stub shows at most %u",
                    path.c_str(), cp932.size(), MaxMessageBytes);

@@ -216,7 +216,7 @@ class CreateTest(unittest.TestCase):
 
     # Would catch: the message member not first, not stored, its text not in
     # CP932 with CR LF line ends, the original archive changed behind it, or
-    # an over-long message (the stub shows 1023 bytes) accepted.
+    # an over-long (the stub shows 1023 bytes) or empty message accepted.
     def test_message_member_goes_first(self):
         lzh = self.archive(member(b"a.txt", b"hello"))
         msg = self.write(self.path("msg.txt"), "\ufeff使用許諾に同意しますか？\n2行目\n".encode("utf-8"))
@@ -234,12 +234,14 @@ class CreateTest(unittest.TestCase):
         self.write(msg, ("あ" * 511 + "a").encode("utf-8"))   # 1023 bytes in CP932
         os.unlink(self.out)
         self.assertEqual(self.create("--from-lzh", lzh, "--message", msg)[0], 0)
-        self.write(msg, ("あ" * 512).encode("utf-8"))
         os.unlink(self.out)
-        code, _, err = self.create("--from-lzh", lzh, "--message", msg)
-        self.assertEqual(code, 2)
-        self.assertIn("1023", err)
-        self.assertFalse(os.path.exists(self.out))
+        for text in (b"", ("あ" * 512).encode("utf-8")):
+            with self.subTest(size=len(text)):
+                self.write(msg, text)
+                code, _, err = self.create("--from-lzh", lzh, "--message", msg)
+                self.assertEqual(code, 2)
+                self.assertIn("empty" if not text else "1023", err)
+                self.assertFalse(os.path.exists(self.out))
 
     # Would catch: a failed create truncating or replacing an existing file
     # (the output must be written whole or not at all).

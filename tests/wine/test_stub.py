@@ -141,6 +141,24 @@ class Suite:
         return False
 
     # ---- the cases ---------------------------------------------------------
+    # Would catch: create or info misjudging the real stub image (its header
+    # layout or real-mode text), or create accepting a finished SFX as stub.
+    def case_info_on_real_stub(self):
+        work = self.work_dir("info")
+        lzh = os.path.join(work, "i.lzh")
+        with open(lzh, "wb") as f:
+            f.write(member(b"a.txt", b"a") + b"\0")
+        exe = self.sfx(os.path.join(work, "i.exe"), lzh)
+
+        def lzhsfx(*args):
+            return subprocess.run([self.lzhsfx, *args], capture_output=True, timeout=60)
+        r = lzhsfx("info", exe)
+        check(r.returncode == 0 and TITLE in r.stdout.decode(), f"info on an SFX: {r}")
+        r = lzhsfx("info", self.s.stub)
+        check(r.returncode == 1 and b"bare stub" in r.stdout, f"info on the bare stub: {r}")
+        r = lzhsfx("create", os.path.join(work, "again.exe"), "--stub", exe, "--from-lzh", lzh)
+        check(r.returncode == 2, f"create on a finished SFX as stub: {r}")
+
     # Would catch: a decoder fault in any of -lh5-/-lh6-/-lh7-, wrong names
     # (Japanese, spaces, folders), wrong last-write times, -n not starting
     # by itself or ignoring the destination, an unexpected exit code.
