@@ -64,6 +64,11 @@ class CreateTest(unittest.TestCase):
     def create(self, *args):
         return run("create", self.out, "--stub", self.stub, *args)
 
+    def fresh(self):
+        """No output left from an earlier case, so "not written" means it."""
+        if os.path.exists(self.out):
+            os.unlink(self.out)
+
     # Would catch: archive not at a 512-byte boundary, padding not zero,
     # stub bytes altered, archive bytes altered, wrong mode, wrong offset.
     def test_file_image_is_stub_padding_and_archive(self):
@@ -112,9 +117,10 @@ class CreateTest(unittest.TestCase):
         ]
         for option, fits, over, field, limit in cases:
             with self.subTest(option=option, text=over[:3]):
+                self.fresh()
                 code, _, err = self.create("--from-lzh", lzh, option, fits)
                 self.assertEqual(code, 0, err)
-                os.unlink(self.out)
+                self.fresh()
                 code, _, err = self.create("--from-lzh", lzh, option, over)
                 self.assertEqual(code, 2)
                 self.assertIn(field, err)
@@ -136,6 +142,7 @@ class CreateTest(unittest.TestCase):
                  "too short": fake_stub()[:0x400]}
         for why, image in cases.items():
             with self.subTest(why):
+                self.fresh()
                 self.write(self.stub, image)
                 code, _, err = self.create("--from-lzh", lzh)
                 self.assertEqual(code, 2, err)
@@ -166,6 +173,7 @@ class CreateTest(unittest.TestCase):
         ]
         for why, archive, words in cases:
             with self.subTest(why):
+                self.fresh()
                 lzh = (self.jlha_archive("c1q", {"a.txt": b"x" * 50}) if archive is None
                        else self.write(self.path("in.lzh"), archive))
                 code, _, err = self.create("--from-lzh", lzh)
@@ -194,6 +202,7 @@ class CreateTest(unittest.TestCase):
         ]
         for name, dirname, refused in cases:
             with self.subTest(name=name, dirname=dirname):
+                self.fresh()
                 lzh = self.archive(member(name, b"data", dirname=dirname))
                 code, _, err = self.create("--from-lzh", lzh)
                 self.assertEqual(code, 1 if refused else 0, err)
@@ -202,8 +211,6 @@ class CreateTest(unittest.TestCase):
                     code, _, err = self.create("--from-lzh", lzh, "--allow-unsafe-paths")
                     self.assertEqual(code, 0, err)
                     self.assertIn("warning", err)
-                if os.path.exists(self.out):
-                    os.unlink(self.out)
 
     # Would catch: %WinDir% members refused, or accepted without telling the
     # publisher where they go; a late "!" member accepted silently.
@@ -237,6 +244,7 @@ class CreateTest(unittest.TestCase):
         os.unlink(self.out)
         for text in (b"", ("あ" * 512).encode("utf-8")):
             with self.subTest(size=len(text)):
+                self.fresh()
                 self.write(msg, text)
                 code, _, err = self.create("--from-lzh", lzh, "--message", msg)
                 self.assertEqual(code, 2)
