@@ -105,8 +105,13 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>& data, std::string&
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return why = std::strerror(errno), false;
   struct stat st;
-  if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) > MaxMemberSize) {
-    why = errno != 0 && st.st_size >= 0 ? std::strerror(errno) : "file too large for the format (4 GB at most)";
+  if (fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+    close(fd);
+    return false;
+  }
+  if (static_cast<uint64_t>(st.st_size) > MaxMemberSize) {
+    why = "file too large for the format (4 GB at most)";
     close(fd);
     return false;
   }

@@ -102,5 +102,10 @@ lhasa l "$work"/l2.lzh | grep -q link.txt || fail "--follow-symlinks did not pac
 names=$(lhasa l "$work"/p.lzh | awk '$NF ~ /one.bin|deep.txt/ {print $NF}' | tr '\n' ' ')
 [ "$names" = "tree/one.bin ${work#/}/in/tree/nested/a/b/c/deep.txt " ] || fail "member names: $names"
 
+# Packing the folder that holds the archive leaves the old archive out.
+mkdir -p "$work"/self && echo data > "$work"/self/f.txt
+(cd "$work"/self && "$LZHSFX" a self.lzh . && "$LZHSFX" a self.lzh .)
+lhasa l "$work"/self/self.lzh | grep -q 'self\.lzh' && fail "the archive packed itself"
+
 echo "$failures failure(s)"
 [ $failures = 0 ]
