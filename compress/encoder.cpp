@@ -1,7 +1,8 @@
 // The two parsers and the block loop. Fast level: lazy matching (a match is
 // put off by one byte when the next position has a longer one). Level 9:
 // per chunk, a shortest-path parse over the candidate matches of every
-// position, costed in bits under the codes the chunk ended with last time.
+// position, costed in bits under the codes of the previous parse, repeated;
+// then blocks split where that is smaller and each part parsed again.
 #include "compress/encoder.h"
 
 #include <algorithm>
@@ -38,14 +39,14 @@ Token Match(uint32_t length, uint32_t distance) {
   return {static_cast<uint16_t>(length), static_cast<uint16_t>(distance - 1)};
 }
 
-// Writes tokens as one block, or as two halves (each split further) when
-// that is smaller: a change of statistics inside a stretch pays for the
-// second set of codes.
+// Size in bits of tokens as one block, or as two halves (each split further)
+// when that is smaller: a change of statistics inside a stretch pays for the
+// second set of codes. Appends the chosen block ends (token indexes) to cuts.
 uint64_t SplitBits(const Token* t, size_t n, const MethodParams& method, int depth, std::vector<size_t>* cuts,
                    size_t offset) {
   const uint64_t whole = BlockBits(t, n, method);
   if (depth == 0 || n < 2) {
-    if (cuts) cuts->push_back(offset + n);
+    cuts->push_back(offset + n);
     return whole;
   }
   const size_t half = n / 2;
@@ -53,10 +54,10 @@ uint64_t SplitBits(const Token* t, size_t n, const MethodParams& method, int dep
   const uint64_t split = SplitBits(t, half, method, depth - 1, &mine, offset) +
                          SplitBits(t + half, n - half, method, depth - 1, &mine, offset + half);
   if (split < whole) {
-    if (cuts) cuts->insert(cuts->end(), mine.begin(), mine.end());
+    cuts->insert(cuts->end(), mine.begin(), mine.end());
     return split;
   }
-  if (cuts) cuts->push_back(offset + n);
+  cuts->push_back(offset + n);
   return whole;
 }
 
