@@ -185,6 +185,20 @@ class Suite:
                          for r, _, fs in os.walk(dest) for f in fs}
             check(extracted == set(files), f"unexpected files: {extracted ^ set(files)}")
 
+    # Would catch: the configuration block not reaching the stub: --auto
+    # (start without -n), --dir (the destination proposed), --overwrite (no
+    # question for an existing file).
+    def case_configured_auto_overwrite(self):
+        work = self.work_dir("configured")
+        src = self.tree(os.path.join(work, "src"), {"a.txt": b"new a", "b.txt": b"new b"})
+        dest = os.path.join(work, "out")
+        self.tree(dest, {"a.txt": b"old a"})
+        exe = self.sfx(os.path.join(work, "cfg.exe"), self.jlha(src, "a2o5q", os.path.join(work, "g.lzh")),
+                       "--auto", "--overwrite", "--dir", self.s.windows_path(dest))
+        code = self.s.finish(self.run(exe), RUN_SECONDS)
+        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        self.compare_tree(src, dest, ["a.txt", "b.txt"])
+
     def message_sfx(self, work):
         src = self.tree(os.path.join(work, "src"), {"a.txt": b"alpha\r\n", "b.txt": b"beta\r\n"})
         lzh = self.jlha(src, "a2o5q", os.path.join(work, "m.lzh"))
