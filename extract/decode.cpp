@@ -338,24 +338,31 @@ static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src, uint32_t lengt
 // the very bits that drawing it will put there, so every later refill (fast
 // or careful) ORs in the same values. The top bits do not change, so a table
 // entry looked up before a refill stays valid after it.
-static inline void RefillFast(uint64_t* bits, uint32_t* count, const uint8_t** in) {
-  *bits |= LoadBigEndian64(*in) >> *count;
-  *in += (BufferBits - 1 - *count) / RefillBytes;
+// Once the member's bytes are all drawn (zeroTail), the bits below the
+// count are zero and a refill only counts more of them in.
+static inline void RefillFast(uint64_t* bits, uint32_t* count, const uint8_t** in, bool zeroTail) {
+  if (!zeroTail) {
+    *bits |= LoadBigEndian64(*in) >> *count;
+    *in += (BufferBits - 1 - *count) / RefillBytes;
+  }
   *count |= RefilledBits;
 }
 static_assert(RefilledBits == 7 * RefillBytes, "count | 56 adds whole bytes to a count below 64");
 
-static void DecodeRun() {
+// zeroTail: every byte of the member has been drawn, the stream goes on in
+// zero bits and nothing is read; the run is then limited only by the block
+// and the member's end. Inlined twice, once for each case.
+__attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
   SfxWorkArea* w = Work;
   // The member's end must be more than a match away, so decodedCount
   // cannot pass originalSize (or wrap) inside a run.
   if (w->originalSize - w->decodedCount <= MaxMatchLength) return;
   const uint32_t decodedLimit = w->originalSize - MaxMatchLength;
   // Member bytes that stand in inputBuffer, not yet drawn.
-  if (w->inputPos >= InputBufferSize) return;
-  uint32_t buffered = InputBufferSize - w->inputPos;
+  if (!zeroTail && w->inputPos >= InputBufferSize) return;
+  uint32_t buffered = zeroTail ? 0 : InputBufferSize - w->inputPos;
   if (w->compressedRemaining < buffered) buffered = w->compressedRemaining;
-  const uint8_t* in = w->inputBuffer + w->inputPos;
+  const uint8_t* in = w->inputBuffer + (zeroTail ? 0 : w->inputPos);
   const uint8_t* const inStart = in;
   const uint8_t* const inEnd = in + buffered;
 
@@ -382,16 +389,17 @@ static void DecodeRun() {
     uint32_t budget = block;
     uint32_t byInput = left >= MaxSymbolBytes + 2 * RefillBytes
                            ? (left - 2 * RefillBytes) / MaxSymbolBytes - 1 : 0;
+    if (zeroTail) byInput = budget;
     if (byInput < budget) budget = byInput;
     uint32_t byOutput = decoded < decodedLimit ? (decodedLimit - decoded - 1) / MaxMatchLength + 1 : 0;
     if (byOutput < budget) budget = byOutput;
     if (budget == 0) break;
     block -= budget;
 
-    RefillFast(&bits, &count, &in);
+    RefillFast(&bits, &count, &in, zeroTail);
     uint32_t entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
     for (; budget != 0; budget--) {
-      RefillFast(&bits, &count, &in);
+      RefillFast(&bits, &count, &in, zeroTail);
       uint32_t s = entry >> PackedLengthBits;
       uint32_t length = entry & PackedLengthMask;
       if (s >= LiteralSymbolCount) {
@@ -432,7 +440,7 @@ static void DecodeRun() {
         bits <<= extra;
         count -= extra;
       }
-      RefillFast(&bits, &count, &in);
+      RefillFast(&bits, &count, &in, zeroTail);
       entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
 
       uint32_t mask = windowSize - 1;
@@ -462,14 +470,24 @@ static void DecodeRun() {
 
   w->bitBuffer = bits;
   w->bitCount = count;
-  w->inputPos = (uint32_t)(in - w->inputBuffer);
-  w->compressedRemaining -= (uint32_t)(in - inStart);
+  if (!zeroTail) {
+    w->inputPos = (uint32_t)(in - w->inputBuffer);
+    w->compressedRemaining -= (uint32_t)(in - inStart);
+  }
   w->ringPos = pos;
   w->decodedCount = decodedBase + pos;
   w->blockRemaining = (uint16_t)block;
   // Back to the careful reader's promise of 16 bits in hand; if that needs
   // a file read, the 16-bit reader would have made it for the same symbol.
   RefillBits(WindowBits16);
+}
+
+static void DecodeRun() {
+  if (Work->compressedRemaining == 0) {
+    DecodeRunWith(true);
+  } else {
+    DecodeRunWith(false);
+  }
 }
 
 void ExpandMember() {

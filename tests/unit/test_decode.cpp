@@ -220,6 +220,42 @@ TEST_F(Decode, LongLengthEntries) {
   EXPECT_EQ(run.output, (std::vector<uint8_t>{'b', 'c', 'c', 'b'}));
 }
 
+// Catches a decoder that stops, reads on into the next member, or feeds
+// anything but zero bits once the member's data ends: here zero bits mean
+// "match of 10 at offset 0", so x y x is followed by x repeated.
+TEST_F(Decode, ZeroBitsAfterTheData) {
+  BitWriter w;
+  w.Put(0, 16);          // block of 65536 symbols
+  w.Put(5, 5);           // code-length code: 5 entries
+  w.PutLengthEntry(0);
+  w.PutLengthEntry(0);
+  w.PutLengthEntry(1);   //   symbol 2 (long zero run): 0
+  w.Put(0, 2);
+  w.PutLengthEntry(2);   //   symbol 3 (length 1): 10
+  w.PutLengthEntry(2);   //   symbol 4 (length 2): 11
+  w.Put(264, 9);         // literal code: 264 entries
+  w.Put(0, 1);           //   long zero run ...
+  w.Put(120 - 20, 9);    //   ... of 120
+  w.Put(0x3, 2);         //   'x' (120): length 2
+  w.Put(0x3, 2);         //   'y' (121): length 2
+  w.Put(0, 1);           //   long zero run ...
+  w.Put(141 - 20, 9);    //   ... of 141: symbols 122..262
+  w.Put(0x2, 2);         //   symbol 263 (match of 10): length 1
+  w.Put(0, 4);           // offset code: count 0 ...
+  w.Put(0, 4);           //   ... only offset symbol 0
+  w.Put(0x2, 2);         // x: 10 (symbol 263 is 0, x 10, y 11)
+  w.Put(0x3, 2);         // y
+  w.Put(0x2, 2);         // x, then the data ends
+  for (uint32_t size : {3u + 10 * 20000, 3u + 10 * 6000 - 4}) {
+    MemberRun run = Expand('5', w.bytes, size);
+    ASSERT_EQ(run.exitCode, NoExit);
+    std::vector<uint8_t> expected = {'x', 'y', 'x'};
+    expected.resize(3 + (size - 3 + 9) / 10 * 10, 'x');  // the last match is written whole
+    EXPECT_TRUE(run.output == expected) << size;
+    EXPECT_EQ(run.endPosition, (int64_t)w.bytes.size());
+  }
+}
+
 // Catches a zero run written past literalLengths: a run of 531 from
 // position 99 would run over the fields behind the array; clipped, the
 // code of 'a' and 'b' still decodes.
