@@ -53,8 +53,8 @@ def check(condition, message):
         raise Failure(message)
 
 
-def words_text(size, seed):
-    r = random.Random(seed)
+def words_text(size, key):
+    r = random.Random(key)
     vocabulary = ["".join(r.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(r.randint(2, 9)))
                   for _ in range(3000)]
     lines, n = [], 0
@@ -65,17 +65,17 @@ def words_text(size, seed):
     return "".join(lines).encode()[:size]
 
 
-def literal_heavy(size, seed):
+def literal_heavy(size, key):
     """Sixteen letters at random: -lh5- codes it almost all as literals,
     the slowest kind of data to decode, so the member takes a while."""
     table = bytes(0x41 + (b & 0x0F) for b in range(256))
-    return random.Random(seed).randbytes(size).translate(table)
+    return random.Random(key).randbytes(size).translate(table)
 
 
-def far_repeats(size, seed):
+def far_repeats(size, key):
     """Random bytes with blocks repeated 12 KB, 40 KB and 100 KB back, so
     that matches need the wider windows of -lh6- and -lh7-."""
-    r = random.Random(seed)
+    r = random.Random(key)
     data = bytearray(r.randbytes(size))
     for distance in (12_000, 40_000, 100_000):
         for start in range(distance, size - 4096, distance * 2):
