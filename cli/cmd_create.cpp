@@ -2,7 +2,6 @@
 // configuration block and an LZH archive that was checked beforehand for
 // everything the stub needs; the output file appears whole (temporary file,
 // then rename) or not at all. info shows the block of a self-extracting file.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -268,7 +268,12 @@ struct ArchiveReport {
   std::string error;           // the first fault, "" when the stub can use it
 };
 
-std::string Shown(const std::string& cp932Name) { return "\"" + ToUtf8(cp932Name) + "\""; }
+std::string Shown(const std::string& cp932Name) {
+  std::string shown(1, '"');
+  shown += ToUtf8(cp932Name);
+  shown += '"';
+  return shown;
+}
 
 std::string Printable(const uint8_t* bytes, size_t count) {
   std::string s;
@@ -283,7 +288,9 @@ bool CheckHeader(const uint8_t* data, uint64_t size, uint64_t pos, size_t number
   uint64_t left = size - pos;
   const uint8_t* h = data + pos;
   std::string who = Format("member %zu", number);
-  if (left > HdrLevel && h[HdrLevel] != LevelTwo && h[HdrLevel] <= 1) {
+  // Level-0 and level-1 headers keep their level at the same offset, so the
+  // publisher gets the useful message before any size looks wrong.
+  if (left > HdrLevel && h[HdrLevel] < LevelTwo) {
     report.error = Format("%s has a level-%u header, but the stub reads only level-2 headers; %s",
                           who.c_str(), h[HdrLevel], RelevelHint);
     return false;
