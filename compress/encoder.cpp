@@ -17,6 +17,7 @@ namespace {
 constexpr int FastDepth = 64;
 constexpr uint32_t FastNice = 128;
 constexpr uint32_t LazyLimit = 48;        // matches this long are taken at once
+constexpr int CheaperOffsetBits = 3;
 constexpr uint32_t GoodLength = 16;       // after such a match, look less hard for a longer one
 constexpr uint32_t FarShortMatch = 16384;  // a 3-byte match further back costs more than literals
 constexpr size_t FastBlockSymbols = 32768;  // split further where that is smaller
@@ -97,7 +98,10 @@ std::vector<uint8_t> EncodeFast(const uint8_t* data, size_t size, const MethodPa
     if (curLen >= MinMatch && curLen < LazyLimit && pos + 1 < size) {
       uint32_t nextDist = 0;
       const uint32_t nextLen = search(pos + 1, nextDist, curLen >= GoodLength ? FastDepth / 4 : FastDepth);
-      if (nextLen > curLen) {
+      // Worth a literal first: a longer match, or one as long whose offset
+      // takes several bits fewer.
+      if (nextLen > curLen ||
+          (nextLen == curLen && OffsetSymbol(nextDist - 1) + CheaperOffsetBits <= OffsetSymbol(curDist - 1))) {
         tokens.push_back(Literal(data[pos]));
         ++pos;
         curLen = nextLen;
