@@ -20,7 +20,7 @@ struct Record {
   std::string data;
 };
 
-struct HeaderSpec {
+struct HeaderLayout {
   std::string method = "-lh5-";
   uint32_t compressedSize = 0;
   uint32_t originalSize = 0;
@@ -38,20 +38,20 @@ void PutLe16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 
 // Lays out the fixed part and the record chain, then fills in the header
 // size and the CRC taken with the CRC value zeroed.
-std::vector<uint8_t> BuildHeader(const HeaderSpec& spec) {
-  std::vector<Record> records = spec.records;
-  if (spec.crcAt != -2) {
+std::vector<uint8_t> BuildHeader(const HeaderLayout& layout) {
+  std::vector<Record> records = layout.records;
+  if (layout.crcAt != -2) {
     Record crc{0x00, std::string(2, '\0')};
-    if (spec.crcAt < 0) records.push_back(crc);
-    else records.insert(records.begin() + spec.crcAt, crc);
+    if (layout.crcAt < 0) records.push_back(crc);
+    else records.insert(records.begin() + layout.crcAt, crc);
   }
   std::vector<uint8_t> h(26, 0);
-  for (int i = 0; i < 5; i++) h[2 + i] = (uint8_t)spec.method[i];
-  for (int i = 0; i < 4; i++) h[7 + i] = (uint8_t)(spec.compressedSize >> (8 * i));
-  for (int i = 0; i < 4; i++) h[11 + i] = (uint8_t)(spec.originalSize >> (8 * i));
-  h[19] = spec.dosAttribute;
+  for (int i = 0; i < 5; i++) h[2 + i] = (uint8_t)layout.method[i];
+  for (int i = 0; i < 4; i++) h[7 + i] = (uint8_t)(layout.compressedSize >> (8 * i));
+  for (int i = 0; i < 4; i++) h[11 + i] = (uint8_t)(layout.originalSize >> (8 * i));
+  h[19] = layout.dosAttribute;
   h[20] = 2;
-  h[23] = spec.osId;
+  h[23] = layout.osId;
   size_t nextField = 24;
   size_t crcPos = 0;
   for (const Record& r : records) {
@@ -67,7 +67,7 @@ std::vector<uint8_t> BuildHeader(const HeaderSpec& spec) {
   }
   PutLe16(h, 0, (uint32_t)h.size());
   uint16_t crc = ReferenceCrc16(h.data(), h.size());
-  if (spec.corruptCrc) crc ^= 1;
+  if (layout.corruptCrc) crc ^= 1;
   if (crcPos != 0) PutLe16(h, crcPos, crc);
   return h;
 }
@@ -108,11 +108,11 @@ TEST_F(Header, EndMarkers) {
 // the member's data: dir a,FF,b,FF and file c give a/b/c, and the next byte
 // read from the file is the first data byte.
 TEST_F(Header, ComposesNameAndStopsAtData) {
-  HeaderSpec spec;
-  spec.compressedSize = 3;
-  spec.originalSize = 1234;
-  spec.records = {{0x01, "c"}, {0x02, "a\xFF" "b\xFF"}};
-  std::vector<uint8_t> bytes = BuildHeader(spec);
+  HeaderLayout layout;
+  layout.compressedSize = 3;
+  layout.originalSize = 1234;
+  layout.records = {{0x01, "c"}, {0x02, "a\xFF" "b\xFF"}};
+  std::vector<uint8_t> bytes = BuildHeader(layout);
   size_t headerSize = bytes.size();
   bytes.insert(bytes.end(), {'D', 'A', 'T'});
   ASSERT_EQ(ReadFrom(bytes), MemberReady);
@@ -144,11 +144,11 @@ TEST_F(Header, CrcRecordRules) {
       {"crc mismatch", -1, true, InvalidHeader},
   };
   for (const Case& c : cases) {
-    HeaderSpec spec;
-    spec.records = {{0x01, "name.txt"}, {0x02, "dir\xFF"}};
-    spec.crcAt = c.crcAt;
-    spec.corruptCrc = c.corrupt;
-    std::vector<uint8_t> bytes = BuildHeader(spec);
+    HeaderLayout layout;
+    layout.records = {{0x01, "name.txt"}, {0x02, "dir\xFF"}};
+    layout.crcAt = c.crcAt;
+    layout.corruptCrc = c.corrupt;
+    std::vector<uint8_t> bytes = BuildHeader(layout);
     EXPECT_EQ(ReadFrom(bytes), c.expected) << c.name;
     if (c.expected == MemberReady) {
       EXPECT_STREQ(Work->memberName, "dir/name.txt") << c.name;
@@ -167,10 +167,10 @@ TEST_F(Header, MethodIdentifiers) {
       {"xlh5-", InvalidHeader},
   };
   for (const auto& [method, expected] : cases) {
-    HeaderSpec spec;
-    spec.method = method;
-    spec.records = {{0x01, "f"}};
-    EXPECT_EQ(ReadFrom(BuildHeader(spec)), expected) << method;
+    HeaderLayout layout;
+    layout.method = method;
+    layout.records = {{0x01, "f"}};
+    EXPECT_EQ(ReadFrom(BuildHeader(layout)), expected) << method;
   }
 }
 
@@ -178,11 +178,11 @@ TEST_F(Header, MethodIdentifiers) {
 // for osId M, W and w; otherwise the byte at offset 19 stays.
 TEST_F(Header, AttributeRecordBySystem) {
   for (uint8_t os : {'M', 'W', 'w', 'U', 'J'}) {
-    HeaderSpec spec;
-    spec.osId = os;
-    spec.dosAttribute = 0x21;
-    spec.records = {{0x01, "f"}, {0x40, std::string("\x01\x00", 2)}};
-    ASSERT_EQ(ReadFrom(BuildHeader(spec)), MemberReady);
+    HeaderLayout layout;
+    layout.osId = os;
+    layout.dosAttribute = 0x21;
+    layout.records = {{0x01, "f"}, {0x40, std::string("\x01\x00", 2)}};
+    ASSERT_EQ(ReadFrom(BuildHeader(layout)), MemberReady);
     EXPECT_EQ(Work->attributes, (os == 'U' || os == 'J') ? 0x21 : 0x01) << os;
   }
 }
@@ -190,19 +190,19 @@ TEST_F(Header, AttributeRecordBySystem) {
 // Catches names carried over from the previous member or not cut at a zero
 // byte: a directory entry without a file record is its directory alone.
 TEST_F(Header, NamesFromTheirOwnHeader) {
-  HeaderSpec first;
+  HeaderLayout first;
   first.records = {{0x01, "previous.txt"}, {0x02, "old\xFF"}};
   ASSERT_EQ(ReadFrom(BuildHeader(first)), MemberReady);
-  HeaderSpec dirEntry;
+  HeaderLayout dirEntry;
   dirEntry.method = "-lhd-";
   dirEntry.records = {{0x02, "a\xFF"}};
   ASSERT_EQ(ReadFrom(BuildHeader(dirEntry)), MemberReady);
   EXPECT_STREQ(Work->memberName, "a/");
-  HeaderSpec plain;
+  HeaderLayout plain;
   plain.records = {{0x01, "file.bin"}};
   ASSERT_EQ(ReadFrom(BuildHeader(plain)), MemberReady);
   EXPECT_STREQ(Work->memberName, "file.bin");
-  HeaderSpec zero;
+  HeaderLayout zero;
   zero.records = {{0x01, "tail"}, {0x02, std::string("ab\0c\xFF", 5)}};
   ASSERT_EQ(ReadFrom(BuildHeader(zero)), MemberReady);
   EXPECT_STREQ(Work->memberName, "ab");
@@ -212,12 +212,12 @@ TEST_F(Header, NamesFromTheirOwnHeader) {
 // name is cut to 259 bytes; a cut that would split a CP932 pair drops its
 // first byte.
 TEST_F(Header, LongNamesAreCut) {
-  HeaderSpec spec;
-  spec.records = {{0x01, std::string(100, 'f')}, {0x02, std::string(200, 'd')}};
-  ASSERT_EQ(ReadFrom(BuildHeader(spec)), MemberReady);
+  HeaderLayout layout;
+  layout.records = {{0x01, std::string(100, 'f')}, {0x02, std::string(200, 'd')}};
+  ASSERT_EQ(ReadFrom(BuildHeader(layout)), MemberReady);
   EXPECT_EQ(strlen(Work->memberName), 259u);
   EXPECT_EQ(std::string(Work->memberName), std::string(200, 'd') + std::string(59, 'f'));
-  HeaderSpec split;
+  HeaderLayout split;
   split.records = {{0x01, "\x82\xA0" "x"}, {0x02, std::string(258, 'd')}};
   ASSERT_EQ(ReadFrom(BuildHeader(split)), MemberReady);
   EXPECT_EQ(std::string(Work->memberName), std::string(258, 'd'));
@@ -226,9 +226,9 @@ TEST_F(Header, LongNamesAreCut) {
 // Catches reads outside the header buffer and endless chains: each damaged
 // header is refused and nothing crashes.
 TEST_F(Header, DamagedChainsAreRefused) {
-  HeaderSpec spec;
-  spec.records = {{0x01, "name"}};
-  std::vector<uint8_t> good = BuildHeader(spec);  // 26 + 7 + 5 bytes
+  HeaderLayout layout;
+  layout.records = {{0x01, "name"}};
+  std::vector<uint8_t> good = BuildHeader(layout);  // 26 + 7 + 5 bytes
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -265,7 +265,7 @@ TEST_F(Header, DamagedChainsAreRefused) {
     cases.push_back({"short read", b});
   }
   {
-    HeaderSpec tiny;
+    HeaderLayout tiny;
     tiny.records = {{0x00, std::string(1, '\0')}};  // a CRC record with one data byte
     tiny.crcAt = -2;
     cases.push_back({"crc record too short", BuildHeader(tiny)});
@@ -276,9 +276,9 @@ TEST_F(Header, DamagedChainsAreRefused) {
 // Catches a length taken as signed: a header of 40000 bytes (one big record
 // of an unknown type) is read and verified like any other.
 TEST_F(Header, HeadersAbove32KAreAccepted) {
-  HeaderSpec spec;
-  spec.records = {{0x01, "big"}, {0x7F, std::string(39950, 'x')}};
-  std::vector<uint8_t> bytes = BuildHeader(spec);
+  HeaderLayout layout;
+  layout.records = {{0x01, "big"}, {0x7F, std::string(39950, 'x')}};
+  std::vector<uint8_t> bytes = BuildHeader(layout);
   ASSERT_GT(bytes.size(), 32768u);
   ASSERT_EQ(ReadFrom(bytes), MemberReady);
   EXPECT_STREQ(Work->memberName, "big");
