@@ -8,12 +8,15 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(STUB_NAME sfxstub64)
   set(STUB_SIZE_LIMIT "")
   set(STUB_ENTRY SfxEntry)
+  set(STUB_HOOK GetDirDlgHookProc)
 else()
   set(STUB_NAME sfxstub)
   # The shipped stub must stay within 32 KB; the build fails beyond that.
   set(STUB_SIZE_LIMIT --max-size 32768)
   # 32-bit C symbols carry a leading underscore.
   set(STUB_ENTRY _SfxEntry)
+  # The hook is stdcall: decorated with its argument bytes as well.
+  set(STUB_HOOK _GetDirDlgHookProc@16)
   # Windows keeps 32-bit stacks 4-byte aligned; asking for more only adds
   # realignment code to every function that keeps locals.
   set(STUB_ARCH_FLAGS -mpreferred-stack-boundary=2)
@@ -34,16 +37,25 @@ target_compile_options(sfxstub_linked PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:${LZHSFX_CP932_FLAGS} -Os -fno-exceptions -fno-rtti
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
   -ffunction-sections -fdata-sections -fno-stack-protector -fno-ident
-  -fno-tree-loop-distribute-patterns ${STUB_ARCH_FLAGS}>)
+  -fno-tree-loop-distribute-patterns -flto ${STUB_ARCH_FLAGS}>)
 # Files the resource compiler and the linker read beside their sources.
 set_source_files_properties(resources/sfx.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.manifest;${CMAKE_CURRENT_SOURCE_DIR}/resources/resource.h")
 set_target_properties(sfxstub_linked PROPERTIES LINK_DEPENDS
-  ${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.def)
-# The memory routines must stay loops, not calls to themselves.
-set_source_files_properties(startup/crt_win32.cpp PROPERTIES COMPILE_OPTIONS -fno-builtin)
+  "${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.def;${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld")
+# The memory routines must stay loops, not calls to themselves. They stay
+# out of link-time optimisation too: the code generator may call them after
+# the optimiser has seen the whole program, so they must be plain objects.
+set_source_files_properties(startup/crt_win32.cpp PROPERTIES COMPILE_OPTIONS "-fno-builtin;-fno-lto")
+# Link-time optimisation lets the optimiser see the whole stub at once and
+# drop or fold what no caller needs; the link repeats -Os because the code
+# is generated there. The optimiser does not read the .def file, so the
+# exported hook is named to it as referenced from outside (-u); otherwise it
+# would be made local and the export would point at nothing.
 target_link_options(sfxstub_linked PRIVATE
-  -nostartfiles -nostdlib -static -s
+  -nostartfiles -nostdlib -static -s -flto -Os ${STUB_ARCH_FLAGS}
+  -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld -Wl,--no-insert-timestamp
+  -Wl,-u,${STUB_HOOK}
   -Wl,--gc-sections -Wl,-e,${STUB_ENTRY} -Wl,--subsystem,windows
   -Wl,--enable-stdcall-fixup ${CMAKE_CURRENT_SOURCE_DIR}/resources/sfx.def)
 # libgcc only for the helpers the compiler itself calls (stack probes,
