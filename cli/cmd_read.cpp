@@ -19,6 +19,7 @@
 #include "extract/crc16.h"
 #include "extract/driver.h"
 #include "extract/header.h"
+#include "platform/posix_host.h"
 #include "startup/messages.h"
 #include "startup/report.h"
 #include "startup/text.h"
@@ -308,6 +309,9 @@ int CmdExtract(const Args& args) {
   int rc = OpenForEngine(options.archive, source);
   if (rc != ExitOk) return rc;
   if (!EnterDestination(options.directory)) return ExitUsage;
+  // The current directory stays put from here on and nothing removes
+  // directories, so the walks to member directories can be kept.
+  PlatformKeepDirectories(1);
 
   // The host never starts the archive's command; blanking it keeps the
   // driver from handing it to the platform at all.
@@ -325,6 +329,7 @@ int CmdExtract(const Args& args) {
   // The scan asks the archive's own question, as the stub does before its dialog.
   int ok = ExtractArchive(nullptr, ScanMode);
   if (ok) ok = ExtractArchive(nullptr, ExtractMode);
+  PlatformKeepDirectories(0);
   ClearProgress();
   CloseArchiveSource(source);
   if (Console.messageDeclined) {

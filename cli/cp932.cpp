@@ -1,11 +1,14 @@
-// CP932 <-> UTF-8 with iconv. Each call opens its own converter, so the
-// functions are safe to call from anywhere (including exit paths) and keep no
-// state between calls.
+// CP932 <-> UTF-8 with iconv. One converter per direction is opened on first
+// use and kept: a name is converted for every member, and opening a
+// converter costs far more than a conversion. Each call starts the converter
+// from its initial state, so no call sees another's leftovers; nothing
+// converts from a signal handler, so calls never overlap.
 #include "cli/cp932.h"
 
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -14,13 +17,24 @@ constexpr const char* Utf8Name = "UTF-8";
 constexpr const char* Replacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 constexpr size_t ChunkSize = 256;
 
+// The kept converter from `from` to `to` (one of the two directions); (iconv_t)-1
+// when none can be opened, tried again on the next call.
+iconv_t KeptConverter(const char* to, const char* from) {
+  static iconv_t toUtf8 = (iconv_t)-1;
+  static iconv_t toCp932 = (iconv_t)-1;
+  iconv_t& kept = std::strcmp(to, Utf8Name) == 0 ? toUtf8 : toCp932;
+  if (kept == (iconv_t)-1) kept = iconv_open(to, from);
+  return kept;
+}
+
 // Converts in to out; when skipBad is set, an unconvertible or truncated
 // input byte is replaced and skipped, otherwise the conversion fails.
 bool Convert(const char* to, const char* from, const std::string& in, std::string& out,
              bool skipBad) {
   out.clear();
-  iconv_t cd = iconv_open(to, from);
+  iconv_t cd = KeptConverter(to, from);
   if (cd == (iconv_t)-1) return false;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   char* src = const_cast<char*>(in.data());
   size_t srcLeft = in.size();
   char chunk[ChunkSize];
@@ -42,7 +56,6 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
     --srcLeft;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  iconv_close(cd);
   return ok;
 }
 

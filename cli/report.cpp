@@ -53,6 +53,13 @@ uint32_t lastPercent = UINT32_MAX;
 long lastProgressMs = 0;
 std::string currentName;        // UTF-8 name of the member being written
 
+// Asked once: whether stderr is a terminal does not change during a run, and
+// progress is updated for every chunk written.
+bool ProgressShownOnStderr() {
+  static const bool terminal = isatty(STDERR_FILENO) != 0;
+  return terminal;
+}
+
 long NowMs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -175,7 +182,7 @@ void ShowPlainError(const char* message) { PrintMessage("", message); }
 
 void UpdateProgress(uint32_t done, uint32_t total) {
   if (Work != nullptr && Work->cancelRequested) CancelNow();
-  if (!isatty(STDERR_FILENO)) return;
+  if (!ProgressShownOnStderr()) return;
   uint32_t percent = 0;
   if (total != 0) {
     uint32_t q = total / PercentDivisor;

@@ -29,6 +29,7 @@ constexpr size_t FsPathSize = PATH_MAX;
 constexpr mode_t NewFileMode = 0666;      // narrowed by the process umask
 constexpr mode_t NewDirectoryMode = 0777;
 constexpr mode_t AllWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+constexpr int CreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 
 // DOS date and time fields.
 constexpr int DosYearBase = 1980;
@@ -91,41 +92,174 @@ void ToEnginePath(const char* fsPath, char* buffer, uint32_t size) {
   if (!Convert(Utf8ToCp932, fsPath, buffer, size)) buffer[0] = '\0';
 }
 
-// Opens the directory that holds the last component of an engine path,
-// walking every directory component without following symlinks, and copies
-// the last component into last (NAME_MAX + 1 bytes). The caller closes
-// *dirFd. Trailing separators are ignored; a path naming only the root or
-// the current directory yields ".". 1/0.
-int OpenParent(const char* path, int* dirFd, char* last) {
+// Reaching a path's directory. Every directory component is opened with
+// O_NOFOLLOW | O_DIRECTORY from the current directory (or the root), so no
+// symlink is ever followed on the way. Walking afresh costs two system calls
+// per component on every call, and an extraction makes several calls per
+// member into the same few directories; so the host may have the walk kept.
+//
+// What is kept: Kept.fds[0] is the start of the walk ("." or "/", after
+// Kept.absolute) and Kept.fds[i] the directory reached through the first i
+// components of Kept.path. Kept.path spells each component behind a '/'
+// ("/usr/share" for usr/share, and for /usr/share when absolute), and
+// Kept.ends[i] is its length up to the end of component i, so the kept part
+// of a new walk is found by comparing text; only the components beyond it
+// are opened.
+//
+// Why it stays correct: each kept descriptor was reached without following a
+// symlink and goes on naming that directory whatever later happens to the
+// names. Nothing here removes or renames a directory (only files are
+// unlinked), and the host keeps the walk only while it neither changes the
+// current directory nor removes directories itself. Should another process
+// swap a kept directory for a symlink, writes still go through the
+// descriptor into the directory that was walked, or fail when it is gone;
+// never through the symlink.
+
+// Kept levels; real trees are far shallower. The rest of a deeper walk runs
+// on a descriptor of its own, so a path never holds more than this many open.
+constexpr int MaxKeptLevels = 64;
+constexpr int NothingKept = -1;
+constexpr int WalkFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+struct KeptWalk {
+  int keep = 0;             // keep the walk between calls (the host's choice)
+  int depth = NothingKept;  // fds[0..depth] are open
+  int absolute = 0;         // the walk starts at "/", not at "."
+  int fds[MaxKeptLevels + 1];
+  size_t ends[MaxKeptLevels + 1];
+  char path[FsPathSize];
+};
+KeptWalk Kept;
+
+// Closes the kept levels beyond the first `levels` (NothingKept: all).
+void TruncateKept(int levels) {
+  for (; Kept.depth > levels; --Kept.depth) close(Kept.fds[Kept.depth]);
+  if (Kept.depth >= 0) Kept.path[Kept.ends[Kept.depth]] = '\0';
+}
+
+// 1 when text, a directory in the kept spelling, runs through the first
+// `length` bytes of Kept.path and ends or goes on with a new component there.
+int MatchesKept(const char* text, size_t length) {
+  return strncmp(text, Kept.path, length) == 0 && (text[length] == '\0' || text[length] == '/');
+}
+
+// A path ready for the walk: its directory in the kept spelling ("/a/b" for
+// a/b/name, "" for a name alone) and its last component ("." when the path
+// names the start of the walk itself).
+struct ParentPath {
+  int absolute;
+  char directory[FsPathSize + 1];  // one '/' more than the path may hold
+  char name[NAME_MAX + 1];
+  int fd;     // the directory, once opened
+  int owned;  // fd is the caller's to close (beyond the kept levels)
+};
+
+// Splits an engine path; trailing and doubled separators are ignored. 1/0.
+int SplitPath(const char* path, ParentPath* parent) {
   char fsPath[FsPathSize];
   if (!ToFsPath(path, fsPath) || fsPath[0] == '\0') return 0;
-
+  parent->absolute = fsPath[0] == '/';
   size_t length = strlen(fsPath);
-  while (length > 1 && fsPath[length - 1] == '/') fsPath[--length] = '\0';
-
-  int fd = open(fsPath[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 0;
-
-  char* cursor = fsPath;
-  for (;;) {
-    while (*cursor == '/') ++cursor;
-    char* slash = strchr(cursor, '/');
-    if (slash == nullptr) break;
+  while (length > 0 && fsPath[length - 1] == '/') fsPath[--length] = '\0';
+  char* slash = strrchr(fsPath, '/');
+  const char* name = slash != nullptr ? slash + 1 : fsPath;
+  if (*name == '\0') name = ".";
+  if (strlen(name) > NAME_MAX) return 0;
+  strcpy(parent->name, name);
+  // What stays of fsPath is the directory part.
+  if (slash != nullptr)
     *slash = '\0';
-    int next = openat(fd, cursor, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    close(fd);
-    if (next < 0) return 0;
-    fd = next;
-    cursor = slash + 1;
+  else
+    fsPath[0] = '\0';
+  char* out = parent->directory;
+  for (const char* cursor = fsPath; *cursor != '\0';) {
+    if (*cursor == '/') {
+      ++cursor;
+      continue;
+    }
+    *out++ = '/';
+    while (*cursor != '\0' && *cursor != '/') *out++ = *cursor++;
   }
-  const char* name = *cursor != '\0' ? cursor : ".";
-  if (strlen(name) > NAME_MAX) {
-    close(fd);
-    return 0;
-  }
-  strcpy(last, name);
-  *dirFd = fd;
+  *out = '\0';
   return 1;
+}
+
+// Lets go of what OpenParent left open for one call.
+void CloseParent(ParentPath* parent) {
+  if (parent->owned) close(parent->fd);
+  parent->owned = 0;
+  if (!Kept.keep) TruncateKept(NothingKept);
+}
+
+// Opens the directory of a split path into parent->fd, starting from the kept
+// walk where it agrees. Every successful call is ended with CloseParent. 1/0.
+int WalkToParent(ParentPath* parent) {
+  parent->owned = 0;
+  if (Kept.depth != NothingKept && Kept.absolute != parent->absolute) TruncateKept(NothingKept);
+  if (Kept.depth == NothingKept) {
+    int start = open(parent->absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (start < 0) return 0;
+    Kept.depth = 0;
+    Kept.fds[0] = start;
+    Kept.ends[0] = 0;
+    Kept.path[0] = '\0';
+    Kept.absolute = parent->absolute;
+  }
+  char* directory = parent->directory;
+  int level = 0;
+  while (level < Kept.depth && MatchesKept(directory, Kept.ends[level + 1])) ++level;
+  char* cursor = directory + Kept.ends[level];
+  // A call that needs only a kept level leaves the deeper ones for later.
+  if (*cursor != '\0') TruncateKept(level);
+
+  int fd = Kept.fds[level];
+  while (*cursor == '/') {
+    char* component = cursor + 1;
+    char* end = component;
+    while (*end != '\0' && *end != '/') ++end;
+    char saved = *end;
+    *end = '\0';
+    int next = openat(fd, component, WalkFlags);
+    *end = saved;
+    if (parent->owned) close(fd);
+    if (next < 0) {
+      parent->owned = 0;
+      CloseParent(parent);
+      return 0;
+    }
+    fd = next;
+    if (!parent->owned && Kept.depth < MaxKeptLevels) {
+      ++Kept.depth;
+      Kept.fds[Kept.depth] = next;
+      Kept.ends[Kept.depth] = (size_t)(end - directory);
+      memcpy(Kept.path + Kept.ends[Kept.depth - 1], component - 1,
+             Kept.ends[Kept.depth] - Kept.ends[Kept.depth - 1]);
+      Kept.path[Kept.ends[Kept.depth]] = '\0';
+    } else {
+      parent->owned = 1;
+    }
+    cursor = end;
+  }
+  parent->fd = fd;
+  return 1;
+}
+
+// SplitPath and WalkToParent in one.
+int OpenParent(const char* path, ParentPath* parent) {
+  return SplitPath(path, parent) && WalkToParent(parent);
+}
+
+// 1 when the walk kept so far went through the directory that path names,
+// so that it is known to exist as a real directory.
+int KeptWalkPasses(const ParentPath& parent) {
+  if (!Kept.keep || Kept.depth == NothingKept || Kept.absolute != parent.absolute) return 0;
+  size_t directoryLength = strlen(parent.directory);
+  size_t length = directoryLength + 1 + strlen(parent.name);
+  if (length > Kept.ends[Kept.depth] || !MatchesKept(parent.directory, directoryLength))
+    return 0;
+  return Kept.path[directoryLength] == '/' &&
+         strncmp(Kept.path + directoryLength + 1, parent.name, length - directoryLength - 1) == 0 &&
+         (Kept.path[length] == '\0' || Kept.path[length] == '/');
 }
 
 // Copies src into a buffer of size bytes, cut if needed, always terminated.
@@ -165,23 +299,22 @@ FileHandle PlatformOpenRead(const char* path) {
 
 // An existing read-only file (no owner write bit) is refused, as the Windows
 // stub's create call refuses it; the driver clears the bit first when it is
-// told to restore attributes.
+// told to restore attributes. The exclusive create comes first, since the
+// name is nearly always free; anything else in its place (a symlink
+// included) is removed and the create tried once more.
 FileHandle PlatformCreateWrite(const char* path) {
-  int dirFd;
-  char name[NAME_MAX + 1];
-  if (!OpenParent(path, &dirFd, name)) return InvalidFile;
-  struct stat info;
-  if (fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
-    int refuse = S_ISDIR(info.st_mode) ||
-                 (S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0);
-    if (refuse || unlinkat(dirFd, name, 0) != 0) {
-      close(dirFd);
-      return InvalidFile;
-    }
+  ParentPath parent;
+  if (!OpenParent(path, &parent)) return InvalidFile;
+  int fd = openat(parent.fd, parent.name, CreateFlags, NewFileMode);
+  if (fd < 0 && errno == EEXIST) {
+    struct stat info;
+    int gone = fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) != 0;
+    if (!gone && !S_ISDIR(info.st_mode) &&
+        !(S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0))
+      gone = unlinkat(parent.fd, parent.name, 0) == 0;
+    if (gone) fd = openat(parent.fd, parent.name, CreateFlags, NewFileMode);
   }
-  int fd = openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  NewFileMode);
-  close(dirFd);
+  CloseParent(&parent);
   if (fd < 0) return InvalidFile;
   return HandleOf(fd);
 }
@@ -258,30 +391,29 @@ void PlatformSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
 }
 
 void PlatformDeleteFile(const char* path) {
-  int dirFd;
-  char name[NAME_MAX + 1];
-  if (!OpenParent(path, &dirFd, name)) return;
-  unlinkat(dirFd, name, 0);  // removes a symlink itself, never its target
-  close(dirFd);
+  ParentPath parent;
+  if (!OpenParent(path, &parent)) return;
+  unlinkat(parent.fd, parent.name, 0);  // removes a symlink itself, never its target
+  CloseParent(&parent);
 }
 
+// A directory the kept walk went through exists already; asking again would
+// only fail.
 void PlatformCreateDirectory(const char* path) {
-  int dirFd;
-  char name[NAME_MAX + 1];
-  if (!OpenParent(path, &dirFd, name)) return;
-  mkdirat(dirFd, name, NewDirectoryMode);  // an existing one simply fails
-  close(dirFd);
+  ParentPath parent;
+  if (!SplitPath(path, &parent) || KeptWalkPasses(parent) || !WalkToParent(&parent)) return;
+  mkdirat(parent.fd, parent.name, NewDirectoryMode);  // an existing one simply fails
+  CloseParent(&parent);
 }
 
 // A symlink counts as an existing (normal) file, so the caller asks before
 // replacing it; the replacement removes the link, not its target.
 uint32_t PlatformGetAttributes(const char* path) {
-  int dirFd;
-  char name[NAME_MAX + 1];
-  if (!OpenParent(path, &dirFd, name)) return AttrAbsent;
+  ParentPath parent;
+  if (!OpenParent(path, &parent)) return AttrAbsent;
   struct stat info;
-  int found = fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
-  close(dirFd);
+  int found = fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+  CloseParent(&parent);
   if (!found) return AttrAbsent;
   if (S_ISDIR(info.st_mode)) return AttrDirectory;
   if (S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0) return AttrReadOnly;
@@ -289,18 +421,25 @@ uint32_t PlatformGetAttributes(const char* path) {
 }
 
 // Read-only clears every write bit, anything else gives the owner write
-// access back; symlinks are left alone.
+// access back; symlinks are left alone. A mode that is already right is not
+// set again.
 void PlatformSetAttributes(const char* path, uint32_t attributes) {
-  int dirFd;
-  char name[NAME_MAX + 1];
-  if (!OpenParent(path, &dirFd, name)) return;
+  ParentPath parent;
+  if (!OpenParent(path, &parent)) return;
   struct stat info;
-  if (fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(info.st_mode)) {
+  if (fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      !S_ISLNK(info.st_mode)) {
     mode_t mode = info.st_mode & 07777;
-    mode = (attributes & AttrReadOnly) ? (mode & ~AllWriteBits) : (mode | S_IWUSR);
-    fchmodat(dirFd, name, mode, AT_SYMLINK_NOFOLLOW);  // ignored, as callers expect
+    mode_t wanted = (attributes & AttrReadOnly) ? (mode & ~AllWriteBits) : (mode | S_IWUSR);
+    if (wanted != mode)
+      fchmodat(parent.fd, parent.name, wanted, AT_SYMLINK_NOFOLLOW);  // ignored, as callers expect
   }
-  close(dirFd);
+  CloseParent(&parent);
+}
+
+void PlatformKeepDirectories(int keep) {
+  TruncateKept(NothingKept);
+  Kept.keep = keep;
 }
 
 // A Windows drive root does not exist here; the current directory's file

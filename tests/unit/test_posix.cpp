@@ -208,6 +208,126 @@ TEST_F(Posix, DirectoriesComeBackAsCp932) {
   EXPECT_STREQ(buffer, "");
 }
 
+// The same destination with the walks to member directories kept between
+// calls, as lzhsfx x runs it.
+class PosixKept : public Posix {
+ protected:
+  void SetUp() override {
+    Posix::SetUp();
+    PlatformKeepDirectories(1);
+  }
+  void TearDown() override {
+    PlatformKeepDirectories(0);
+    Posix::TearDown();
+  }
+  static bool Write(const char* path, const char* data) {
+    FileHandle f = PlatformCreateWrite(path);
+    if (f == InvalidFile) return false;
+    uint32_t done;
+    int ok = PlatformWrite(f, data, (uint32_t)strlen(data), &done);
+    return PlatformClose(f) == 1 && ok == 1;
+  }
+  static void MakeParents(const std::string& path) {
+    for (size_t i = path.find('/'); i != std::string::npos; i = path.find('/', i + 1))
+      PlatformCreateDirectory(path.substr(0, i).c_str());
+  }
+  static int OpenDescriptors() {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  }
+};
+
+// Catches a kept directory reused for a path that only shares its first
+// letters (a/b for a/bc), a sibling written into the directory before it,
+// and absolute and relative walks mixed up.
+TEST_F(PosixKept, EachPathLandsInItsOwnDirectory) {
+  const char* paths[] = {"a/b/c/one", "a/bc/two", "a/b/d/three", "a/b/c/four", "a/five",
+                         "six", "a/b/c/d/e/seven", "x//y/eight"};
+  for (const char* p : paths) {
+    MakeParents(p);
+    ASSERT_TRUE(Write(p, p)) << p;
+  }
+  // Straight from one kept directory to its namesake with a longer name and
+  // back, with no directory call in between.
+  ASSERT_TRUE(Write("a/b/c/eleven", "eleven"));
+  ASSERT_TRUE(Write("a/bc/twelve", "twelve"));
+  ASSERT_TRUE(Write("a/b/thirteen", "thirteen"));
+  EXPECT_EQ(Get("a/bc/twelve"), "twelve");
+  EXPECT_EQ(Get("a/b/thirteen"), "thirteen");
+  std::string absolute = root_ + "/dest/a/b/nine";
+  ASSERT_TRUE(Write(absolute.c_str(), "nine"));
+  ASSERT_TRUE(Write("a/b/c/ten", "ten"));
+  EXPECT_EQ(Get("a/b/c/one"), "a/b/c/one");
+  EXPECT_EQ(Get("a/bc/two"), "a/bc/two");
+  EXPECT_EQ(Get("a/b/d/three"), "a/b/d/three");
+  EXPECT_EQ(Get("a/b/c/four"), "a/b/c/four");
+  EXPECT_EQ(Get("a/five"), "a/five");
+  EXPECT_EQ(Get("six"), "six");
+  EXPECT_EQ(Get("a/b/c/d/e/seven"), "a/b/c/d/e/seven");
+  EXPECT_EQ(Get("x/y/eight"), "x//y/eight");
+  EXPECT_EQ(Get("a/b/nine"), "nine");
+  EXPECT_EQ(Get("a/b/c/ten"), "ten");
+  EXPECT_EQ(PlatformGetAttributes("a/b/c/d"), AttrDirectory);
+  EXPECT_EQ(PlatformGetAttributes("a/b/c/nothing"), AttrAbsent);
+}
+
+// Catches a path deeper than the kept levels losing its tail or its
+// descriptors.
+TEST_F(PosixKept, DeepPathsBeyondTheKeptLevels) {
+  int before = OpenDescriptors();
+  std::string deep;
+  for (int i = 0; i < 100; ++i) deep += "d/";
+  deep += "file";
+  MakeParents(deep);
+  ASSERT_TRUE(Write(deep.c_str(), "deep"));
+  EXPECT_EQ(Get(deep), "deep");
+  ASSERT_TRUE(Write("d/d/shallow", "shallow"));
+  EXPECT_EQ(Get("d/d/shallow"), "shallow");
+  EXPECT_EQ(PlatformGetAttributes(deep.c_str()), AttrNormal);
+  PlatformKeepDirectories(0);
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Catches a symlink planted in the destination between two members being
+// followed: one beside a kept directory, and one put in the place of a kept
+// directory.
+TEST_F(PosixKept, SymlinkPlantedBetweenMembersIsNotFollowed) {
+  std::string outside = root_ + "/outside";
+  MakeParents("a/b/first");
+  ASSERT_TRUE(Write("a/b/first", "1"));
+
+  fs::create_directory_symlink(outside, "a/c");
+  MakeParents("a/c/sub/x");
+  EXPECT_FALSE(Write("a/c/x", "2"));
+  EXPECT_EQ(PlatformGetAttributes("a/c/x"), AttrAbsent);
+
+  fs::remove_all("a/b");
+  fs::create_directory_symlink(outside, "a/b");
+  MakeParents("a/b/sub/x");
+  EXPECT_FALSE(Write("a/b/y", "3"));
+  EXPECT_TRUE(fs::is_empty(outside));
+}
+
+// Catches kept directories outliving the current directory they were walked
+// from, and descriptors left open once the walk is let go.
+TEST_F(PosixKept, KeepingAgainStartsFromTheCurrentDirectory) {
+  int before = OpenDescriptors();
+  MakeParents("k/file");
+  ASSERT_TRUE(Write("k/file", "dest"));
+  ASSERT_EQ(chdir((root_ + "/outside").c_str()), 0);
+  PlatformKeepDirectories(1);
+  MakeParents("k/file");
+  ASSERT_TRUE(Write("k/file", "outside"));
+  EXPECT_EQ(Get(root_ + "/dest/k/file"), "dest");
+  EXPECT_EQ(Get(root_ + "/outside/k/file"), "outside");
+  PlatformKeepDirectories(0);
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
 // Catches a previous-character step that lands on a trail byte.
 TEST(PlatformText, CharPrevNeverSplitsAPair) {
   const char* s = "a\x83\x5C\x83\x83z";  // a, ソ, ャ (trail in lead range), z
