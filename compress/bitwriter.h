@@ -1,6 +1,7 @@
 // MSB-first bit writer for the compressed stream: the first bit written is the
-// most significant bit of the first byte, as the extractor reads it. Pending
-// bits never exceed 7 between calls, so a 64-bit accumulator cannot overflow.
+// most significant bit of the first byte, as the extractor reads it. Bits are
+// moved out 32 at a time; fewer than 32 stay pending between calls, so the
+// 64-bit accumulator holds every bit not yet moved out.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -12,19 +13,35 @@ class BitWriter {
     if (count == 0) return;
     accumulator_ = (accumulator_ << count) | (value & (count == 32 ? ~0u : (1u << count) - 1));
     pending_ += count;
+    if (pending_ >= 32) {
+      pending_ -= 32;
+      const uint32_t word = static_cast<uint32_t>(accumulator_ >> pending_);
+      const uint8_t four[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                               static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+      bytes_.insert(bytes_.end(), four, four + 4);
+    }
+  }
+  // Pads the last byte with zero bits.
+  void Flush() {
+    if (pending_ % 8 != 0) Put(8 - pending_ % 8, 0);
+    Drain();
+  }
+  uint64_t BitCount() const { return bytes_.size() * 8ull + pending_; }
+  // The whole bytes written so far (all of them after Flush).
+  std::vector<uint8_t>& Bytes() {
+    Drain();
+    return bytes_;
+  }
+
+ private:
+  // Moves the pending whole bytes out, leaving fewer than 8 bits.
+  void Drain() {
     while (pending_ >= 8) {
       pending_ -= 8;
       bytes_.push_back(static_cast<uint8_t>(accumulator_ >> pending_));
     }
   }
-  // Pads the last byte with zero bits.
-  void Flush() {
-    if (pending_ > 0) Put(8 - pending_, 0);
-  }
-  uint64_t BitCount() const { return bytes_.size() * 8ull + pending_; }
-  std::vector<uint8_t>& Bytes() { return bytes_; }
 
- private:
   std::vector<uint8_t> bytes_;
   uint64_t accumulator_ = 0;
   int pending_ = 0;

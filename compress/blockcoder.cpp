@@ -96,17 +96,7 @@ struct BlockCodes {
   int litUsed = 0, offUsed = 0, litSingle = 0, offSingle = 0;
 };
 
-BlockCodes ChooseCodes(const Token* tokens, size_t count, const MethodParams& method) {
-  std::vector<uint32_t> litFreq(LitLenSymbols, 0), offFreq(method.offsetSymbols, 0);
-  for (size_t i = 0; i < count; ++i) {
-    const Token& t = tokens[i];
-    if (t.length == 0) {
-      litFreq[t.value]++;
-    } else {
-      litFreq[t.length + LengthSymbolBase]++;
-      offFreq[OffsetSymbol(t.value)]++;
-    }
-  }
+BlockCodes CodesFromCounts(std::vector<uint32_t> litFreq, std::vector<uint32_t> offFreq) {
   BlockCodes c;
   c.litFreq = std::move(litFreq);
   c.offFreq = std::move(offFreq);
@@ -117,9 +107,14 @@ BlockCodes ChooseCodes(const Token* tokens, size_t count, const MethodParams& me
   return c;
 }
 
+BlockCodes ChooseCodes(const Token* tokens, size_t count, const MethodParams& method) {
+  SymbolCounts counts;
+  CountSymbols(tokens, count, method, counts);
+  return CodesFromCounts(std::move(counts.lit), std::move(counts.off));
+}
+
 template <class W>
-void EmitBlock(W& out, const Token* tokens, size_t count, const MethodParams& method) {
-  const BlockCodes c = ChooseCodes(tokens, count, method);
+void EmitBlock(W& out, const BlockCodes& c, const Token* tokens, size_t count, const MethodParams& method) {
   out.Put(BlockSizeBits, static_cast<uint32_t>(count));
 
   if (c.litUsed == 1) {
@@ -185,12 +180,39 @@ void EmitBlock(W& out, const Token* tokens, size_t count, const MethodParams& me
 }  // namespace
 
 void WriteBlock(BitWriter& out, const Token* tokens, size_t count, const MethodParams& method) {
-  EmitBlock(out, tokens, count, method);
+  EmitBlock(out, ChooseCodes(tokens, count, method), tokens, count, method);
 }
 
 uint64_t BlockBits(const Token* tokens, size_t count, const MethodParams& method) {
   BitCounter counter;
-  EmitBlock(counter, tokens, count, method);
+  EmitBlock(counter, ChooseCodes(tokens, count, method), tokens, count, method);
+  return counter.bits_;
+}
+
+void CountSymbols(const Token* tokens, size_t count, const MethodParams& method, SymbolCounts& counts) {
+  counts.lit.assign(LitLenSymbols, 0);
+  counts.off.assign(method.offsetSymbols, 0);
+  uint32_t* const lit = counts.lit.data();
+  uint32_t* const off = counts.off.data();
+  for (size_t i = 0; i < count; ++i) {
+    const Token t = tokens[i];
+    if (t.length == 0) {
+      lit[t.value]++;
+    } else {
+      lit[t.length + LengthSymbolBase]++;
+      off[OffsetSymbol(t.value)]++;
+    }
+  }
+}
+
+void AddCounts(SymbolCounts& into, const SymbolCounts& more) {
+  for (size_t s = 0; s < into.lit.size(); ++s) into.lit[s] += more.lit[s];
+  for (size_t s = 0; s < into.off.size(); ++s) into.off[s] += more.off[s];
+}
+
+uint64_t BlockBitsOfCounts(const SymbolCounts& counts, size_t count, const MethodParams& method) {
+  BitCounter counter;
+  EmitBlock(counter, CodesFromCounts(counts.lit, counts.off), nullptr, count, method);
   return counter.bits_;
 }
 

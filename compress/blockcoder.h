@@ -20,3 +20,14 @@ uint64_t BlockBits(const Token* tokens, size_t count, const MethodParams& method
 // a code with a single symbol reports length 0 for it.
 void BlockCodeLengths(const Token* tokens, size_t count, const MethodParams& method,
                       std::vector<uint8_t>& litLen, std::vector<uint8_t>& offLen);
+
+// Symbol counts of a run of tokens; the counts of two runs add up to those
+// of both, so the size of a block follows from its parts' counts.
+struct SymbolCounts {
+  std::vector<uint32_t> lit, off;  // LitLenSymbols and method.offsetSymbols entries
+};
+void CountSymbols(const Token* tokens, size_t count, const MethodParams& method, SymbolCounts& counts);
+void AddCounts(SymbolCounts& into, const SymbolCounts& more);
+
+// BlockBits of `count` tokens with these counts.
+uint64_t BlockBitsOfCounts(const SymbolCounts& counts, size_t count, const MethodParams& method);

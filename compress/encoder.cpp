@@ -14,14 +14,15 @@
 namespace {
 
 // Fast level.
-constexpr int FastDepth = 64;
+constexpr int FastDepth = 20;             // chain links looked at per search
 constexpr uint32_t FastNice = 128;
 constexpr uint32_t LazyLimit = 48;        // matches this long are taken at once
-constexpr int CheaperOffsetBits = 3;
+constexpr int CheaperOffsetBits = 1;      // a match as long one byte on wins by this many offset bits
 constexpr uint32_t GoodLength = 16;       // after such a match, look less hard for a longer one
 constexpr uint32_t FarShortMatch = 16384;  // a 3-byte match further back costs more than literals
 constexpr size_t FastBlockSymbols = 32768;  // split further where that is smaller
-constexpr int FastSplitDepth = 1;
+constexpr int FastSplitDepth = 3;         // up to 2^3 blocks per stretch
+constexpr size_t FastMinSplit = 4096;     // shorter runs of tokens stay whole
 
 // Level 9.
 constexpr int OptimalDepth = 64;
@@ -62,9 +63,35 @@ uint64_t SplitBits(const Token* t, size_t n, const MethodParams& method, int dep
   return whole;
 }
 
+// SplitBits for the fast level, the same choice made from symbol counts:
+// each part is counted once and a whole's counts are its halves' summed.
+// Sets counts to those of the tokens.
+uint64_t SplitBitsCounted(const Token* t, size_t n, const MethodParams& method, int depth, std::vector<size_t>* cuts,
+                          size_t offset, SymbolCounts& counts) {
+  if (depth == 0 || n < FastMinSplit) {
+    CountSymbols(t, n, method, counts);
+    cuts->push_back(offset + n);
+    return BlockBitsOfCounts(counts, n, method);
+  }
+  const size_t half = n / 2;
+  std::vector<size_t> mine;
+  SymbolCounts second;
+  const uint64_t split = SplitBitsCounted(t, half, method, depth - 1, &mine, offset, counts) +
+                         SplitBitsCounted(t + half, n - half, method, depth - 1, &mine, offset + half, second);
+  AddCounts(counts, second);
+  const uint64_t whole = BlockBitsOfCounts(counts, n, method);
+  if (split < whole) {
+    cuts->insert(cuts->end(), mine.begin(), mine.end());
+    return split;
+  }
+  cuts->push_back(offset + n);
+  return whole;
+}
+
 void WriteSplit(BitWriter& out, const Token* t, size_t n, const MethodParams& method, int depth) {
   std::vector<size_t> cuts;
-  SplitBits(t, n, method, depth, &cuts, 0);
+  SymbolCounts counts;
+  SplitBitsCounted(t, n, method, depth, &cuts, 0, counts);
   size_t at = 0;
   for (size_t cut : cuts) {
     WriteBlock(out, t + at, cut - at, method);
@@ -81,7 +108,11 @@ void WriteBlocks(BitWriter& out, const std::vector<Token>& tokens, size_t blockS
 std::vector<uint8_t> EncodeFast(const uint8_t* data, size_t size, const MethodParams& method,
                                 const EncodeProgress& progress) {
   MatchFinder finder(data, size, method.windowSize);
-  std::vector<Token> tokens;
+  // The token buffer is kept per thread from one member to the next, so
+  // small members cost no fresh memory; one grown past a large member is let go.
+  static thread_local std::vector<Token> buffer;
+  std::vector<Token> tokens = std::move(buffer);
+  tokens.clear();
   tokens.reserve(size / 3 + 16);
   size_t pos = 0, nextReport = ProgressStep;
   uint32_t curLen = 0, curDist = 0;
@@ -124,8 +155,10 @@ std::vector<uint8_t> EncodeFast(const uint8_t* data, size_t size, const MethodPa
     }
   }
   BitWriter out;
+  out.Bytes().reserve(size / 2 + 64);
   WriteBlocks(out, tokens, FastBlockSymbols, method);
   out.Flush();
+  if (tokens.capacity() <= (size_t{1} << 22)) buffer = std::move(tokens);
   return std::move(out.Bytes());
 }
 

@@ -18,54 +18,102 @@ constexpr uint32_t NoPosition = 0xFFFFFFFFu;
 
 }  // namespace
 
-MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t window)
-    : data_(data), size_(size), window_(window), head_(1u << HashBits, NoPosition), prev_(window, NoPosition) {}
-
-static uint32_t HashAt(const uint8_t* data, size_t pos) {
+static inline uint32_t HashAt(const uint8_t* data, size_t pos) {
   const uint32_t v = data[pos] | (data[pos + 1] << 8) | (static_cast<uint32_t>(data[pos + 2]) << 16);
   return (v * HashMultiplier) >> (32 - HashBits);
 }
 
 // Bytes that agree at a and b, at most limit; both runs lie inside the data.
-static uint32_t CommonLength(const uint8_t* data, size_t a, size_t b, uint32_t limit) {
+static inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
   uint32_t n = 0;
   while (n + 8 <= limit) {
     uint64_t x, y;
-    std::memcpy(&x, data + a + n, 8);
-    std::memcpy(&y, data + b + n, 8);
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
     if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);
     n += 8;
   }
-  while (n < limit && data[a + n] == data[b + n]) ++n;
+  while (n < limit && a[n] == b[n]) ++n;
   return n;
 }
 
-uint32_t MatchFinder::Hash(size_t pos) const { return HashAt(data_, pos); }
+static inline uint32_t CommonLength(const uint8_t* data, size_t a, size_t b, uint32_t limit) {
+  return CommonLength(data + a, data + b, limit);
+}
+
+namespace {
+
+struct ChainTables {
+  std::vector<uint32_t> head, prev;
+  uint32_t window = 0;
+  uint32_t nextBase = 0;  // above every position stored so far
+  bool busy = false;
+};
+
+thread_local ChainTables chainTables;
+
+}  // namespace
+
+MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t window)
+    : data_(data), size_(size), window_(window) {
+  ChainTables& t = chainTables;
+  // Past this the stored positions could reach NoPosition: start afresh.
+  constexpr uint64_t Limit = 0xF0000000u;
+  const bool reuse = !t.busy && t.window == window && t.nextBase + uint64_t{size} + window < Limit;
+  if (!reuse) {
+    if (t.busy || uint64_t{size} + window >= Limit) {
+      // Nested use or a huge input: tables of its own.
+      ownHead_.assign(1u << HashBits, NoPosition);
+      ownPrev_.assign(window, NoPosition);
+      head_ = ownHead_.data();
+      prev_ = ownPrev_.data();
+      base_ = 0;
+      return;
+    }
+    t.head.assign(1u << HashBits, NoPosition);
+    t.prev.assign(window, NoPosition);
+    t.window = window;
+    t.nextBase = 0;
+  }
+  t.busy = true;
+  owner_ = true;
+  head_ = t.head.data();
+  prev_ = t.prev.data();
+  base_ = t.nextBase;
+}
+
+MatchFinder::~MatchFinder() {
+  if (!owner_) return;
+  ChainTables& t = chainTables;
+  t.busy = false;
+  t.nextBase = base_ + static_cast<uint32_t>(size_);
+}
 
 void MatchFinder::Insert(size_t pos) {
   if (pos + MinMatch > size_) return;
-  const uint32_t h = Hash(pos);
-  prev_[pos & (window_ - 1)] = head_[h];
-  head_[h] = static_cast<uint32_t>(pos);
-}
-
-uint32_t MatchFinder::MatchLength(size_t a, size_t b, uint32_t limit) const {
-  return CommonLength(data_, a, b, limit);
+  const uint32_t h = HashAt(data_, pos);
+  const uint32_t stored = base_ + static_cast<uint32_t>(pos);
+  prev_[stored & (window_ - 1)] = head_[h];
+  head_[h] = stored;
 }
 
 uint32_t MatchFinder::Longest(size_t pos, uint32_t maxLength, int depth, uint32_t nice,
                               uint32_t& distance) const {
   if (maxLength < MinMatch || pos + MinMatch > size_) return 0;
-  const size_t oldest = pos > window_ ? pos - window_ : 0;
+  const uint32_t here = base_ + static_cast<uint32_t>(pos);
+  const uint32_t oldest = pos > window_ ? here - window_ : base_;
+  const uint8_t* const cur = data_ + pos;
+  const uint32_t mask = window_ - 1;
   uint32_t best = MinMatch - 1;
-  for (uint32_t cand = head_[Hash(pos)]; cand != NoPosition && cand >= oldest && depth-- > 0;
-       cand = prev_[cand & (window_ - 1)]) {
+  for (uint32_t cand = head_[HashAt(data_, pos)]; cand != NoPosition && cand >= oldest && depth-- > 0;
+       cand = prev_[cand & mask]) {
+    const uint8_t* const src = data_ + (cand - base_);
     // A longer match must agree at the current best length first.
-    if (data_[cand + best] != data_[pos + best]) continue;
-    const uint32_t len = MatchLength(cand, pos, maxLength);
+    if (src[best] != cur[best]) continue;
+    const uint32_t len = CommonLength(src, cur, maxLength);
     if (len > best) {
       best = len;
-      distance = static_cast<uint32_t>(pos - cand);
+      distance = here - cand;
       if (len >= nice || len >= maxLength) break;
     }
   }

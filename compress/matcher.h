@@ -15,6 +15,9 @@ struct MatchCandidate {
 class MatchFinder {
  public:
   MatchFinder(const uint8_t* data, size_t size, uint32_t window);
+  ~MatchFinder();
+  MatchFinder(const MatchFinder&) = delete;
+  MatchFinder& operator=(const MatchFinder&) = delete;
 
   // Adds position pos to the chains. Positions must be inserted in
   // increasing order, each after the searches made at it.
@@ -26,14 +29,18 @@ class MatchFinder {
   uint32_t Longest(size_t pos, uint32_t maxLength, int depth, uint32_t nice, uint32_t& distance) const;
 
  private:
-  uint32_t Hash(size_t pos) const;
-  uint32_t MatchLength(size_t a, size_t b, uint32_t limit) const;
-
   const uint8_t* data_;
   size_t size_;
   uint32_t window_;
-  std::vector<uint32_t> head_;  // newest position per hash, or NoPosition
-  std::vector<uint32_t> prev_;  // previous position with the same hash, by pos % window
+  // The tables are kept per thread from one member to the next, so a member
+  // costs no allocation or clearing: its positions are stored plus base_,
+  // which lies above every position an earlier member stored, and a link
+  // below base_ ends a chain as an empty one would.
+  uint32_t base_;
+  uint32_t* head_;  // newest stored position per hash
+  uint32_t* prev_;  // previous stored position with the same hash, by stored % window
+  bool owner_ = false;  // holds the thread's tables
+  std::vector<uint32_t> ownHead_, ownPrev_;  // when it cannot use them
 };
 
 // Binary-tree match finder for the cost-driven parse: per hash of three
