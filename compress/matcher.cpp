@@ -24,6 +24,15 @@ static inline uint32_t HashAt(const uint8_t* data, size_t pos) {
 }
 
 // Bytes that agree at a and b, at most limit; both runs lie inside the data.
+// HashAt with one load where a fourth byte is there to read.
+static inline uint32_t ChainHash(const uint8_t* data, size_t size, size_t pos) {
+  if (pos + 4 > size) return HashAt(data, pos);
+  uint32_t v;
+  std::memcpy(&v, data + pos, 4);
+  if constexpr (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return HashAt(data, pos);
+  return ((v & 0xFFFFFFu) * HashMultiplier) >> (32 - HashBits);
+}
+
 static inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
   uint32_t n = 0;
   while (n + 8 <= limit) {
@@ -91,7 +100,7 @@ MatchFinder::~MatchFinder() {
 
 void MatchFinder::Insert(size_t pos) {
   if (pos + MinMatch > size_) return;
-  const uint32_t h = HashAt(data_, pos);
+  const uint32_t h = ChainHash(data_, size_, pos);
   const uint32_t stored = base_ + static_cast<uint32_t>(pos);
   prev_[stored & (window_ - 1)] = head_[h];
   head_[h] = stored;
@@ -105,7 +114,7 @@ uint32_t MatchFinder::Longest(size_t pos, uint32_t maxLength, int depth, uint32_
   const uint8_t* const cur = data_ + pos;
   const uint32_t mask = window_ - 1;
   uint32_t best = MinMatch - 1;
-  for (uint32_t cand = head_[HashAt(data_, pos)]; cand != NoPosition && cand >= oldest && depth-- > 0;
+  for (uint32_t cand = head_[ChainHash(data_, size_, pos)]; cand != NoPosition && cand >= oldest && depth-- > 0;
        cand = prev_[cand & mask]) {
     const uint8_t* const src = data_ + (cand - base_);
     // A longer match must agree at the current best length first.
