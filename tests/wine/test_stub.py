@@ -2,7 +2,8 @@
 # The stub end to end under Wine + Xvfb with a Japanese locale: automatic
 # extraction of jlha-made archives (bytes and time stamps), the message
 # question, the overwrite question, Cancel in the middle of a member, a CRC
-# error, the command started afterwards, and DLL planting. Self-extracting
+# error, the command started afterwards, DLL planting, and archives made by
+# our own compressor. Self-extracting
 # files are built with "lzhsfx create --stub" for the stub the harness runs.
 # Screenshots of the dialogs stay in the output folder.
 import argparse
@@ -185,6 +186,34 @@ class Suite:
             extracted = {os.path.relpath(os.path.join(r, f), dest)
                          for r, _, fs in os.walk(dest) for f in fs}
             check(extracted == set(files), f"unexpected files: {extracted ^ set(files)}")
+
+    # Would catch: our own compressor writing anything the stub decodes
+    # differently from the host (block forms, far matches in the 64 KB
+    # window, -lhd- entries, CP932 names), whether create packs the files
+    # itself (-lh7-) or takes an archive from "lzhsfx a" (-lh5-).
+    def case_auto_extract_own_archives(self):
+        work = self.work_dir("own")
+        files = {"readme.txt": words_text(150_000, 4),
+                 "日本語の説明.txt": "自前の圧縮です。\r\n表とソ\r\n".encode("cp932") * 80,
+                 "sub/dir/far.bin": far_repeats(400_000, 5),
+                 "sub/noise.bin": random.Random(6).randbytes(70_000),
+                 "empty.txt": b""}
+        src = self.tree(os.path.join(work, "src"), files)
+        names = sorted(os.listdir(src))
+        lzh = os.path.join(work, "a5.lzh")
+        subprocess.run([self.lzhsfx, "a", lzh, *names, "-m", "lh5"], cwd=src, check=True,
+                       capture_output=True, timeout=120)
+        built = {"lh7": os.path.join(work, "own7.exe"), "lh5": os.path.join(work, "own5.exe")}
+        r = subprocess.run([self.lzhsfx, "create", built["lh7"], *names, "--stub", self.s.stub,
+                            "--title", TITLE], cwd=src, capture_output=True, timeout=120)
+        check(r.returncode == 0, "create from files: " + r.stderr.decode("utf-8", "replace"))
+        self.sfx(built["lh5"], lzh)
+        for method, exe in built.items():
+            dest = os.path.join(work, f"out-{method}")
+            os.makedirs(dest)
+            code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
+            check(code == EXIT_AFTER_RUN, f"{method}: exit code {code}")
+            self.compare_tree(src, dest, files)
 
     # Would catch: the configuration block not reaching the stub: --auto
     # (start without -n), --dir (the destination proposed), --overwrite (no
