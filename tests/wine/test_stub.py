@@ -3,8 +3,8 @@
 # extraction of jlha-made archives (bytes and time stamps), the message
 # question, the overwrite question, Cancel in the middle of a member, a CRC
 # error, the command started afterwards, DLL planting, and archives made by
-# our own compressor. Self-extracting
-# files are built with "lzhsfx create --stub" for the stub the harness runs.
+# our own compressor. Self-extracting files are built with "lzhsfx create
+# --stub" for the stub the harness runs.
 # Screenshots of the dialogs stay in the output folder.
 import argparse
 import os
