@@ -2,6 +2,10 @@
 // before its contents), and packs each as one level-2 member: CP932 names,
 // Unix time stamp, attributes, data CRC, compressed unless that would not
 // shrink it. The result is a function of the input tree alone.
+//
+// The walk runs on the calling thread and hands each file to a small pool of
+// workers that read and compress it; members are appended strictly in walk
+// order, so the archive is the same whatever the number of threads.
 #include "compress/pack.h"
 
 #include <dirent.h>
@@ -11,9 +15,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "cli/cp932.h"
@@ -27,10 +36,12 @@ constexpr uint8_t LevelSeparator = 0xFF;  // ends each directory level in the na
 constexpr uint64_t MaxMemberSize = 0xFFFFFFFFull;
 constexpr mode_t AnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 
+class Pipeline;
+
 struct Walk {
   const PackOptions& options;
-  std::vector<uint8_t>& archive;
-  std::string& error;
+  Pipeline& pipeline;
+  std::string& error;                              // a failure of the walk itself
   std::set<std::string> packed;                    // member names already written
   std::vector<std::pair<dev_t, ino_t>> openDirs;   // folders on the current path (loop guard)
   bool haveExclude = false;
@@ -141,34 +152,190 @@ void ShowProgress(const std::string& name, size_t done, size_t total) {
   std::fflush(stderr);
 }
 
-bool PackFile(Walk& w, const std::string& path, const std::vector<std::string>& parts, const struct stat& st) {
-  MemberHeaderFields f;
-  if (!NamesFor(w, parts, false, f)) return false;
+// One member on its way into the archive. A folder's header is ready at
+// once; a file is read and compressed by a worker, which fills `bytes` (header
+// and data) or `error`, then sets `done`.
+struct Member {
+  size_t seq = 0;              // position in the archive
+  bool isFile = false;
+  std::string path;            // the file to read
+  std::string display;         // its name for the progress line
+  uint64_t size = 0;           // the file's size when the walk saw it
+  MemberHeaderFields fields;   // names, time stamp, attributes (and, for a folder, all)
+  bool done = false;           // guarded by Pipeline::mutex_
+  std::vector<uint8_t> bytes;
+  std::string error;
+};
+
+// Reads, checks and compresses one file member into m.bytes (or m.error).
+// Runs on a worker; the encoder keeps its reused tables per thread.
+void BuildFileMember(Member& m, const PackOptions& options, const EncodeProgress& progress) {
+  MemberHeaderFields& f = m.fields;
   std::vector<uint8_t> data;
   std::string why;
-  if (!ReadWhole(path, data, why)) return Fail(w, "'" + path + "': " + why);
-  const std::string display = Join(parts);
+  if (!ReadWhole(m.path, data, why)) {
+    m.error = "'" + m.path + "': " + why;
+    return;
+  }
   f.originalSize = static_cast<uint32_t>(data.size());
-  f.timeStamp = TimeOf(st);
-  f.attributes = AttributesOf(st);
   f.dataCrc = Crc16Update(0, data.data(), data.size());
 
   std::vector<uint8_t> packed;
-  const MethodParams* method = ParamsForMethod(w.options.method);
-  if (method != nullptr && !data.empty()) {
-    EncodeProgress progress;
-    if (w.options.progress)
-      progress = [&](size_t done) { ShowProgress(display, done, data.size()); };
-    packed = EncodeMember(data.data(), data.size(), *method, w.options.level, progress);
-  }
+  const MethodParams* method = ParamsForMethod(options.method);
+  if (method != nullptr && !data.empty())
+    packed = EncodeMember(data.data(), data.size(), *method, options.level, progress);
   const bool stored = method == nullptr || data.empty() || packed.size() >= data.size();
   f.method = stored ? '0' : method->digit;
   const std::vector<uint8_t>& body = stored ? data : packed;
   f.compressedSize = static_cast<uint32_t>(body.size());
-  if (!AppendLevel2Header(w.archive, f)) return Fail(w, "'" + path + "': the name is too long");
-  w.archive.insert(w.archive.end(), body.begin(), body.end());
-  if (w.options.progress) ShowProgress(display, data.size(), data.size());
-  return true;
+  if (!AppendLevel2Header(m.bytes, f)) {
+    m.error = "'" + m.path + "': the name is too long";
+    m.bytes.clear();
+    return;
+  }
+  m.bytes.insert(m.bytes.end(), body.begin(), body.end());
+}
+
+// Members in flight between the walk and the archive. The walk (the calling
+// thread) adds members in archive order; workers compress files; the calling
+// thread appends finished members from the front, in order. Memory stays
+// bounded: at most MembersPerWorker members and BytesPerWorker bytes of file
+// data per worker are in flight (a larger file goes in alone). Counting members
+// alone would let one large file hold up the workers behind a full window of
+// small finished ones. The first failed member in archive order stops
+// everything; later ones are dropped.
+//
+// Only the calling thread touches inFlight_, archive_, error_ and bytes_;
+// written_ is guarded by printMutex_; workers touch todo_ and Member::done
+// under mutex_.
+class Pipeline {
+ public:
+  Pipeline(const PackOptions& options, std::vector<uint8_t>& archive)
+      : options_(options), archive_(archive) {
+    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    maxMembers_ = MembersPerWorker * workers;
+    maxBytes_ = BytesPerWorker * workers;
+    for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~Pipeline() { Stop(); }
+  Pipeline(const Pipeline&) = delete;
+  Pipeline& operator=(const Pipeline&) = delete;
+
+  // Queues a member; first writes out finished ones while the window is
+  // full. False once an earlier member has failed.
+  bool Add(std::unique_ptr<Member> m) {
+    while (error_.empty() && !inFlight_.empty() &&
+           (inFlight_.size() >= maxMembers_ || bytes_ + m->size > maxBytes_))
+      WriteFront();
+    if (!error_.empty()) return false;
+    m->seq = nextSeq_++;
+    bytes_ += m->size;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!m->isFile) m->done = true;
+    inFlight_.push_back(std::move(m));
+    if (inFlight_.back()->isFile) {
+      todo_.push_back(inFlight_.back().get());
+      workReady_.notify_one();
+    }
+    return true;
+  }
+
+  // Writes out every member still in flight (up to the first failure), then
+  // stops the workers. Returns the first member error in archive order, or "".
+  std::string Finish() {
+    while (error_.empty() && !inFlight_.empty()) WriteFront();
+    Stop();
+    return error_;
+  }
+
+ private:
+  // Waits for the front member, then appends it or records its error.
+  void WriteFront() {
+    std::unique_ptr<Member> m;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      memberDone_.wait(lock, [this] { return inFlight_.front()->done; });
+      m = std::move(inFlight_.front());
+      inFlight_.pop_front();
+    }
+    bytes_ -= m->size;
+    if (!m->error.empty()) {
+      error_ = m->error;
+      Stop();
+      return;
+    }
+    archive_.insert(archive_.end(), m->bytes.begin(), m->bytes.end());
+    std::lock_guard<std::mutex> print(printMutex_);
+    written_ = m->seq + 1;
+    if (options_.progress && m->isFile) ShowProgress(m->display, 1, 1);
+  }
+
+  void Work() {
+    for (;;) {
+      Member* m;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        workReady_.wait(lock, [this] { return stopping_ || !todo_.empty(); });
+        if (stopping_) return;
+        m = todo_.front();
+        todo_.pop_front();
+      }
+      // Only the member next in line shows its progress, so the line on the
+      // terminal moves forward through the archive as the sequential one did.
+      EncodeProgress progress;
+      if (options_.progress)
+        progress = [this, m](size_t done) {
+          std::lock_guard<std::mutex> print(printMutex_);
+          if (m->seq == written_) ShowProgress(m->display, done, m->fields.originalSize);
+        };
+      BuildFileMember(*m, options_, progress);
+      std::lock_guard<std::mutex> lock(mutex_);
+      m->done = true;
+      memberDone_.notify_all();
+    }
+  }
+
+  // Drops the queued files and joins the workers (each ends its current file).
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      todo_.clear();
+      workReady_.notify_all();
+    }
+    for (auto& t : threads_)
+      if (t.joinable()) t.join();
+  }
+
+  const PackOptions& options_;
+  std::vector<uint8_t>& archive_;
+  static constexpr size_t MembersPerWorker = 32;
+  static constexpr uint64_t BytesPerWorker = 32u << 20;
+  size_t maxMembers_ = 0;
+  uint64_t maxBytes_ = 0;
+  uint64_t bytes_ = 0;  // sizes of the files in flight
+  size_t nextSeq_ = 0;
+  std::string error_;
+  std::deque<std::unique_ptr<Member>> inFlight_;  // archive order
+  std::mutex mutex_;
+  std::condition_variable workReady_, memberDone_;
+  std::deque<Member*> todo_;  // files not yet taken by a worker
+  bool stopping_ = false;
+  std::mutex printMutex_;
+  size_t written_ = 0;  // seq of the next member to write (guarded by printMutex_)
+  std::vector<std::thread> threads_;
+};
+
+bool PackFile(Walk& w, const std::string& path, const std::vector<std::string>& parts, const struct stat& st) {
+  auto m = std::make_unique<Member>();
+  if (!NamesFor(w, parts, false, m->fields)) return false;
+  m->isFile = true;
+  m->path = path;
+  m->display = Join(parts);
+  m->size = static_cast<uint64_t>(st.st_size);
+  m->fields.timeStamp = TimeOf(st);
+  m->fields.attributes = AttributesOf(st);
+  return w.pipeline.Add(std::move(m));
 }
 
 bool PackPath(Walk& w, const std::string& path, const std::vector<std::string>& parts);
@@ -188,7 +355,9 @@ bool PackDirectory(Walk& w, const std::string& path, const std::vector<std::stri
       f.method = 'd';
       f.timeStamp = TimeOf(st);
       f.attributes = AttributesOf(st);
-      if (!AppendLevel2Header(w.archive, f)) return Fail(w, "'" + path + "': the name is too long");
+      auto m = std::make_unique<Member>();
+      if (!AppendLevel2Header(m->bytes, f)) return Fail(w, "'" + path + "': the name is too long");
+      if (!w.pipeline.Add(std::move(m))) return false;
     }
   }
   DIR* dir = opendir(path.c_str());
@@ -258,7 +427,8 @@ bool PackPaths(const std::vector<std::string>& paths, const PackOptions& options
     error = std::string("unknown method -lh") + options.method + "-";
     return false;
   }
-  Walk w{options, archive, error, {}, {}, false, 0, 0};
+  Pipeline pipeline(options, archive);
+  Walk w{options, pipeline, error, {}, {}, false, 0, 0};
   struct stat ex;
   if (!options.excludePath.empty() && stat(options.excludePath.c_str(), &ex) == 0) {
     w.haveExclude = true;
@@ -277,6 +447,13 @@ bool PackPaths(const std::vector<std::string>& paths, const PackOptions& options
       ok = false;
       break;
     }
+  }
+  // Members before the point where the walk stopped come first: an error
+  // among them is the one to report.
+  const std::string memberError = pipeline.Finish();
+  if (!memberError.empty()) {
+    error = memberError;
+    ok = false;
   }
   if (options.progress) std::fputs("\r\033[K", stderr);
   if (!ok) {
