@@ -16,6 +16,7 @@
 #include "startup/report.h"
 #include "startup/workarea.h"
 #include "tests/unit/support/recording.h"
+#include "tests/unit/support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -99,23 +100,17 @@ Member File(const std::string& name, const std::string& data) {
   return m;
 }
 
-class Driver : public ::testing::Test {
+class Driver : public ScratchDirTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/driver-test-XXXXXX";
-    root_ = mkdtemp(pattern);
-    ASSERT_NE(getcwd(oldCwd_, sizeof oldCwd_), nullptr);
-    fs::create_directory(root_ + "/dest");
-    fs::create_directory(root_ + "/outside");
-    ASSERT_EQ(chdir((root_ + "/dest").c_str()), 0);
+    ScratchDirTest::SetUp();
     NewWorkArea();
     OverwriteSilently = 0;
     IsWin32s = 0;
   }
   void TearDown() override {
     FreeWorkArea();
-    EXPECT_EQ(chdir(oldCwd_), 0);
-    fs::remove_all(root_);
+    ScratchDirTest::TearDown();
   }
   // Writes the archive behind a prefix of junk and points the work area at it.
   void UseArchive(const std::string& archive, uint32_t prefix = 0) {
@@ -135,8 +130,6 @@ class Driver : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  std::string root_;
-  char oldCwd_[4096];
 };
 
 // Catches members written to the wrong place or with wrong bytes, a missing

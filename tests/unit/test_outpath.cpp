@@ -11,6 +11,7 @@
 
 #include "extract/outpath.h"
 #include "startup/workarea.h"
+#include "tests/unit/support/scratch.h"
 
 namespace {
 
@@ -184,21 +185,7 @@ TEST(ShortenForDisplay, ShortPathsStayAndLongOnesAreCut) {
   EXPECT_EQ(std::string(out), std::string(19, 'a') + ".../lastdir/");
 }
 
-class MakeDirs : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/outpath-test-XXXXXX";
-    root_ = mkdtemp(pattern);
-    getcwd(oldCwd_, sizeof oldCwd_);
-    ASSERT_EQ(chdir(root_.c_str()), 0);
-  }
-  void TearDown() override {
-    chdir(oldCwd_);
-    std::filesystem::remove_all(root_);
-  }
-  std::string root_;
-  char oldCwd_[4096];
-};
+using MakeDirs = ScratchDirTest;
 
 // Catches the last component created as a directory, or missing levels.
 TEST_F(MakeDirs, CreatesEveryLevelBeforeASlash) {

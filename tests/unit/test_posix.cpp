@@ -13,32 +13,19 @@
 
 #include "platform/platform.h"
 #include "platform/posix_host.h"
+#include "tests/unit/support/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class Posix : public ::testing::Test {
+class Posix : public ScratchDirTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/posix-test-XXXXXX";
-    root_ = mkdtemp(pattern);
-    ASSERT_NE(getcwd(oldCwd_, sizeof oldCwd_), nullptr);
-    fs::create_directory(root_ + "/dest");
-    fs::create_directory(root_ + "/outside");
-    ASSERT_EQ(chdir((root_ + "/dest").c_str()), 0);
-  }
-  void TearDown() override {
-    EXPECT_EQ(chdir(oldCwd_), 0);
-    fs::remove_all(root_);
-  }
   static void Put(const std::string& path, const std::string& data) { std::ofstream(path) << data; }
   static std::string Get(const std::string& path) {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  std::string root_;
-  char oldCwd_[4096];
 };
 
 // Catches a read that reports failure, or a wrong count, at the end of file.
