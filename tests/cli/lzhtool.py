@@ -323,6 +323,12 @@ def sfx(archive_bytes, title=b"", command=b"", offset=2048, flags=0):
 
 # ----------------------------------------------------------------- running
 
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
 def run(cmd, cwd=None, env=None, stdin=subprocess.DEVNULL, timeout=10):
     """Runs under a hard timeout; a hang is a test failure, not a stall."""
     full_env = dict(os.environ)

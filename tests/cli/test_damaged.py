@@ -13,7 +13,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import lzhtool as L  # noqa: E402
-from lzhtool import Checker, run  # noqa: E402
+from lzhtool import Checker, run, write  # noqa: E402
 
 LZHSFX = os.path.abspath(sys.argv[1])
 c = Checker("damaged")
@@ -48,11 +48,6 @@ def leftovers_ok(out_dir, originals):
                     return rel
     return None
 
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
-    return path
 
 
 def main():
