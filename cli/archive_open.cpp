@@ -15,7 +15,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/cp932.h"
+#include "platform/cp932.h"
 
 namespace {
 

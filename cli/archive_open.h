@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "startup/workarea.h"
+#include "core/workarea.h"
 
 struct ArchiveSource {
   std::string path;           // as the user gave it (UTF-8)

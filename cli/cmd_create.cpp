@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/cp932.h"
+#include "platform/cp932.h"
 #include "compress/pack.h"
 #include "extract/crc16.h"
 #include "extract/header.h"
-#include "startup/workarea.h"
+#include "core/workarea.h"
 
 const char* const CreateHelp =
     "usage: lzhsfx create OUT.exe PATH... [options]\n"
@@ -66,11 +66,6 @@ using Bytes = std::vector<uint8_t>;
 // The stub's file image: a 512-byte DOS header whose new-header pointer
 // holds 0x500, the configuration block at 512, the real-mode program at
 // 0x460 and the PE headers at 0x500.
-constexpr uint32_t DosHeaderSize = 512;
-constexpr uint32_t NewHeaderPointerOffset = 0x3C;
-constexpr uint32_t StubPeOffset = 0x500;
-constexpr uint32_t RealModeOffset = 0x460;
-constexpr uint32_t ArchiveAlignment = 512;
 constexpr uint8_t PeSignature[] = {'P', 'E', 0, 0};
 static_assert(StubConfigOffset == DosHeaderSize, "the block follows the DOS header");
 static_assert((uint32_t)StubConfigOffset + (uint32_t)StubConfigSize <= RealModeOffset, "block before real-mode code");
@@ -91,13 +86,8 @@ constexpr uint8_t LevelTwo = 2;
 constexpr uint32_t MaxHeaderSize = 32767;   // the stub's length field is signed
 constexpr uint32_t RecordMinSize = 3;       // type byte + next-size field
 constexpr uint32_t NextSizeBytes = 2;
-constexpr uint8_t ExtHeaderCrc = 0x00;
-constexpr uint8_t ExtFileName = 0x01;
-constexpr uint8_t ExtDirName = 0x02;
 constexpr uint32_t MaxNameBytes = MemberNameSize - 1;
 constexpr const char* AcceptedMethods = "04567d";
-constexpr char MethodStored = '0';
-constexpr char MethodDirectory = 'd';
 constexpr const char* MessageMemberName = "!";
 // The stub copies at most this much of the message member into its text.
 constexpr uint32_t MaxMessageBytes = TextSize - 1;

@@ -16,7 +16,7 @@ struct ConsoleState {
   bool allowUnsafePaths = false;        // accept members that leave the destination
   std::string archiveDisplay;           // the archive as the user named it
   // Observations, read by the command afterwards.
-  uint32_t membersStarted = 0;          // members announced through ShowStatus
+  uint32_t membersStarted = 0;          // members announced through ShowMemberPath
   uint32_t refusedMembers = 0;          // members AcceptMemberPath turned down
   uint32_t errorsShown = 0;             // ShowError / ShowPlainError calls
   bool ioError = false;                 // an open, write or close failed

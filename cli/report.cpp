@@ -11,10 +11,10 @@
 #include <string>
 
 #include "cli/console.h"
-#include "cli/cp932.h"
-#include "startup/messages.h"
-#include "startup/report.h"
-#include "startup/workarea.h"
+#include "platform/cp932.h"
+#include "core/messages.h"
+#include "core/report.h"
+#include "core/workarea.h"
 
 ConsoleState Console;
 
@@ -201,9 +201,12 @@ void UpdateProgress(uint32_t done, uint32_t total) {
 // Nothing to pump on a terminal.
 void PumpMessages(WindowHandle) {}
 
-void ShowStatus(int control, const char* text) {
+// The progress line shows the percentage itself.
+void ShowPercent(const char*) {}
+
+void ShowMemberPath(const char* text) {
   (void)text;  // the shortened form is for the dialog; the console shows the whole path
-  if (control != StatusPathControl || Work == nullptr) return;
+  if (Work == nullptr) return;
   if (Work->cancelRequested) CancelNow();
   ++Console.membersStarted;
   lastPercent = UINT32_MAX;

@@ -23,7 +23,7 @@ else()
 endif()
 
 file(GLOB STUB_SOURCES CONFIGURE_DEPENDS
-  extract/*.cpp startup/*.cpp ui/*.cpp)
+  base/*.cpp core/*.cpp extract/*.cpp startup/*.cpp ui/*.cpp)
 list(APPEND STUB_SOURCES platform/win32.cpp resources/sfx.rc)
 
 # windres reads the UTF-8 .rc and stores the dialog texts as Unicode.
@@ -70,8 +70,8 @@ add_custom_command(
   OUTPUT ${STUBIMAGE_TOOL}
   COMMAND ${LZHSFX_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -finput-charset=UTF-8
           -fexec-charset=CP932 -o ${STUBIMAGE_TOOL}
-          ${CMAKE_CURRENT_SOURCE_DIR}/stubimage/stubimage.cpp
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/stubimage/stubimage.cpp
+          ${CMAKE_CURRENT_SOURCE_DIR}/stubimage/stubimage.cpp -I${CMAKE_CURRENT_SOURCE_DIR}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/stubimage/stubimage.cpp ${CMAKE_CURRENT_SOURCE_DIR}/core/image.h
   COMMENT "Building stubimage for the build machine")
 
 set(STUB_OUTPUT ${LZHSFX_BIN_DIR}/${STUB_NAME}.exe)

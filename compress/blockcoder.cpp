@@ -122,12 +122,12 @@ void EmitBlock(W& out, const BlockCodes& c, const Token* tokens, size_t count, c
     // literal/length code consumes no bits per symbol.
     out.Put(CodeLengthCountBits, 0);
     out.Put(CodeLengthCountBits, 0);
-    out.Put(LitLenCountBits, 0);
-    out.Put(LitLenCountBits, c.litSingle);
+    out.Put(LiteralCountBits, 0);
+    out.Put(LiteralCountBits, c.litSingle);
   } else {
     const int n = SentCount(c.litLen);
     const std::vector<LengthItem> items = LiteralLengthItems(c.litLen, n);
-    std::vector<uint32_t> itemFreq(CodeLengthSymbols, 0);
+    std::vector<uint32_t> itemFreq(CodeLengthSymbolCount, 0);
     for (const LengthItem& it : items) itemFreq[it.symbol]++;
     int itemUsed = 0;
     const int itemSingle = UsedSymbol(itemFreq, itemUsed);
@@ -139,7 +139,7 @@ void EmitBlock(W& out, const BlockCodes& c, const Token* tokens, size_t count, c
       PutLengthTable(out, itemLen, CodeLengthCountBits, CodeLengthZeroRunAfter);
     }
     const std::vector<uint16_t> itemCode = CanonicalCodes(itemLen);
-    out.Put(LitLenCountBits, n);
+    out.Put(LiteralCountBits, n);
     for (const LengthItem& it : items) {
       out.Put(itemLen[it.symbol], itemCode[it.symbol]);
       out.Put(it.extraBits, it.extra);
@@ -169,7 +169,7 @@ void EmitBlock(W& out, const BlockCodes& c, const Token* tokens, size_t count, c
       out.Put(c.litLen[t.value], litCode[t.value]);
       continue;
     }
-    const int sym = t.length + LengthSymbolBase;
+    const int sym = t.length + MatchLengthBias;
     out.Put(c.litLen[sym], litCode[sym]);
     const int os = OffsetSymbol(t.value);
     out.Put(c.offLen[os], offCode[os]);
@@ -190,7 +190,7 @@ uint64_t BlockBits(const Token* tokens, size_t count, const MethodParams& method
 }
 
 void CountSymbols(const Token* tokens, size_t count, const MethodParams& method, SymbolCounts& counts) {
-  counts.lit.assign(LitLenSymbols, 0);
+  counts.lit.assign(LiteralSymbolCount, 0);
   counts.off.assign(method.offsetSymbols, 0);
   uint32_t* const lit = counts.lit.data();
   uint32_t* const off = counts.off.data();
@@ -199,7 +199,7 @@ void CountSymbols(const Token* tokens, size_t count, const MethodParams& method,
     if (t.length == 0) {
       lit[t.value]++;
     } else {
-      lit[t.length + LengthSymbolBase]++;
+      lit[t.length + MatchLengthBias]++;
       off[OffsetSymbol(t.value)]++;
     }
   }

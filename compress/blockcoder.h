@@ -24,7 +24,7 @@ void BlockCodeLengths(const Token* tokens, size_t count, const MethodParams& met
 // Symbol counts of a run of tokens; the counts of two runs add up to those
 // of both, so the size of a block follows from its parts' counts.
 struct SymbolCounts {
-  std::vector<uint32_t> lit, off;  // LitLenSymbols and method.offsetSymbols entries
+  std::vector<uint32_t> lit, off;  // LiteralSymbolCount and method.offsetSymbols entries
 };
 void CountSymbols(const Token* tokens, size_t count, const MethodParams& method, SymbolCounts& counts);
 void AddCounts(SymbolCounts& into, const SymbolCounts& more);

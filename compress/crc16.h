@@ -1,6 +1,5 @@
-// CRC-16/ARC (reflected polynomial 0xA001, initial value 0, no final XOR) for
-// the compressor: the same checksum the extractor verifies, kept apart from
-// the engine's work-area version so host code can use it without a run.
+// The format's CRC-16 for the compressor, over tables of its own so that host
+// code can checksum without an extraction run.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -196,9 +196,9 @@ CostModel CostsFromTokens(const std::vector<Token>& tokens, const MethodParams& 
 // they grow, offsets priced by their extra bits.
 CostModel InitialCosts(const MethodParams& method) {
   CostModel m;
-  m.lit.assign(LitLenSymbols, 8 * CostScale);
-  for (int len = MinMatch; len <= MaxMatch; ++len)
-    m.lit[len + LengthSymbolBase] = (len < 16 ? 6 + len / 4 : 11) * CostScale;
+  m.lit.assign(LiteralSymbolCount, 8 * CostScale);
+  for (uint32_t len = MinMatch; len <= MaxMatch; ++len)
+    m.lit[len + MatchLengthBias] = (len < 16 ? 6 + len / 4 : 11) * CostScale;
   m.off.assign(method.offsetSymbols, 4 * CostScale);
   AddExtraBits(m);
   return m;
@@ -263,7 +263,7 @@ std::vector<Token> ParseRange(const uint8_t* data, size_t chunkBegin, size_t fro
       const uint32_t first = offsetCost < cheapestOffset ? MinMatch : shorter + 1;
       cheapestOffset = std::min(cheapestOffset, offsetCost);
       for (uint32_t len = first; len <= longest; ++len) {
-        const uint32_t total = base + model.lit[len + LengthSymbolBase];
+        const uint32_t total = base + model.lit[len + MatchLengthBias];
         if (total < cost[i + len]) {
           cost[i + len] = total;
           step[i + len] = Match(len, m.distance);

@@ -1,21 +1,13 @@
-// The numbers of the compressed format that the encoder must honour so that
-// the extractor reads back exactly what was written: symbol alphabets, the
-// widths of the count fields, and each method's window.
+// What the encoder needs of a method beyond the format's numbers (which it
+// shares with the decoder through base/format.h): the window and offset
+// alphabet chosen by the method character, and the parsed symbol.
 #pragma once
 #include <cstdint>
 
-constexpr int LiteralCount = 256;
-constexpr int MinMatch = 3;
-constexpr int MaxMatch = 256;
-constexpr int LengthSymbolBase = LiteralCount - MinMatch;  // symbol = length + base
-constexpr int LitLenSymbols = LiteralCount + MaxMatch - MinMatch + 1;
-static_assert(LitLenSymbols == 510, "literal/length alphabet");
+#include "base/format.h"
 
-constexpr int LitLenCountBits = 9;      // count and single-symbol fields of that code
-constexpr int CodeLengthSymbols = 19;   // 0, 1, 2 zero runs; 3..18 lengths 1..16
-constexpr int CodeLengthCountBits = 5;
-constexpr int CodeLengthZeroRunAfter = 3;  // a 2-bit zero run follows the third entry
-constexpr int MaxBlockSymbols = 65535;     // the 16-bit block size, never the 0 = 65536 form
+// The 16-bit block size, never the 0 = 65536 form.
+constexpr uint32_t MaxBlockSymbols = 65535;
 
 // A method's window and offset code.
 struct MethodParams {
@@ -27,13 +19,13 @@ struct MethodParams {
 
 // Parameters for a method digit, or nullptr if it is not a compressed method.
 inline const MethodParams* ParamsForMethod(char digit) {
-  static const MethodParams lh5{'5', 1u << 13, 14, 4};
-  static const MethodParams lh6{'6', 1u << 15, 17, 5};
-  static const MethodParams lh7{'7', 1u << 16, 17, 5};
+  static const MethodParams lh5{MethodLh5, 1u << Lh5WindowBits, Lh5OffsetSymbols, Lh5OffsetCountBits};
+  static const MethodParams lh6{MethodLh6, 1u << Lh6WindowBits, Lh6OffsetSymbols, Lh6OffsetCountBits};
+  static const MethodParams lh7{MethodLh7, 1u << Lh7WindowBits, Lh6OffsetSymbols, Lh6OffsetCountBits};
   switch (digit) {
-    case '5': return &lh5;
-    case '6': return &lh6;
-    case '7': return &lh7;
+    case MethodLh5: return &lh5;
+    case MethodLh6: return &lh6;
+    case MethodLh7: return &lh7;
     default: return nullptr;
   }
 }

@@ -7,16 +7,11 @@
 
 namespace {
 
-constexpr uint32_t FixedPartSize = 26;
-constexpr uint32_t RecordOverhead = 3;  // type byte + the next record's 16-bit size
-constexpr uint8_t HeaderLevel = 2;
-constexpr uint8_t OsIdWindows = 'W';
 // The fixed part's attribute byte is always "archive": some readers only
 // recognise a level-2 archive whose first header has exactly that value
 // there. The true attributes travel in the attribute record, which
 // extractors prefer for this system id.
 constexpr uint8_t FixedAttributeByte = AttrArchive;
-enum : uint8_t { RecordHeaderCrc = 0x00, RecordFileName = 0x01, RecordDirName = 0x02, RecordAttributes = 0x40 };
 
 void Put16(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v));
@@ -37,13 +32,13 @@ struct Record {
 bool AppendLevel2Header(std::vector<uint8_t>& out, const MemberHeaderFields& f) {
   const std::string attr{static_cast<char>(f.attributes & 0xFF), static_cast<char>(f.attributes >> 8)};
   const Record records[] = {
-      {RecordHeaderCrc, std::string(2, '\0')},
-      {RecordFileName, f.fileName},
-      {RecordDirName, f.directory},
-      {RecordAttributes, attr},
+      {ExtHeaderCrc, std::string(2, '\0')},
+      {ExtFileName, f.fileName},
+      {ExtDirName, f.directory},
+      {ExtAttributes, attr},
   };
-  uint32_t size = FixedPartSize;
-  for (const Record& r : records) size += RecordOverhead + static_cast<uint32_t>(r.data.size());
+  uint32_t size = HdrFixedSize;
+  for (const Record& r : records) size += ExtMinSize + static_cast<uint32_t>(r.data.size());
   const bool pad = (size & 0xFF) == 0;
   if (pad) ++size;
   if (size > MaxHeaderSize) return false;
@@ -51,21 +46,21 @@ bool AppendLevel2Header(std::vector<uint8_t>& out, const MemberHeaderFields& f) 
   std::vector<uint8_t> h;
   h.reserve(size);
   Put16(h, size);
-  const char methodId[5] = {'-', 'l', 'h', f.method, '-'};
-  h.insert(h.end(), methodId, methodId + 5);
+  const char methodId[MethodIdLength] = {'-', 'l', 'h', f.method, '-'};
+  h.insert(h.end(), methodId, methodId + MethodIdLength);
   Put32(h, f.compressedSize);
   Put32(h, f.originalSize);
   Put32(h, f.timeStamp);
   h.push_back(FixedAttributeByte);
-  h.push_back(HeaderLevel);
+  h.push_back(HeaderLevelTwo);
   Put16(h, f.dataCrc);
   h.push_back(OsIdWindows);
   // Each size field gives the size of the record that follows it.
   size_t crcAt = 0;
   for (const Record& r : records) {
-    Put16(h, RecordOverhead + static_cast<uint32_t>(r.data.size()));
+    Put16(h, ExtMinSize + static_cast<uint32_t>(r.data.size()));
     h.push_back(r.type);
-    if (r.type == RecordHeaderCrc) crcAt = h.size();
+    if (r.type == ExtHeaderCrc) crcAt = h.size();
     h.insert(h.end(), r.data.begin(), r.data.end());
   }
   Put16(h, 0);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-// Attribute bits as the extractor applies them.
-enum : uint16_t { AttrReadOnly = 0x01, AttrDirectory = 0x10, AttrArchive = 0x20 };
+#include "base/format.h"
+
 
 struct MemberHeaderFields {
   char method = '0';           // '0', '5', '6', '7' or 'd' ("-lh?-")
@@ -20,7 +20,8 @@ struct MemberHeaderFields {
   std::string fileName;        // CP932; empty for a directory entry
 };
 
-// Largest header the extractor accepts: it takes the size field as signed.
+// Largest header the writer makes: a reader that takes the size field as a
+// signed number still reads every header we write.
 constexpr uint32_t MaxHeaderSize = 32767;
 
 // Appends the header to out; false (nothing appended) if it would exceed

@@ -66,7 +66,7 @@ std::vector<uint16_t> CanonicalCodes(const std::vector<uint8_t>& lengths) {
   count[0] = 0;
   uint32_t next[MaxCodeLength + 2] = {};
   uint32_t code = 0;
-  for (int l = 1; l <= MaxCodeLength; ++l) {
+  for (uint32_t l = 1; l <= MaxCodeLength; ++l) {
     code = (code + count[l - 1]) << 1;
     next[l] = code;
   }

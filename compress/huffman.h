@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-constexpr int MaxCodeLength = 16;
+#include "base/format.h"
+
 
 // Lengths for symbols 0..freq.size()-1; symbols of frequency 0 get 0. With
 // fewer than two used symbols every length is 0 (the single-symbol form

@@ -25,14 +25,15 @@
 #include <thread>
 #include <utility>
 
-#include "cli/cp932.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "platform/cp932.h"
 #include "compress/crc16.h"
 #include "compress/encoder.h"
 #include "compress/header.h"
 
 namespace {
 
-constexpr uint8_t LevelSeparator = 0xFF;  // ends each directory level in the name record
 constexpr uint64_t MaxMemberSize = 0xFFFFFFFFull;
 constexpr mode_t AnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 
@@ -49,8 +50,6 @@ struct Walk {
   ino_t excludeIno = 0;
 };
 
-bool IsLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 // One name component in CP932. Refuses names the extractor would split or
 // misread: no CP932 form, or a single-byte '\' or 0xFF (both separators).
 bool ComponentToCp932(const std::string& utf8, std::string& out) {
@@ -61,7 +60,7 @@ bool ComponentToCp932(const std::string& utf8, std::string& out) {
       ++i;
       continue;
     }
-    if (b == '\\' || b == LevelSeparator || b == 0) return false;
+    if (b == '\\' || b == ByteSeparator || b == 0) return false;
   }
   return true;
 }
@@ -93,7 +92,7 @@ bool NamesFor(Walk& w, const std::vector<std::string>& parts, bool isDir, Member
     }
     if (isDir || i + 1 < parts.size()) {
       f.directory.append(cp);
-      f.directory.push_back(static_cast<char>(LevelSeparator));
+      f.directory.push_back(static_cast<char>(ByteSeparator));
     }
     else
       f.fileName = cp;
@@ -471,7 +470,7 @@ void AppendStoredMember(std::vector<uint8_t>& archive, const std::string& cp932N
   const size_t slash = cp932Name.rfind('/');
   if (slash != std::string::npos) {
     f.directory = cp932Name.substr(0, slash + 1);
-    std::replace(f.directory.begin(), f.directory.end(), '/', static_cast<char>(LevelSeparator));
+    std::replace(f.directory.begin(), f.directory.end(), '/', static_cast<char>(ByteSeparator));
     f.fileName = cp932Name.substr(slash + 1);
   } else {
     f.fileName = cp932Name;

@@ -1,26 +1,12 @@
-// Hands the decoder a member's compressed bytes as a stream of bits, most
-// significant first. The archive is read through inputBuffer in reads of
-// min(bytes still to come, 16384), and a read is made only at the moment the
-// 16-bit window would otherwise run dry, so the reads are exactly those of a
-// reader that keeps 16 bits ahead. After the member's bytes come zero bits.
+// The careful bit reader: draws bytes one at a time, or as many as stand in
+// inputBuffer, into the bit buffer whose invariant bitreader.h states.
 #include "extract/bitreader.h"
 
-#include "startup/messages.h"
-#include "startup/report.h"
-#include "startup/workarea.h"
+#include "core/messages.h"
+#include "core/report.h"
 
-// bitBuffer holds the next bitCount stream bits, most significant first,
-// left-aligned; the bits below them are zero, or (after the decoder's
-// 8-byte refills) the leading bits of the next member byte, exactly where
-// drawing that byte puts them, so ORing a drawn byte in is always right and
-// past the member's end the stream reads as zeros. Between decoder steps
-// bitCount >= WindowBits and bitWindow equals the top 16 bits of bitBuffer.
-// Bytes already in inputBuffer may be drawn ahead freely (that reads nothing
-// from the file); a new file read happens only when bitCount would fall
-// below WindowBits.
 enum : uint32_t {
   WindowBits = 16,
-  BufferBits = 64,
   ByteBits = 8,
   LastByteShift = BufferBits - ByteBits,  // where a drawn byte lands when bitCount is 0
   MaxConsumeStep = 32,                    // keeps step + WindowBits within one refill
@@ -58,6 +44,7 @@ void RefillBits(uint32_t target) {
     if (buffered == 0) {
       if (w->compressedRemaining == 0) {
         w->bitCount += ByteBits;  // past the member's end the stream is zero bits
+        w->zeroBitsDrawn += ByteBits;
         continue;
       }
       w->compressedRemaining--;
@@ -80,6 +67,7 @@ void RefillBits(uint32_t target) {
 void ResetBits() {
   Work->bitBuffer = 0;
   Work->bitCount = WindowBits;  // an all-zero window, as if already drawn
+  Work->zeroBitsDrawn = 0;
   Work->bitWindow = 0;
   Work->pendingByte = 0;
   Work->pendingBits = 0;

@@ -1,11 +1,11 @@
-// CRC-16/ARC (reflected polynomial 0xA001, initial 0, no final XOR), table
-// driven, over the work area's crcTable and running crc.
+// CRC-16/ARC over the work area: the tables in crcTable and crcSlices, the
+// running value in crc.
 #pragma once
 #include <stdint.h>
 
-enum : uint16_t { CrcPolynomial = 0xA001 };
+#include "base/crc16.h"
 
-// Fills crcTable for the reflected polynomial.
+// Fills crcTable (and the slice tables) for the reflected polynomial.
 void CrcInit(uint16_t polynomial);
 // Folds count bytes into crc and returns it; count <= 0 changes nothing.
 uint16_t CrcUpdate(const uint8_t* bytes, int32_t count);

@@ -11,56 +11,39 @@
 #include "extract/crc16.h"
 #include "extract/header.h"
 #include "extract/huffman.h"
-#include "startup/messages.h"
-#include "startup/report.h"
-#include "startup/workarea.h"
+#include "core/messages.h"
+#include "core/report.h"
+#include "core/workarea.h"
 
 constexpr uint32_t WindowBits16 = 16;                // width of bitWindow
-constexpr uint32_t BlockSizeBits = 16;
-constexpr uint32_t CodeLengthSymbolCount = 19;       // 0, 1, 2: zero runs; 3..18: lengths 1..16
-constexpr uint32_t CodeLengthCountBits = 5;
-constexpr uint32_t CodeLengthZeroRunAfter = 3;       // the 2-bit zero run follows the third entry
 constexpr uint32_t ZeroRunBits = 2;
 constexpr uint32_t LengthFieldBits = 3;              // a length entry starts with 3 bits
 constexpr uint32_t LengthEscape = 7;                 // ... and 7 continues in unary
 constexpr uint32_t LengthEscapeBits = 13;            // at most this many unary bits are examined
-constexpr uint32_t LiteralCountBits = 9;
 constexpr uint32_t ShortZeroRunBits = 4;
 constexpr uint32_t ShortZeroRunBase = 3;
 constexpr uint32_t LongZeroRunBits = 9;
 constexpr uint32_t LongZeroRunBase = 20;
-constexpr uint32_t CodeLengthBias = 2;               // code-length symbol s means length s - 2
-constexpr uint32_t LiteralLimit = 256;               // symbols below are literal bytes
-constexpr uint32_t MatchLengthBias = 253;            // symbol s >= 256 copies s - 253 bytes
+constexpr uint32_t LiteralLimit = LiteralCount;      // symbols below are literal bytes
 constexpr uint32_t MaxMatchLength = LiteralSymbolCount - 1 - MatchLengthBias;
-constexpr uint32_t Lh6OffsetSymbols = 17;
-constexpr uint32_t Lh6OffsetCountBits = 5;
-constexpr uint32_t Lh5OffsetSymbols = 14;
-constexpr uint32_t Lh5OffsetCountBits = 4;
 constexpr uint32_t StoredChunkSize = RingBufferSize;
 constexpr uint32_t MessageTextLimit = TextSize - 1;
-static_assert(MaxMatchLength == 256, "longest match");
+// Bytes of zero bits at the end of a member's data that an encoder may leave
+// out; a stream that needs more than this is cut short.
+constexpr uint32_t MaxImplicitBits = 8 * 8;
+static_assert(MaxMatchLength == MaxMatch, "longest match");
 static_assert(LengthFieldBits + LengthEscapeBits == WindowBits16, "an entry is read from one window");
 // A count of up to 31 entries plus the zero run of up to 3 stays inside auxLengths.
 static_assert((1u << CodeLengthCountBits) - 1 + (1u << ZeroRunBits) - 1 <= AuxLengthCount,
               "aux lengths fit");
 static_assert(CodeLengthSymbolCount <= AuxTableSize && Lh6OffsetSymbols <= AuxTableSize,
               "single symbols fit the aux table");
-
-// Window exponents of the methods.
-constexpr uint16_t Lh4WindowBits = 12;
-constexpr uint16_t Lh5WindowBits = 13;
-constexpr uint16_t Lh6WindowBits = 15;
-constexpr uint16_t Lh7WindowBits = 16;
 static_assert((1u << Lh7WindowBits) == RingBufferSize, "the largest window fills the ring");
 
-static uint16_t WindowBitsFor(char digit) {
-  switch (digit) {
-    case '4': return Lh4WindowBits;
-    case '6': return Lh6WindowBits;
-    case '7': return Lh7WindowBits;
-    default: return Lh5WindowBits;
-  }
+// A member whose data runs out before its output is complete.
+[[noreturn]] static void DataRunsShort() {
+  ShowError(MsgArchiveBroken, Work->archivePath);
+  AbortExtraction(1);
 }
 
 // Follows the tree below a table entry that holds node s, steered by the
@@ -80,7 +63,7 @@ static uint32_t WalkTree(uint32_t s, uint32_t limit, uint32_t window16, uint32_t
 }
 
 void BeginDecode(char methodDigit) {
-  if (methodDigit == '6' || methodDigit == '7') {
+  if (HasLargeOffsets(methodDigit)) {
     Work->offsetSymbolCount = Lh6OffsetSymbols;
     Work->offsetCountBits = Lh6OffsetCountBits;
   } else {
@@ -179,6 +162,11 @@ static void PackTable(const uint16_t* table, const uint8_t* lengths, uint32_t sy
 }
 
 static void ReadBlockHeader() {
+  // Past its data a member's stream reads as zero bits, and zero bits make
+  // blocks of up to 65536 symbols; a member that starts a block after using
+  // more than the few bytes an encoder may leave implicit is cut short, so
+  // decoding stops here instead of producing whatever size its header claims.
+  if (BitsUsedPastData() > MaxImplicitBits) DataRunsShort();
   Work->blockRemaining = TakeBits(BlockSizeBits);
   ReadAuxLengths(CodeLengthSymbolCount, CodeLengthCountBits, CodeLengthZeroRunAfter);
   ReadLiteralLengths();
@@ -209,11 +197,11 @@ uint16_t DecodeOffset() {
   return (uint16_t)((1u << (s - 1)) + TakeBits((uint8_t)(s - 1)));
 }
 
-void WriteOutput(const uint8_t* buffer, int32_t count, FileHandle file) {
+void WriteOutput(const uint8_t* buffer, uint32_t count, FileHandle file) {
   if (file == InvalidFile) {
     if (Work->messageLoaded) return;
-    int32_t n = 0;
-    while (n < count && n < (int32_t)MessageTextLimit && buffer[n] != 0) {
+    uint32_t n = 0;
+    while (n < count && n < MessageTextLimit && buffer[n] != 0) {
       Work->text[n] = (char)buffer[n];
       n++;
     }
@@ -222,33 +210,38 @@ void WriteOutput(const uint8_t* buffer, int32_t count, FileHandle file) {
     return;
   }
   uint32_t done = 0;
-  if (count > 0 && (!PlatformWrite(file, buffer, (uint32_t)count, &done) || done != (uint32_t)count)) {
+  if (count > 0 && (!PlatformWrite(file, buffer, count, &done) || done != count)) {
     ShowError(MsgWriteError, Work->outputPath);
     AbortExtraction(1);
   }
-  CrcUpdate(buffer, count);
+  CrcUpdate(buffer, (int32_t)count);  // a chunk is at most one window
 }
 
-void CopyStoredMember(int32_t size) {
+// The member's data ends the archive's share of it: when a stored member
+// claims more bytes than its data holds, the copy stops there.
+void CopyStoredMember(uint32_t size) {
   Work->crc = 0;
-  int32_t remaining = size;
+  uint32_t available = MemberCompressedSize();
+  uint32_t remaining = size;
   while (remaining > 0) {
-    int32_t chunk = remaining < (int32_t)StoredChunkSize ? remaining : (int32_t)StoredChunkSize;
+    if (available == 0) DataRunsShort();
+    uint32_t chunk = remaining < StoredChunkSize ? remaining : StoredChunkSize;
+    if (chunk > available) chunk = available;
     uint32_t done = 0;
-    if (!PlatformRead(Work->archiveFile, Work->ringBuffer, (uint32_t)chunk, &done) ||
-        done != (uint32_t)chunk) {
+    if (!PlatformRead(Work->archiveFile, Work->ringBuffer, chunk, &done) || done != chunk) {
       ShowError(MsgReadError, Work->archivePath);
       AbortExtraction(1);
     }
     WriteOutput(Work->ringBuffer, chunk, Work->outputFile);
-    if (Work->outputFile != InvalidFile) UpdateProgress((uint32_t)(size - remaining), (uint32_t)size);
+    if (Work->outputFile != InvalidFile) UpdateProgress(size - remaining, size);
     remaining -= chunk;
+    available -= chunk;
   }
 }
 
 // Writes the full window and reports progress with done bytes produced.
 static void FlushWindow(uint32_t done) {
-  WriteOutput(Work->ringBuffer, (int32_t)Work->windowSize, Work->outputFile);
+  WriteOutput(Work->ringBuffer, Work->windowSize, Work->outputFile);
   if (Work->outputFile != InvalidFile) UpdateProgress(done, Work->originalSize);
   Work->ringPos = 0;
 }
@@ -290,17 +283,8 @@ static void DecodeStep() {
 // block ends, before the member's last match, and before the bytes that
 // stand in inputBuffer run short, so no block header, no file read and no
 // zero bit past the member's end falls inside it; DecodeStep handles those.
-constexpr uint32_t BufferBits = 64;
-constexpr uint32_t RefillBytes = 8;
-constexpr uint32_t RefilledBits = BufferBits - RefillBytes;  // bits in hand after a refill
 constexpr uint32_t MaxOffsetExtraBits = Lh6OffsetSymbols - 2;
 static_assert(2 * MaxCodeLength + MaxOffsetExtraBits <= RefilledBits, "one refill per symbol");
-
-static inline uint64_t LoadBigEndian64(const uint8_t* p) {
-  uint64_t v;
-  memcpy(&v, p, sizeof v);
-  return __builtin_bswap64(v);
-}
 
 // Copies a match inside the window when neither end wraps; byte order
 // semantics are those of the byte-by-byte copy, including overlap.
@@ -333,22 +317,6 @@ static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src, uint32_t lengt
   }
 }
 
-// Tops the bit buffer up to 56..63 bits from the input, 8 bytes at a time.
-// The bits below the count may then hold the first bits of the next byte,
-// the very bits that drawing it will put there, so every later refill (fast
-// or careful) ORs in the same values. The top bits do not change, so a table
-// entry looked up before a refill stays valid after it.
-// Once the member's bytes are all drawn (zeroTail), the bits below the
-// count are zero and a refill only counts more of them in.
-static inline void RefillFast(uint64_t* bits, uint32_t* count, const uint8_t** in, bool zeroTail) {
-  if (!zeroTail) {
-    *bits |= LoadBigEndian64(*in) >> *count;
-    *in += (BufferBits - 1 - *count) / RefillBytes;
-  }
-  *count |= RefilledBits;
-}
-static_assert(RefilledBits == 7 * RefillBytes, "count | 56 adds whole bytes to a count below 64");
-
 // zeroTail: every byte of the member has been drawn, the stream goes on in
 // zero bits and nothing is read; the run is then limited only by the block
 // and the member's end. Inlined twice, once for each case.
@@ -369,6 +337,7 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
   const uint32_t windowSize = w->windowSize;
   uint64_t bits = w->bitBuffer;
   uint32_t count = w->bitCount;
+  uint32_t zeroBits = w->zeroBitsDrawn;
   uint32_t block = w->blockRemaining;
   uint32_t pos = w->ringPos;
   // decodedCount is decodedBase + pos; decodedBase grows by the window at
@@ -396,10 +365,10 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
     if (budget == 0) break;
     block -= budget;
 
-    RefillFast(&bits, &count, &in, zeroTail);
+    RefillFast(&bits, &count, &in, zeroTail, &zeroBits);
     uint32_t entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
     for (; budget != 0; budget--) {
-      RefillFast(&bits, &count, &in, zeroTail);
+      RefillFast(&bits, &count, &in, zeroTail, &zeroBits);
       uint32_t s = entry >> PackedLengthBits;
       uint32_t length = entry & PackedLengthMask;
       if (s >= LiteralSymbolCount) {
@@ -440,7 +409,7 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
         bits <<= extra;
         count -= extra;
       }
-      RefillFast(&bits, &count, &in, zeroTail);
+      RefillFast(&bits, &count, &in, zeroTail, &zeroBits);
       entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
 
       uint32_t mask = windowSize - 1;
@@ -470,6 +439,7 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
 
   w->bitBuffer = bits;
   w->bitCount = count;
+  w->zeroBitsDrawn = zeroBits;
   if (!zeroTail) {
     w->inputPos = (uint32_t)(in - w->inputBuffer);
     w->compressedRemaining -= (uint32_t)(in - inStart);
@@ -493,7 +463,7 @@ static void DecodeRun() {
 void ExpandMember() {
   SfxWorkArea* w = Work;
   char method = MemberMethod();
-  w->windowBits = WindowBitsFor(method);
+  w->windowBits = (uint16_t)WindowBitsOf(method);
   w->originalSize = MemberOriginalSize();
   w->compressedRemaining = MemberCompressedSize();
   w->crc = 0;
@@ -508,7 +478,7 @@ void ExpandMember() {
     if (w->decodedCount < w->originalSize) DecodeStep();
   }
   if (w->ringPos != 0) {
-    WriteOutput(w->ringBuffer, (int32_t)w->ringPos, w->outputFile);
+    WriteOutput(w->ringBuffer, w->ringPos, w->outputFile);
     if (w->outputFile != InvalidFile) UpdateProgress(w->decodedCount, w->originalSize);
   }
 }

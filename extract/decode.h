@@ -6,10 +6,10 @@
 #include "platform/platform.h"
 
 void ExpandMember();
-void CopyStoredMember(int32_t size);
+void CopyStoredMember(uint32_t size);
 void BeginDecode(char methodDigit);
 uint16_t DecodeSymbol();
 uint16_t DecodeOffset();
 void ReadAuxLengths(int16_t symbolCount, int16_t countBits, int16_t zeroRunPosition);
 void ReadLiteralLengths();
-void WriteOutput(const uint8_t* buffer, int32_t count, FileHandle file);
+void WriteOutput(const uint8_t* buffer, uint32_t count, FileHandle file);

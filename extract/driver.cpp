@@ -1,7 +1,7 @@
-// Walks the appended archive member by member: the scan for the message
+// Runs the member walk over the appended archive: the scan for the message
 // member, the extraction under destDir and the host's test run. Every member
-// either completes, is skipped by its compressed size, or stops the run with
-// one message; each header buffer is released before the next is read.
+// either completes, is passed over (the walk finds the next header by its
+// sizes), or stops the run with one message.
 #include "extract/driver.h"
 
 #include "extract/crc16.h"
@@ -9,10 +9,11 @@
 #include "extract/header.h"
 #include "extract/outpath.h"
 #include "extract/timeconv.h"
-#include "startup/messages.h"
-#include "startup/report.h"
-#include "startup/text.h"
-#include "startup/workarea.h"
+#include "extract/walk.h"
+#include "core/messages.h"
+#include "core/report.h"
+#include "base/text.h"
+#include "core/workarea.h"
 
 namespace {
 
@@ -37,27 +38,13 @@ int IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 int HasDrivePrefix(const char* path) { return path[0] != '\0' && path[1] == ':'; }
 
-void ReleaseHeader() {
-  if (Work->header != nullptr) PlatformFree(Work->header);
-  Work->header = nullptr;
-}
-
-// Moves past the current member's data. On failure the run stops with the
-// archive reported broken.
-int SkipMemberData() {
-  if (PlatformSeekForward(Work->archiveFile, MemberCompressedSize())) return 1;
-  ShowError(MsgArchiveBroken, Work->archivePath);
-  Work->failed = 1;
-  return 0;
-}
-
 // Produces the current member's data through WriteOutput.
 void DecodeMember() {
   Work->crc = 0;
   Work->inputPos = InputBufferEmpty;
   char method = MemberMethod();
   if (method == StoredMethod)
-    CopyStoredMember((int32_t)MemberOriginalSize());
+    CopyStoredMember(MemberOriginalSize());
   else if (method != DirectoryMethod)
     ExpandMember();
 }
@@ -83,8 +70,8 @@ void BuildOutputPath(int longNames) {
   char* afterDrive = Work->outputPath + (HasDrivePrefix(Work->outputPath) ? 2 : 0);
   SanitizePath(afterDrive, longNames);
   ShortenForDisplay(Work->text, Work->outputPath, DisplayPathLimit);
-  ShowStatus(StatusPathControl, Work->text);
-  ShowStatus(StatusPercentControl, MsgProgressZero);
+  ShowMemberPath(Work->text);
+  ShowPercent(MsgProgressZero);
   MakeParentDirectories(Work->outputPath);
 }
 
@@ -102,7 +89,7 @@ MemberStep OpenOutput() {
       AppendText(Work->text, MsgOverwrite, TextSize);
       answer = AskOverwrite();
     }
-    if (answer == AnswerNo) return SkipMemberData() ? MemberSkip : MemberStop;
+    if (answer == AnswerNo) return MemberSkip;
     if (answer != AnswerYes) {
       Work->failed = 1;
       return MemberStop;
@@ -150,14 +137,10 @@ int FinishOutput() {
 int ExtractMember(int longNames) {
   if (!AcceptMemberPath()) {
     Work->failed = 1;
-    return SkipMemberData();
+    return 1;
   }
   BuildOutputPath(longNames);
-  if (MemberMethod() == DirectoryMethod) {
-    // A directory entry carries no data, but its stated size is honoured so
-    // the next header is read where it really starts.
-    return MemberCompressedSize() == 0 || SkipMemberData();
-  }
+  if (MemberMethod() == DirectoryMethod) return 1;
   MemberStep step = OpenOutput();
   if (step != MemberWrite) return step == MemberSkip;
   DecodeMember();
@@ -166,9 +149,8 @@ int ExtractMember(int longNames) {
 
 // One member of a test run: decoded into a discarding sink, CRC compared.
 int TestMember() {
-  if (MemberMethod() == DirectoryMethod)
-    return MemberCompressedSize() == 0 || SkipMemberData();
-  ShowStatus(StatusPathControl, Work->memberName);
+  if (MemberMethod() == DirectoryMethod) return 1;
+  ShowMemberPath(Work->memberName);
   Work->outputFile = PlatformOpenDiscard();
   if (Work->outputFile == InvalidFile) {
     ShowError(MsgOpenError, Work->memberName);
@@ -211,23 +193,14 @@ int ExtractArchive(WindowHandle dialog, ExtractionMode mode) {
   // A test run names no output file, so an abort has nothing to delete.
   if (mode == TestMode) Work->outputPath[0] = '\0';
 
-  Work->archiveFile = PlatformOpenRead(Work->archivePath);
-  if (Work->archiveFile == InvalidFile) {
+  if (!OpenArchiveRun()) {
     ShowError(MsgOpenError, Work->archivePath);
     return 0;
   }
-  if (!PlatformSeekSet(Work->archiveFile, Work->config.archiveOffset)) {
-    ShowError(MsgArchiveBroken, Work->archivePath);
-    PlatformClose(Work->archiveFile);
-    Work->archiveFile = InvalidFile;
-    return 0;
-  }
   int longNames = mode == ExtractMode && DestinationHasLongNames();
-  CrcInit(CrcPolynomial);
 
   for (;;) {
-    ReleaseHeader();
-    HeaderReadResult result = ReadMemberHeader();
+    HeaderReadResult result = NextMember();
     if (result == EndOfArchive) break;
     if (result == NoMemory) {
       ShowPlainError(MsgNoMemory);
@@ -239,25 +212,24 @@ int ExtractArchive(WindowHandle dialog, ExtractionMode mode) {
       Work->failed = 1;
       break;
     }
+    if (result == ArchiveBroken) {
+      ShowError(MsgArchiveBroken, Work->archivePath);
+      Work->failed = 1;
+      break;
+    }
     int isMessage = TextLength(Work->memberName) == 1 && Work->memberName[0] == MessageMemberName[0];
     if (mode == ScanMode) {
       if (isMessage) AskMessageMember();
       break;
     }
-    int goOn;
-    if (isMessage)
-      goOn = SkipMemberData();
-    else if (mode == TestMode)
-      goOn = TestMember();
-    else
-      goOn = ExtractMember(longNames);
+    // The message member was asked during the scan; its data is passed over.
+    if (isMessage) continue;
+    int goOn = mode == TestMode ? TestMember() : ExtractMember(longNames);
     if (!goOn) break;
   }
 
-  PlatformClose(Work->archiveFile);  // a read-only handle has nothing to flush
-  Work->archiveFile = InvalidFile;
+  CloseArchiveRun();
   if (mode == ExtractMode && !Work->failed) StartCommand();
-  ReleaseHeader();
   return Work->failed ? 0 : 1;
 }
 

@@ -6,31 +6,16 @@
 
 #include "extract/crc16.h"
 #include "platform/platform.h"
-#include "startup/text.h"
-#include "startup/workarea.h"
-
-enum : uint8_t {
-  ExtHeaderCrc = 0x00,
-  ExtFileName = 0x01,
-  ExtDirName = 0x02,
-  ExtAttributes = 0x40,
-  ByteSeparator = 0xFF,
-};
-
-// An extended record is its type byte, its data and its own nextSize field.
-enum : uint32_t {
-  SizeFieldLength = 2,
-  ExtTypeLength = 1,
-  ExtMinSize = ExtTypeLength + SizeFieldLength,
-  ExtWordDataSize = 2,  // the CRC and attribute records carry a 16-bit value
-};
+#include "base/text.h"
+#include "core/workarea.h"
 
 // The bytes of "-lh?-" other than the method character.
 static const char MethodPrefix[] = "-lh";
-enum : uint32_t { MethodPrefixLength = 3, HdrMethodEnd = HdrMethod + 4 };
+enum : uint32_t { MethodPrefixLength = 3 };
 
 static int IsAcceptedMethod(uint8_t c) {
-  return c == '0' || c == '4' || c == '5' || c == '6' || c == '7' || c == 'd';
+  return c == MethodStored || c == MethodLh4 || c == MethodLh5 || c == MethodLh6 ||
+         c == MethodLh7 || c == MethodDirectory;
 }
 
 static int IsAttributeSystem(uint8_t osId) { return osId == 'M' || osId == 'W' || osId == 'w'; }
@@ -118,17 +103,15 @@ static void ComposeMemberName() {
   if (used + 1 >= MemberNameSize) DropSplitPair(used);
 }
 
-HeaderReadResult ReadMemberHeader() {
-  uint8_t sizeField[SizeFieldLength];
-  uint32_t done = 0;
-  if (!PlatformRead(Work->archiveFile, sizeField, SizeFieldLength, &done) ||
-      done != SizeFieldLength) {
-    return EndOfArchive;
-  }
-  // The length is unsigned: the level-2 format allows headers up to 65535 bytes.
+static HeaderReadResult Refuse(HeaderFault fault) {
+  Work->headerFault = fault;
+  return InvalidHeader;
+}
+
+// Reads and checks the header whose size field is sizeField.
+static HeaderReadResult ReadHeaderBody(const uint8_t* sizeField) {
   uint32_t headerSize = ReadLe16(sizeField);
-  if (headerSize == 0) return EndOfArchive;
-  if (headerSize < HdrFixedSize) return InvalidHeader;
+  if (headerSize < HdrFixedSize) return Refuse(FaultTooShort);
 
   uint8_t* buffer = (uint8_t*)PlatformAlloc(headerSize);
   if (buffer == nullptr) return NoMemory;
@@ -136,46 +119,58 @@ HeaderReadResult ReadMemberHeader() {
   buffer[HdrSize] = sizeField[0];
   buffer[HdrSize + 1] = sizeField[1];
   uint32_t rest = headerSize - SizeFieldLength;
+  uint32_t done = 0;
   if (!PlatformRead(Work->archiveFile, buffer + SizeFieldLength, rest, &done) || done != rest) {
-    return InvalidHeader;
+    return Refuse(FaultTooShort);
   }
 
   for (uint32_t i = 0; i < MethodPrefixLength; i++) {
-    if (buffer[HdrMethod + i] != (uint8_t)MethodPrefix[i]) return InvalidHeader;
+    if (buffer[HdrMethod + i] != (uint8_t)MethodPrefix[i]) return Refuse(FaultMethod);
   }
   if (buffer[HdrMethodEnd] != '-' || !IsAcceptedMethod(buffer[HdrMethodChar])) {
-    return InvalidHeader;
+    return Refuse(FaultMethod);
   }
 
   Work->headerCrcField = nullptr;
   Work->dirNameLength = 0;
   Work->fileNameLength = 0;
   Work->attributes = buffer[HdrDosAttribute];
-  if (!WalkExtendedHeaders(headerSize)) return InvalidHeader;
-  if (Work->headerCrcField == nullptr) return InvalidHeader;
+  if (!WalkExtendedHeaders(headerSize)) return Refuse(FaultChain);
+  if (Work->headerCrcField == nullptr) return Refuse(FaultNoCrc);
 
   Work->headerCrcField[0] = 0;
   Work->headerCrcField[1] = 0;
   Work->crc = 0;
-  if (CrcUpdate(buffer, (int32_t)headerSize) != Work->headerCrc) return InvalidHeader;
+  if (CrcUpdate(buffer, (int32_t)headerSize) != Work->headerCrc) return Refuse(FaultCrc);
 
   ComposeMemberName();
   NormalizeSeparators(Work->memberName, '/');
   return MemberReady;
 }
 
-void NormalizeSeparators(char* text, char separator) {
-  int trail = 0;
-  for (uint32_t i = 0; text[i] != 0; i++) {
-    uint8_t b = (uint8_t)text[i];
-    if (trail) {
-      trail = 0;
-    } else if (IsLeadByte(b)) {
-      trail = 1;
-    } else if (b == '\\' || b == '/' || b == ByteSeparator) {
-      text[i] = separator;
-    }
+HeaderReadResult ReadMemberHeader() {
+  Work->headerFault = FaultNone;
+  uint8_t sizeField[SizeFieldLength];
+  uint32_t done = 0;
+  if (!PlatformRead(Work->archiveFile, sizeField, SizeFieldLength, &done) ||
+      done != SizeFieldLength) {
+    return EndOfArchive;
   }
+  // The length is unsigned: the level-2 format allows headers up to 65535 bytes.
+  if (ReadLe16(sizeField) == 0) return EndOfArchive;
+  HeaderReadResult result = ReadHeaderBody(sizeField);
+  // A zero byte where a length begins is the end marker that many archives
+  // carry, and anything may follow it (an old archiver's padding, a
+  // signature appended to a signed program). It still opens a member when
+  // what follows is a whole header with the right CRC: a header of a
+  // multiple of 256 bytes starts with that zero byte too.
+  if (result == InvalidHeader && sizeField[0] == 0) {
+    if (Work->header != nullptr) PlatformFree(Work->header);
+    Work->header = nullptr;
+    Work->headerFault = FaultNone;
+    return EndOfArchive;
+  }
+  return result;
 }
 
 char MemberMethod() { return (char)Work->header[HdrMethodChar]; }

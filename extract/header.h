@@ -4,27 +4,24 @@
 #pragma once
 #include <stdint.h>
 
-enum HeaderReadResult { EndOfArchive, NoMemory, InvalidHeader, MemberReady };
+#include "base/format.h"
 
-// Offsets of the fixed part of a level-2 header.
-enum : uint32_t {
-  HdrSize = 0,
-  HdrMethod = 2,           // "-lh?-", 5 bytes
-  HdrMethodChar = 5,       // the method character inside it
-  HdrCompressedSize = 7,
-  HdrOriginalSize = 11,
-  HdrTimeStamp = 15,
-  HdrDosAttribute = 19,
-  HdrLevel = 20,
-  HdrDataCrc = 21,
-  HdrOsId = 23,
-  HdrFirstNextSize = 24,
-  HdrFixedSize = 26,
+// ArchiveBroken comes from the walk (extract/walk.h), never from the reader:
+// a member's data, or the archive's start, lies beyond the end of the file.
+enum HeaderReadResult { EndOfArchive, NoMemory, InvalidHeader, MemberReady, ArchiveBroken };
+
+// Why the last header was InvalidHeader, for tools that explain it; the
+// stub reports them all alike.
+enum HeaderFault : uint8_t {
+  FaultNone,
+  FaultTooShort,     // shorter than the fixed part, or cut off by the file's end
+  FaultMethod,       // not "-lh?-" with an accepted method character
+  FaultChain,        // a record that is too short or leaves the header
+  FaultNoCrc,        // no header-CRC record
+  FaultCrc,          // the CRC does not match
 };
 
 HeaderReadResult ReadMemberHeader();
-// Turns single-byte '/', '\' and 0xFF into separator, skipping CP932 trail bytes.
-void NormalizeSeparators(char* text, char separator);
 
 // Fields of the current header (Work->header).
 char MemberMethod();                 // '0', '4'..'7' or 'd'

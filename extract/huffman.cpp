@@ -5,9 +5,9 @@
 // tree walk; anything else ends the run with "Bad table (5)".
 #include "extract/huffman.h"
 
-#include "startup/messages.h"
-#include "startup/report.h"
-#include "startup/workarea.h"
+#include "core/messages.h"
+#include "core/report.h"
+#include "core/workarea.h"
 
 // Code values are 16-bit: a code of length L covers 2^(16-L) of them, and a
 // complete code covers all CodeSpace values exactly once.

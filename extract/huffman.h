@@ -3,7 +3,7 @@
 #pragma once
 #include <stdint.h>
 
-enum : uint32_t { MaxCodeLength = 16 };
+#include "base/format.h"
 
 void BuildHuffmanTable(int16_t symbolCount, const uint8_t* lengths, int16_t tableBits,
                        uint16_t* table);

@@ -5,8 +5,8 @@
 #include "extract/outpath.h"
 
 #include "platform/platform.h"
-#include "startup/text.h"
-#include "startup/workarea.h"
+#include "base/text.h"
+#include "core/workarea.h"
 
 namespace {
 

@@ -5,19 +5,17 @@
 #pragma once
 #include <stdint.h>
 
+#include "base/format.h"
+
 typedef void* FileHandle;
 typedef void* WindowHandle;
 
 // The "no file" value, distinct from a null handle, as on Win32.
 #define InvalidFile ((FileHandle)(intptr_t)-1)
 
-// Attribute bits as Win32 reports them.
-enum : uint32_t {
-  AttrReadOnly = 0x01,
-  AttrDirectory = 0x10,
-  AttrNormal = 0x80,
-  AttrAbsent = 0xFFFFFFFFu,
-};
+// Attributes are the format's bits (AttrReadOnly, AttrDirectory, AttrNormal),
+// which are Win32's; this value means that the object does not exist.
+enum : uint32_t { AttrAbsent = 0xFFFFFFFFu };
 
 // Opens an existing file for reading, sharing reads. InvalidFile on failure.
 FileHandle PlatformOpenRead(const char* path);
@@ -29,6 +27,8 @@ int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t*
 // Moves to an absolute offset, or forward from the current position. 1/0.
 int PlatformSeekSet(FileHandle file, uint32_t offset);
 int PlatformSeekForward(FileHandle file, uint32_t distance);
+// The file's size in *size, at most 4 GiB - 1 (larger files report that). 1/0.
+int PlatformFileSize(FileHandle file, uint32_t* size);
 // Closes a handle; 1 when the close (and, for output, the final flush) worked.
 int PlatformClose(FileHandle file);
 // Sets the last-write time from a DOS date and time taken as UTC.

@@ -17,7 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "startup/text.h"
+#include "base/text.h"
 
 jmp_buf* PlatformExitTrap = nullptr;
 
@@ -361,6 +361,15 @@ int PlatformSeekSet(FileHandle file, uint32_t offset) {
 int PlatformSeekForward(FileHandle file, uint32_t distance) {
   int fd = DescriptorOf(file);
   return fd >= 0 && lseek(fd, (off_t)distance, SEEK_CUR) != (off_t)-1;
+}
+
+int PlatformFileSize(FileHandle file, uint32_t* size) {
+  int fd = DescriptorOf(file);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0) return 0;
+  uint64_t bytes = info.st_size < 0 ? 0 : (uint64_t)info.st_size;
+  *size = bytes > UINT32_MAX ? UINT32_MAX : (uint32_t)bytes;
+  return 1;
 }
 
 int PlatformClose(FileHandle file) {

@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32_host.h"
-#include "startup/text.h"
+#include "base/text.h"
 
 enum : DWORD {
   SearchSystem32 = 0x800,          // LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -110,6 +110,15 @@ int PlatformSeekSet(FileHandle file, uint32_t offset) { return SeekFrom(file, of
 
 int PlatformSeekForward(FileHandle file, uint32_t distance) {
   return SeekFrom(file, distance, FILE_CURRENT);
+}
+
+int PlatformFileSize(FileHandle file, uint32_t* size) {
+  DWORD high = 0;
+  SetLastError(NO_ERROR);
+  DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+  *size = high != 0 ? 0xFFFFFFFFu : low;
+  return 1;
 }
 
 int PlatformClose(FileHandle file) { return CloseHandle(file) ? 1 : 0; }

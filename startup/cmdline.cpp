@@ -1,17 +1,15 @@
-// The command line: split into tokens, the option walk, and the quote and
-// percentage rules the dialog shares. Portable; every copy is bounded by its
+// The command line: split into tokens and the option walk. Portable; every copy is bounded by its
 // receiving field and every scan stops at the terminating zero.
 #include "platform/platform.h"
 #include "startup/startup.h"
-#include "startup/text.h"
-#include "startup/workarea.h"
+#include "base/text.h"
+#include "core/workarea.h"
 
 enum : uint8_t { Quote = '"', Space = ' ', Tab = '\t', OptionMark = '-' };
 // Bytes 1..32 separate tokens (spaces, tabs and other control characters).
 enum : uint8_t { LastSeparatorByte = 32 };
 // AutoStartMode values the option leaves for ResolveStartMode.
 enum : int { AutoFromOption = 11, NoAutoFromOption = 12 };
-enum : uint32_t { PercentScale = 100 };
 
 const char* SkipProgramName(const char* commandLine) {
   const uint8_t* p = (const uint8_t*)commandLine;
@@ -80,20 +78,6 @@ void FreeArgs(char** args, int count) {
   PlatformFree(args);
 }
 
-void CopyWholeCharacters(char* dest, const char* src, uint32_t size) {
-  if (size == 0) return;
-  uint32_t i = 0;
-  for (;;) {
-    uint8_t c = (uint8_t)src[i];
-    if (c == 0) break;
-    uint32_t width = (IsLeadByte(c) && src[i + 1] != 0) ? 2 : 1;
-    if (i + width + 1 > size) break;
-    for (uint32_t k = 0; k < width; k++) dest[i + k] = src[i + k];
-    i += width;
-  }
-  dest[i] = 0;
-}
-
 void WalkOptions(char** args, int count) {
   for (int i = 0; i < count; i++) {
     const uint8_t* token = (const uint8_t*)args[i];
@@ -117,29 +101,4 @@ void ResolveStartMode() {
   if (AutoStartMode == 0 && (Work->config.flags & FlagAutoStart)) AutoStartMode = 1;
   if (AutoStartMode == AutoFromOption) AutoStartMode = 1;
   if (AutoStartMode == NoAutoFromOption) AutoStartMode = 0;
-}
-
-void StripQuotes(char* dest, const char* text, uint32_t size) {
-  if (size == 0) return;
-  const uint8_t* p = (const uint8_t*)text;
-  while (*p == Space || *p == Tab) p++;
-  if (*p != Quote) {
-    CopyText(dest, (const char*)p, size);
-    return;
-  }
-  p++;
-  uint32_t i = 0;
-  while (p[i] != 0 && p[i] != Quote && i + 1 < size) {
-    dest[i] = (char)p[i];
-    i++;
-  }
-  dest[i] = 0;
-}
-
-uint32_t ProgressPercent(uint32_t done, uint32_t total) {
-  if (total == 0) return 0;
-  uint32_t step = total / PercentScale;
-  if (step == 0) return PercentScale;
-  uint32_t percent = done / step;
-  return percent > PercentScale ? PercentScale : percent;
 }

@@ -2,10 +2,10 @@
 // text field terminated whatever the file holds, and resolve the title and
 // the proposed destination. Portable: no window and no Win32 call here.
 #include "platform/platform.h"
-#include "startup/messages.h"
+#include "core/messages.h"
 #include "startup/startup.h"
-#include "startup/text.h"
-#include "startup/workarea.h"
+#include "base/text.h"
+#include "core/workarea.h"
 
 // The block is written by a separate tool and may be damaged; the rest of
 // the program reads its fields with string operations, so each field is cut

@@ -7,9 +7,9 @@
 #include "extract/driver.h"
 #include "platform/platform.h"
 #include "platform/win32_host.h"
-#include "startup/messages.h"
+#include "core/messages.h"
 #include "startup/startup.h"
-#include "startup/workarea.h"
+#include "core/workarea.h"
 #include "ui/ui.h"
 
 // The extended version query takes the original record, 148 bytes.

@@ -1,6 +1,6 @@
 // Start-up steps that need no window: the command-line splitter, the option
-// walk, the configuration block and the small rules the dialog and progress
-// line share. Portable: the host tests run them against the POSIX platform.
+// walk and the configuration block. Portable: the host tests run them
+// against the POSIX platform.
 #pragma once
 #include <stdint.h>
 
@@ -23,11 +23,3 @@ void WalkOptions(char** args, int count);
 void LoadStubConfig();
 // Sets OverwriteSilently and turns AutoStartMode into 0 or 1.
 void ResolveStartMode();
-
-// Copies text into dest (size bytes) without a surrounding pair of quotes.
-void StripQuotes(char* dest, const char* text, uint32_t size);
-// The percentage the progress line shows for done bytes out of total.
-uint32_t ProgressPercent(uint32_t done, uint32_t total);
-// Copies src into dest (size bytes), cut before a character that would not
-// fit whole, so a CP932 pair is never split.
-void CopyWholeCharacters(char* dest, const char* src, uint32_t size);

@@ -13,24 +13,23 @@
 #include <string>
 #include <vector>
 
+#include "core/image.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// File layout.
-constexpr uint32_t DosHeaderSize = 512;
+// File layout (the offsets themselves come from core/image.h).
 constexpr uint32_t DosHeaderParagraphs = DosHeaderSize / 16;
-constexpr uint32_t ConfigOffset = 512;
-constexpr uint32_t ConfigSize = 603;
-constexpr uint32_t DosProgramOffset = 0x460;
-constexpr uint32_t PeHeaderOffset = 0x500;
+constexpr uint32_t DosProgramOffset = RealModeOffset;
+constexpr uint32_t PeHeaderOffset = StubPeOffset;
 constexpr uint32_t DosPageSize = 512;
-static_assert(ConfigOffset + ConfigSize <= DosProgramOffset, "config ends before the DOS code");
 
 // DOS header fields.
 constexpr uint32_t ELastPageBytes = 2, EPageCount = 4, ERelocCount = 6, EHeaderParagraphs = 8,
                    EMinAlloc = 10, EMaxAlloc = 12, EInitialSs = 14, EInitialSp = 16,
-                   EInitialIp = 20, EInitialCs = 22, ERelocTable = 24, ENewHeader = 60;
+                   EInitialIp = 20, EInitialCs = 22, ERelocTable = 24,
+                   ENewHeader = NewHeaderPointerOffset;
 // The real-mode program runs at load-module offset 0x260: CS = 0x26, IP = 0.
 constexpr uint16_t DosCodeSegment = (DosProgramOffset - DosHeaderSize) / 16;
 static_assert(DosCodeSegment == 0x26, "entry segment");
@@ -40,12 +39,8 @@ constexpr uint16_t DosStackSegment = 0x30, DosStackPointer = 0x100, DosExtraPara
 constexpr uint16_t DosMaxParagraphs = 0xFFFF;
 constexpr uint16_t DosRelocTableOffset = 0x40;
 
-// The notice, CP932 (this file is compiled with -fexec-charset=CP932):
-// "This program is a self-extracting LZH archive for 32-bit Windows." /
-// "It cannot run in MS-DOS mode."
-constexpr char DosNotice[] =
-    "このプログラムは Windows 32ﾋﾞｯﾄ版の LZH 自己解凍書庫です.\r\n"
-    "MS-DOS モードでは実行できません．\r\n$";
+// The notice, CP932 (this file is compiled with -fexec-charset=CP932).
+constexpr char DosNotice[] = DosNoticeText;
 constexpr uint32_t DosNoticeSize = sizeof(DosNotice) - 1;
 static_assert(DosNoticeSize == 95, "the notice is 95 CP932 bytes");
 constexpr uint8_t ShortJump = 0xEB;

@@ -6,10 +6,10 @@
 
 #include "extract/driver.h"
 #include "resources/resource.h"
-#include "startup/messages.h"
+#include "core/messages.h"
 #include "startup/startup.h"
-#include "startup/text.h"
-#include "startup/workarea.h"
+#include "base/text.h"
+#include "core/workarea.h"
 #include "ui/ui.h"
 
 enum : UINT_PTR { AutoStartTimer = 1 };

@@ -8,8 +8,8 @@
 #include "platform/platform.h"
 #include "platform/win32_host.h"
 #include "resources/resource.h"
-#include "startup/messages.h"
-#include "startup/workarea.h"
+#include "core/messages.h"
+#include "core/workarea.h"
 #include "ui/ui.h"
 
 enum : DWORD {

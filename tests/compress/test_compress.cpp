@@ -117,7 +117,7 @@ TEST(Compress, SingleLiteralBlockUsesSingleSymbolForms) {
 // Catches a length limit that leaves the code incomplete or longer than 16
 // bits: Fibonacci frequencies give an unlimited Huffman depth of n - 1.
 TEST(Compress, FibonacciFrequenciesNeedTheSixteenBitLimit) {
-  std::vector<uint32_t> freq(LitLenSymbols, 0);
+  std::vector<uint32_t> freq(LiteralSymbolCount, 0);
   uint32_t a = 1, b = 1;
   for (int s = 0; s < 25; ++s) {
     freq[s] = a;

@@ -3,8 +3,8 @@
 // pressed, so progress only checks that the counts it is handed make sense.
 #include <string.h>
 
-#include "startup/report.h"
-#include "startup/workarea.h"
+#include "core/report.h"
+#include "core/workarea.h"
 #include "tests/fuzz/harness.h"
 
 void ShowError(const char*, const char*) {}
@@ -20,7 +20,8 @@ void UpdateProgress(uint32_t done, uint32_t total) {
 
 void PumpMessages(WindowHandle) {}
 
-void ShowStatus(int, const char*) {}
+void ShowMemberPath(const char*) {}
+void ShowPercent(const char*) {}
 
 int AskOverwrite() { return AnswerNo; }
 

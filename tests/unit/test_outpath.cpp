@@ -10,7 +10,7 @@
 #include <string>
 
 #include "extract/outpath.h"
-#include "startup/workarea.h"
+#include "core/workarea.h"
 #include "tests/unit/support/scratch.h"
 
 namespace {

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "core/report.h"
 #include "startup/startup.h"
-#include "startup/workarea.h"
+#include "core/workarea.h"
 #include "tests/unit/support/files.h"
 #include "tests/unit/support/recording.h"
 

@@ -7,9 +7,9 @@
 #include <stdlib.h>
 
 #include "platform/posix_host.h"
-#include "startup/messages.h"
-#include "startup/report.h"
-#include "startup/text.h"
+#include "core/messages.h"
+#include "core/report.h"
+#include "base/text.h"
 
 ReportLog Reported;
 
@@ -38,14 +38,16 @@ void UpdateProgress(uint32_t done, uint32_t total) {
   Reported.progress.emplace_back(done, total);
   Reported.percents.push_back(percent);
   snprintf(Work->text, TextSize, MsgProgressFormat, (unsigned long)percent);
-  ShowStatus(StatusPercentControl, Work->text);
+  ShowPercent(Work->text);
   PumpMessages(Work->dialog);
   if (Work->cancelRequested == 1) AbortExtraction(1);
 }
 
 void PumpMessages(WindowHandle) { Reported.pumpCount++; }
 
-void ShowStatus(int control, const char* text) { Reported.status.emplace_back(control, text); }
+void ShowMemberPath(const char* text) { Reported.status.emplace_back(RecordedPath, text); }
+
+void ShowPercent(const char* text) { Reported.status.emplace_back(RecordedPercent, text); }
 
 int AskOverwrite() {
   Reported.overwriteAsked++;

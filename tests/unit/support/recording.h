@@ -1,4 +1,4 @@
-// Test doubles for the reporting helpers of startup/report.h: every message,
+// Test doubles for the reporting helpers of core/report.h: every message,
 // status line and progress report is recorded (as the CP932 bytes the engine
 // produced), questions are answered from settable values, and fatal paths
 // can be run under the platform's exit trap.
@@ -10,7 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "startup/workarea.h"
+#include "core/workarea.h"
+
+// Which status line a recorded text went to.
+enum : int { RecordedPath = 1, RecordedPercent = 2 };
 
 struct ReportLog {
   std::string lastMessage;   // message of the last ShowError / ShowPlainError
@@ -18,7 +21,7 @@ struct ReportLog {
   int errorCount = 0;        // ShowError and ShowPlainError calls
   std::vector<std::pair<uint32_t, uint32_t>> progress;  // UpdateProgress (done, total)
   std::vector<uint32_t> percents;                        // the percentage each one showed
-  std::vector<std::pair<int, std::string>> status;       // ShowStatus (control, text)
+  std::vector<std::pair<int, std::string>> status;       // ShowMemberPath / ShowPercent (line, text)
   int pumpCount = 0;
   int overwriteAsked = 0;
   int messageAsked = 0;

@@ -3,7 +3,7 @@
 // converter costs far more than a conversion. Each call starts the converter
 // from its initial state, so no call sees another's leftovers; nothing
 // converts from a signal handler, so calls never overlap.
-#include "cli/cp932.h"
+#include "platform/cp932.h"
 
 #include <iconv.h>
 

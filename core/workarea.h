@@ -5,14 +5,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "base/format.h"
+#include "core/image.h"
 #include "platform/platform.h"
 
-// Sizes of the text fields, terminator included.
+// Sizes of the work area's own text fields, terminator included.
 enum : uint32_t {
-  TitleSize = 41,
-  PromptSize = 41,
-  DefaultDirSize = 256,
-  CommandSize = 259,
   MemberNameSize = 260,
   ArchivePathSize = 260,
   OutputPathSize = 516,
@@ -20,38 +18,9 @@ enum : uint32_t {
   TextSize = 1024,
 };
 
-// Where the archive-building tool finds the block inside the program file.
-constexpr uint32_t StubConfigOffset = 512;
-
-#pragma pack(push, 1)
-struct StubConfig {
-  uint32_t archiveOffset;          // file offset of the first member header
-  char title[TitleSize];           // dialog title and message-box caption
-  char prompt[PromptSize];         // replaces the destination label when set
-  char defaultDir[DefaultDirSize]; // proposed destination, or %WORK% etc.
-  char command[CommandSize];       // started in the destination afterwards
-  uint8_t flags;                   // bit 0 auto start, bit 1 overwrite silently
-  uint8_t restoreAttributes;       // non-zero: apply stored attributes
-};
-#pragma pack(pop)
-
-constexpr uint32_t StubConfigSize = 603;
-static_assert(sizeof(StubConfig) == StubConfigSize, "config block layout");
-static_assert(offsetof(StubConfig, title) == 4, "title offset");
-static_assert(offsetof(StubConfig, prompt) == 45, "prompt offset");
-static_assert(offsetof(StubConfig, defaultDir) == 86, "defaultDir offset");
-static_assert(offsetof(StubConfig, command) == 342, "command offset");
-static_assert(offsetof(StubConfig, flags) == 601, "flags offset");
-static_assert(offsetof(StubConfig, restoreAttributes) == 602, "attributes offset");
-// The block sits inside the DOS load module, ahead of the real-mode program.
-static_assert(StubConfigOffset + StubConfigSize <= 0x460, "config overlaps DOS code");
-
-enum : uint8_t { FlagAutoStart = 0x01, FlagOverwriteSilently = 0x02 };
-
 // Decoder dimensions.
 enum : uint32_t {
-  RingBufferSize = 65536,          // largest window (-lh7-), also the copy buffer
-  LiteralSymbolCount = 510,        // 256 literals + 254 match lengths
+  RingBufferSize = MaxWindowSize,  // largest window (-lh7-), also the copy buffer
   NodeCount = 1019,                // tree nodes of the literal code, 510..1018
   LiteralTableBits = 12,
   AuxTableBits = 8,
@@ -77,6 +46,11 @@ struct SfxWorkArea {
   uint16_t attributes;                  // attributes to apply
   uint16_t dirNameLength;
   uint16_t fileNameLength;
+  uint8_t headerFault;                  // HeaderFault of the last InvalidHeader
+  // Member walk (extract/walk)
+  uint32_t archiveSize;                 // bytes in the archive's file
+  uint32_t headerOffset;                // where the current header starts
+  uint64_t nextHeaderOffset;            // where the current member's data ends
   // Files (extract/driver)
   FileHandle archiveFile;               // own file, open during a run
   FileHandle outputFile;                // InvalidFile: output goes to text
@@ -106,6 +80,7 @@ struct SfxWorkArea {
   uint8_t pendingBits;                  //   drawn ahead of the window
   uint64_t bitBuffer;                   // next bitCount input bits, MSB first
   uint32_t bitCount;                    // at least 16 between decoder steps
+  uint32_t zeroBitsDrawn;               // bits supplied past the member's data
   // Paths (startup, extract/outpath)
   char archivePath[ArchivePathSize];    // own program file
   char outputPath[OutputPathSize];      // current output / chosen directory

@@ -1,8 +1,9 @@
 // What the engine shows the user, and how it ends a run from deep inside
 // decoding. The stub implements these with message boxes and dialog controls
-// (startup/report_win32.cpp), the host tool with the terminal (cli/report.cpp),
-// the unit tests by recording them (tests/unit/support). AbortExtraction is
-// the same everywhere (startup/abort.cpp). All texts are CP932.
+// (ui/report_win32.cpp), the host tool with the terminal (cli/report.cpp),
+// the unit tests by recording them (tests/unit/support). AbortExtraction and
+// ProgressPercent are the same everywhere (core/report.cpp). All texts are
+// CP932.
 #pragma once
 #include <stdint.h>
 
@@ -10,9 +11,6 @@
 
 // Answers of the questions, as the platform's message box gives them.
 enum : int { AnswerYes = 6, AnswerNo = 7, AnswerCancel = 2 };
-
-// Dialog controls the engine writes to.
-enum : int { StatusPathControl = 101, StatusPercentControl = 102 };
 
 // Shows "\"subject\" message" (formatted into text) with the error icon.
 void ShowError(const char* message, const char* subject);
@@ -24,8 +22,12 @@ void ShowPlainError(const char* message);
 void UpdateProgress(uint32_t done, uint32_t total);
 // Lets the dialog handle its pending messages without waiting.
 void PumpMessages(WindowHandle dialog);
-// Puts text into a control of the main dialog (path or percentage line).
-void ShowStatus(int control, const char* text);
+// Shows the path of the member now being written (or tested).
+void ShowMemberPath(const char* text);
+// Shows the progress line's text ("解凍中 N%").
+void ShowPercent(const char* text);
+// The percentage the progress line shows for done bytes out of total.
+uint32_t ProgressPercent(uint32_t done, uint32_t total);
 // The question of an existing output file; text holds it. Yes, No or Cancel.
 int AskOverwrite();
 // The message member's question; text holds it. Yes or No.

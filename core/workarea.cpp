@@ -1,6 +1,6 @@
 // The process-wide values: the one work area and the start-up settings that
 // live beside it. All start at zero; start-up fills them.
-#include "startup/workarea.h"
+#include "core/workarea.h"
 
 SfxWorkArea* Work = nullptr;
 void* SfxIcon = nullptr;

@@ -1,6 +1,9 @@
-// Bounded operations on zero-terminated CP932 texts. Every copy into a
-// fixed-size field goes through CopyText or AppendText, which never write
-// past the field and always terminate it.
+// The foundation every layer stands on: bounded operations on
+// zero-terminated CP932 texts, the one double-byte lead test, separator
+// normalising and little-endian reads. No OS call and no work area here.
+// Every copy into a fixed-size field goes through CopyText, AppendText or
+// CopyWholeCharacters, which never write past the field and always
+// terminate it.
 #pragma once
 #include <stdint.h>
 
@@ -13,6 +16,14 @@ uint32_t TextLength(const char* text);
 int TextEqualNoCase(const char* a, const char* b);
 // 1 when text begins with prefix, ignoring the case of ASCII letters.
 int TextStartsNoCase(const char* text, const char* prefix);
+// Copies src into dest (size bytes), cut before a character that would not
+// fit whole, so a CP932 pair is never split.
+void CopyWholeCharacters(char* dest, const char* src, uint32_t size);
+// Copies text into dest (size bytes) without leading blanks and without a
+// surrounding pair of quotes.
+void StripQuotes(char* dest, const char* text, uint32_t size);
+// Turns single-byte '/', '\' and 0xFF into separator, skipping CP932 trail bytes.
+void NormalizeSeparators(char* text, char separator);
 // 1 when the byte opens a CP932 double-byte character.
 inline int IsLeadByte(uint8_t b) { return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFD); }
 

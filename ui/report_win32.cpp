@@ -4,11 +4,11 @@
 // member is decoded. Every text is composed within the bounds of text.
 #include <windows.h>
 
-#include "startup/messages.h"
-#include "startup/report.h"
-#include "startup/startup.h"
-#include "startup/text.h"
-#include "startup/workarea.h"
+#include "core/messages.h"
+#include "core/report.h"
+#include "base/text.h"
+#include "core/workarea.h"
+#include "resources/resource.h"
 
 enum : UINT {
   ErrorBox = MB_OK | MB_ICONERROR,                   // 0x10
@@ -31,9 +31,13 @@ void ShowPlainError(const char* message) {
   MessageBoxA((HWND)Work->dialog, message, Work->config.title, ErrorBox);
 }
 
-void ShowStatus(int control, const char* text) {
+static void SetStatusLine(int control, const char* text) {
   if (Work->dialog != nullptr) SetDlgItemTextA((HWND)Work->dialog, control, text);
 }
+
+void ShowMemberPath(const char* text) { SetStatusLine(IDC_STATUS_PATH, text); }
+
+void ShowPercent(const char* text) { SetStatusLine(IDC_STATUS_PERCENT, text); }
 
 void PumpMessages(WindowHandle dialog) {
   MSG msg;
@@ -48,7 +52,7 @@ void PumpMessages(WindowHandle dialog) {
 void UpdateProgress(uint32_t done, uint32_t total) {
   // "解凍中 100%" needs far fewer than the 1024 bytes wsprintfA may write.
   wsprintfA(Work->text, MsgProgressFormat, (unsigned long)ProgressPercent(done, total));
-  ShowStatus(StatusPercentControl, Work->text);
+  ShowPercent(Work->text);
   PumpMessages(Work->dialog);
   if (Work->cancelRequested == 1) AbortExtraction(1);
 }

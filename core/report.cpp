@@ -1,0 +1,30 @@
+// The parts of reporting that are the same in every host: ending the process
+// from deep inside extraction (the partly written output closed and deleted,
+// the archive closed, both handles left invalid, the exit through the
+// platform) and the percentage the progress line shows.
+#include "core/report.h"
+#include "core/workarea.h"
+
+enum : uint32_t { PercentScale = 100 };
+
+static int IsOpen(FileHandle file) { return file != nullptr && file != InvalidFile; }
+
+[[noreturn]] void AbortExtraction(int exitCode) {
+  if (IsOpen(Work->outputFile)) {
+    PlatformClose(Work->outputFile);  // the file is deleted next; its close result cannot matter
+    PlatformDeleteFile(Work->outputPath);
+  }
+  if (IsOpen(Work->archiveFile)) {
+    PlatformClose(Work->archiveFile);  // read-only; nothing to lose on a failed close
+  }
+  Work->outputFile = InvalidFile;
+  Work->archiveFile = InvalidFile;
+  PlatformExitProcess(exitCode);
+}
+uint32_t ProgressPercent(uint32_t done, uint32_t total) {
+  if (total == 0) return 0;
+  uint32_t step = total / PercentScale;
+  if (step == 0) return PercentScale;
+  uint32_t percent = done / step;
+  return percent > PercentScale ? PercentScale : percent;
+}
