@@ -7,7 +7,6 @@
 #include "extract/driver.h"
 #include "resources/resource.h"
 #include "core/messages.h"
-#include "startup/startup.h"
 #include "base/text.h"
 #include "core/workarea.h"
 #include "ui/ui.h"
