@@ -13,7 +13,8 @@
 #include "extract/driver.h"
 #include "extract/header.h"
 #include "platform/posix_host.h"
-#include "startup/workarea.h"
+#include "core/workarea.h"
+#include "tests/unit/support/lzhwriter.h"
 
 namespace {
 
@@ -176,13 +177,4 @@ int MemberNameIsNormal() {
     if (b == '\\' || b == 0xFF) return 0;
   }
   return 1;
-}
-
-uint16_t ReferenceCrc16(const uint8_t* bytes, size_t count) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < count; ++i) {
-    crc ^= bytes[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (uint16_t)((crc >> 1) ^ 0xA001) : (uint16_t)(crc >> 1);
-  }
-  return crc;
 }

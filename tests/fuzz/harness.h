@@ -46,6 +46,3 @@ int MemberNameIsNormal();
 // header read up to the end; the test run passed; the data decoded without
 // an abort). The replay runner checks it on inputs known to be valid.
 extern int FuzzInputClean;
-
-// CRC-16/ARC computed here, apart from the engine's table.
-uint16_t ReferenceCrc16(const uint8_t* bytes, size_t count);

@@ -15,8 +15,9 @@
 #include "extract/crc16.h"
 #include "extract/decode.h"
 #include "extract/header.h"
-#include "startup/messages.h"
+#include "core/messages.h"
 #include "tests/unit/support/bitwriter.h"
+#include "tests/unit/support/lzhwriter.h"
 #include "tests/unit/support/files.h"
 #include "tests/unit/support/recording.h"
 
@@ -82,8 +83,11 @@ class Decode : public ::testing::Test {
     Prepare(stream, toText);
     return Finish(RunTrapped([] { ExpandMember(); }));
   }
-  MemberRun CopyStored(const std::vector<uint8_t>& data, int32_t size, bool toText = false) {
-    SetHeader('0', (uint32_t)data.size(), (uint32_t)size);
+  // The header claims size original bytes and packed bytes of data (the
+  // data's own length unless given).
+  MemberRun CopyStored(const std::vector<uint8_t>& data, uint32_t size, bool toText = false,
+                       int64_t packed = -1) {
+    SetHeader('0', packed < 0 ? (uint32_t)data.size() : (uint32_t)packed, size);
     Prepare(data, toText);
     return Finish(RunTrapped([size] { CopyStoredMember(size); }));
   }
@@ -366,6 +370,22 @@ TEST_F(Decode, MessageMemberGoesToText) {
 
 // Catches wrong chunking of stored members and progress that counts the
 // chunk just written: 65537 bytes go as 65536 and 1, progress 0 then 65536.
+// Catches a decoder that keeps turning the zero bits after a member's data
+// into output until the claimed size is reached (4 GiB here): it must stop
+// with the data error at the first block it would start from them.
+TEST_F(Decode, ClaimBeyondTheDataStopsAtTheNextBlock) {
+  BitWriter w;
+  PutSingleSymbolBlock(w, 5, 'x', 0);
+  MemberRun run = Expand('5', w.bytes, 0xFFFFFFFFu);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken);
+  EXPECT_FALSE(run.outputExists);
+  // Two blocks of zero bits at most (65536 symbols each) before it stops.
+  uint64_t produced = 0;
+  for (const auto& [done, total] : Reported.progress) produced = done > produced ? done : produced;
+  EXPECT_LE(produced, 5u + 2u * 65536u * 256u);
+}
+
 TEST_F(Decode, StoredMemberChunks) {
   std::vector<uint8_t> data(65537);
   std::mt19937 rng(4);
@@ -388,9 +408,16 @@ TEST_F(Decode, StoredMemberChunks) {
 // that runs past its zero byte or reaches the CRC.
 TEST_F(Decode, StoredMemberFaultsAndMessage) {
   std::vector<uint8_t> data(1000, 'k');
-  MemberRun run = CopyStored(data, 70000);  // the archive holds 1004 bytes
+  MemberRun run = CopyStored(data, 70000, false, 70000);  // the archive holds 1004 bytes
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(Reported.lastMessage, MsgReadError);
+  EXPECT_FALSE(run.outputExists);
+
+  // Claims more than its data: the copy stops at the data's end instead of
+  // reading the next member's header as content.
+  run = CopyStored(data, 70000);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken);
   EXPECT_FALSE(run.outputExists);
 
   std::vector<uint8_t> text = {'H', 'i', 0, 'X'};

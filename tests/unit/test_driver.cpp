@@ -1,6 +1,6 @@
-// Whole runs of the extraction driver over small archives: level-2 headers
-// assembled here byte by byte (with an independent bitwise CRC-16) and one
-// archive compressed by jlha. Each test extracts into its own temp directory.
+// Whole runs of the extraction driver over small archives: level-2 members
+// laid out by the tests' own writer (with its independent bitwise CRC-16)
+// and one archive compressed by jlha. Each test extracts into its own temp directory.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "extract/driver.h"
-#include "startup/messages.h"
-#include "startup/report.h"
-#include "startup/workarea.h"
+#include "core/messages.h"
+#include "core/report.h"
+#include "core/workarea.h"
+#include "tests/unit/support/lzhwriter.h"
 #include "tests/unit/support/recording.h"
 #include "tests/unit/support/scratch.h"
 
@@ -22,75 +23,38 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// CRC-16/ARC bit by bit, the slow obvious way.
-uint16_t Crc16(const std::string& bytes) {
-  uint16_t crc = 0;
-  for (unsigned char b : bytes) {
-    crc ^= b;
-    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? (uint16_t)((crc >> 1) ^ 0xA001) : (uint16_t)(crc >> 1);
-  }
-  return crc;
-}
-
-void PutLe16(std::string& s, uint32_t v) {
-  s += (char)(v & 0xFF);
-  s += (char)((v >> 8) & 0xFF);
-}
-void PutLe32(std::string& s, uint32_t v) {
-  PutLe16(s, v & 0xFFFF);
-  PutLe16(s, v >> 16);
-}
-
 struct Member {
   std::string dir;         // directory record, 0xFF after each level; empty: none
   std::string name;        // file-name record
-  char method = '0';       // '0' stored or 'd' directory
+  char method = MethodStored;  // stored or a directory entry
   std::string data;        // stored bytes
   uint32_t time = 1234567890u;
-  uint16_t attributes = 0x20;
+  uint16_t attributes = AttrArchive;
   bool badCrc = false;     // store a data CRC that does not match
   std::string extraData;   // data bytes behind a directory entry
 };
 
-// One level-2 member: fixed part, CRC record first, then name records.
-std::string Encode(const Member& m) {
-  std::string body = m.method == 'd' ? m.extraData : m.data;
-  std::string h;
-  PutLe16(h, 0);  // size, patched below
-  h += std::string("-lh") + m.method + "-";
-  PutLe32(h, (uint32_t)body.size());
-  PutLe32(h, m.method == 'd' ? 0 : (uint32_t)m.data.size());
-  PutLe32(h, m.time);
-  h += (char)(m.attributes & 0xFF);
-  h += (char)2;  // level
-  PutLe16(h, (uint16_t)(Crc16(m.data) ^ (m.badCrc ? 0x5555 : 0)));
-  h += 'M';
-  std::vector<std::string> records;
-  records.push_back(std::string("\x00\x00\x00", 3));
-  if (!m.name.empty()) records.push_back("\x01" + m.name);
-  if (!m.dir.empty()) records.push_back("\x02" + m.dir);
-  std::string attr("\x40", 1);
-  PutLe16(attr, m.attributes);
-  records.push_back(attr);
-  size_t crcAt = 0;
-  for (const std::string& r : records) {
-    PutLe16(h, (uint32_t)r.size() + 2);
-    if (r[0] == '\0') crcAt = h.size() + 1;
-    h += r;
-  }
-  PutLe16(h, 0);
-  h[0] = (char)(h.size() & 0xFF);
-  h[1] = (char)(h.size() >> 8);
-  uint16_t crc = Crc16(h);
-  h[crcAt] = (char)(crc & 0xFF);
-  h[crcAt + 1] = (char)(crc >> 8);
-  return h + body;
+// The member as the writer lays it out: CRC record first, then the names
+// and the attribute record.
+LzhMember Level2(const Member& m) {
+  LzhMember out;
+  out.method = std::string("-lh") + m.method + "-";
+  bool directory = m.method == MethodDirectory;
+  out.data = directory ? m.extraData : m.data;
+  if (directory) out.originalSize = 0;
+  out.dataCrc = (uint16_t)(ReferenceCrc16(directory ? std::string() : m.data) ^ (m.badCrc ? 0x5555 : 0));
+  out.timeStamp = m.time;
+  out.dosAttribute = (uint8_t)(m.attributes & 0xFF);
+  if (!m.name.empty()) out.records.push_back(FileNameRecord(m.name));
+  if (!m.dir.empty()) out.records.push_back(DirNameRecord(m.dir));
+  out.records.push_back(AttributeRecord(m.attributes));
+  return out;
 }
 
-std::string Archive(const std::vector<Member>& members) {
-  std::string a;
-  for (const Member& m : members) a += Encode(m);
-  return a + std::string(1, '\0');
+std::vector<uint8_t> Archive(const std::vector<Member>& members) {
+  std::vector<LzhMember> level2;
+  for (const Member& m : members) level2.push_back(Level2(m));
+  return LzhArchive(level2);
 }
 
 Member File(const std::string& name, const std::string& data) {
@@ -113,9 +77,10 @@ class Driver : public ScratchDirTest {
     ScratchDirTest::TearDown();
   }
   // Writes the archive behind a prefix of junk and points the work area at it.
-  void UseArchive(const std::string& archive, uint32_t prefix = 0) {
+  void UseArchive(const std::vector<uint8_t>& archive, uint32_t prefix = 0) {
     std::string path = root_ + "/archive.bin";
-    std::ofstream(path, std::ios::binary) << std::string(prefix, 'J') << archive;
+    std::ofstream(path, std::ios::binary)
+        << std::string(prefix, 'J') << std::string(archive.begin(), archive.end());
     strcpy(Work->archivePath, path.c_str());
     Work->config.archiveOffset = prefix;
   }
@@ -151,8 +116,8 @@ TEST_F(Driver, ExtractsFilesWithTheirTimes) {
   EXPECT_EQ(Reported.errorCount, 0);
   // The status line shows each path and resets the percentage.
   ASSERT_GE(Reported.status.size(), 2u);
-  EXPECT_EQ(Reported.status[0], std::make_pair((int)StatusPathControl, std::string("a.txt")));
-  EXPECT_EQ(Reported.status[1], std::make_pair((int)StatusPercentControl, std::string(MsgProgressZero)));
+  EXPECT_EQ(Reported.status[0], std::make_pair((int)RecordedPath, std::string("a.txt")));
+  EXPECT_EQ(Reported.status[1], std::make_pair((int)RecordedPercent, std::string(MsgProgressZero)));
 }
 
 // Catches a time before 1980 written as the 2098 wrap of the DOS year.
@@ -200,7 +165,7 @@ TEST_F(Driver, MessageMemberIsTheWholeName) {
 // Catches the wrong reaction to each overwrite answer: No skips that member
 // only, Cancel stops the run with failure, Yes replaces.
 TEST_F(Driver, OverwriteAnswers) {
-  std::string archive = Archive({File("a.txt", "new a"), File("b.txt", "new b")});
+  std::vector<uint8_t> archive = Archive({File("a.txt", "new a"), File("b.txt", "new b")});
   std::ofstream("a.txt") << "old a";
 
   UseArchive(archive);
@@ -247,7 +212,7 @@ TEST_F(Driver, CrcErrorDeletesOnlyTheCurrentFile) {
 // and a directory entry's stated data size not honoured.
 TEST_F(Driver, DirectoryEntriesCreateDirectories) {
   Member dir;
-  dir.method = 'd';
+  dir.method = MethodDirectory;
   dir.dir = "top\xFFmid\xFFleaf\xFF";
   Member dirWithData = dir;
   dirWithData.dir = "other\xFF";
@@ -301,14 +266,14 @@ TEST_F(Driver, TestModeDecodesIntoNothing) {
   Member bad = File("bad.txt", "corrupted");
   bad.badCrc = true;
   Member dir;
-  dir.method = 'd';
+  dir.method = MethodDirectory;
   dir.dir = "d\xFF";
   UseArchive(Archive({File("!", "msg"), dir, File("ok.txt", "fine")}));
   EXPECT_EQ(Run(TestMode), 1);
   EXPECT_TRUE(fs::is_empty("."));
   std::vector<std::string> shown;
   for (const auto& [control, line] : Reported.status)
-    if (control == StatusPathControl) shown.push_back(line);
+    if (control == RecordedPath) shown.push_back(line);
   EXPECT_EQ(shown, std::vector<std::string>{"ok.txt"});
 
   UseArchive(Archive({File("ok.txt", "fine"), bad}));
@@ -342,8 +307,8 @@ TEST_F(Driver, ReadOnlyFilesAndRestoredAttributes) {
 // Catches header faults not reported against the archive, and an archive
 // that cannot be opened reported as success.
 TEST_F(Driver, ArchiveFaultsAreReported) {
-  std::string archive = Archive({File("a.txt", "x")});
-  archive[5] = 'X';  // method "-lhX-"
+  std::vector<uint8_t> archive = Archive({File("a.txt", "x")});
+  archive[HdrMethodChar] = 'X';  // method "-lhX-"
   UseArchive(archive);
   EXPECT_EQ(Run(ExtractMode), 0);
   EXPECT_EQ(Reported.lastMessage, MsgInvalidHeader);
@@ -353,7 +318,7 @@ TEST_F(Driver, ArchiveFaultsAreReported) {
   EXPECT_EQ(Run(ExtractMode), 0);
   EXPECT_EQ(Reported.lastMessage, MsgOpenError);
 
-  UseArchive(std::string(2, '\0'));  // a zero length field: an empty archive
+  UseArchive({0, 0});  // a zero length field: an empty archive
   EXPECT_EQ(Run(ScanMode), 1);
   EXPECT_EQ(Run(ExtractMode), 1);
 }

@@ -1,6 +1,6 @@
-// ReadMemberHeader on level-2 headers built here byte by byte (their CRC
-// computed by the test's own bitwise CRC-16), NormalizeSeparators and the
-// bounded text helpers that names go through.
+// ReadMemberHeader on level-2 headers laid out by the tests' own writer
+// (with its bitwise CRC-16), NormalizeSeparators and the bounded text
+// helpers that names go through.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,68 +8,20 @@
 
 #include "extract/crc16.h"
 #include "extract/header.h"
-#include "startup/text.h"
-#include "tests/unit/support/bitwriter.h"
+#include "base/text.h"
 #include "tests/unit/support/files.h"
+#include "tests/unit/support/lzhwriter.h"
 #include "tests/unit/support/recording.h"
 
 namespace {
 
-struct Record {
-  uint8_t type;
-  std::string data;
-};
-
-struct HeaderLayout {
-  std::string method = "-lh5-";
-  uint32_t compressedSize = 0;
-  uint32_t originalSize = 0;
-  uint8_t dosAttribute = 0x20;
-  uint8_t osId = 'M';
-  std::vector<Record> records;  // the CRC record is added where crcAt says
-  int crcAt = -1;               // index among records; -1 last, -2 none
-  bool corruptCrc = false;
-};
-
-void PutLe16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  b[at] = (uint8_t)v;
-  b[at + 1] = (uint8_t)(v >> 8);
-}
-
-// Lays out the fixed part and the record chain, then fills in the header
-// size and the CRC taken with the CRC value zeroed.
-std::vector<uint8_t> BuildHeader(const HeaderLayout& layout) {
-  std::vector<Record> records = layout.records;
-  if (layout.crcAt != -2) {
-    Record crc{0x00, std::string(2, '\0')};
-    if (layout.crcAt < 0) records.push_back(crc);
-    else records.insert(records.begin() + layout.crcAt, crc);
-  }
-  std::vector<uint8_t> h(26, 0);
-  for (int i = 0; i < 5; i++) h[2 + i] = (uint8_t)layout.method[i];
-  for (int i = 0; i < 4; i++) h[7 + i] = (uint8_t)(layout.compressedSize >> (8 * i));
-  for (int i = 0; i < 4; i++) h[11 + i] = (uint8_t)(layout.originalSize >> (8 * i));
-  h[19] = layout.dosAttribute;
-  h[20] = 2;
-  h[23] = layout.osId;
-  size_t nextField = 24;
-  size_t crcPos = 0;
-  for (const Record& r : records) {
-    size_t s = 1 + r.data.size() + 2;
-    PutLe16(h, nextField, (uint32_t)s);
-    size_t start = h.size();
-    h.push_back(r.type);
-    h.insert(h.end(), r.data.begin(), r.data.end());
-    h.push_back(0);
-    h.push_back(0);
-    if (r.type == 0x00) crcPos = start + 1;
-    nextField = h.size() - 2;
-  }
-  PutLe16(h, 0, (uint32_t)h.size());
-  uint16_t crc = ReferenceCrc16(h.data(), h.size());
-  if (layout.corruptCrc) crc ^= 1;
-  if (crcPos != 0) PutLe16(h, crcPos, crc);
-  return h;
+// Most cases read a -lh5- header with its CRC record last and no data.
+LzhMember Layout(std::vector<LzhRecord> records = {}) {
+  LzhMember layout;
+  layout.method = "-lh5-";
+  layout.records = std::move(records);
+  layout.crcAt = CrcRecordLast;
+  return layout;
 }
 
 class Header : public ::testing::Test {
@@ -108,13 +60,11 @@ TEST_F(Header, EndMarkers) {
 // the member's data: dir a,FF,b,FF and file c give a/b/c, and the next byte
 // read from the file is the first data byte.
 TEST_F(Header, ComposesNameAndStopsAtData) {
-  HeaderLayout layout;
-  layout.compressedSize = 3;
+  LzhMember layout = Layout({FileNameRecord("c"), DirNameRecord("a\xFF" "b\xFF")});
+  layout.data = "DAT";
   layout.originalSize = 1234;
-  layout.records = {{0x01, "c"}, {0x02, "a\xFF" "b\xFF"}};
-  std::vector<uint8_t> bytes = BuildHeader(layout);
-  size_t headerSize = bytes.size();
-  bytes.insert(bytes.end(), {'D', 'A', 'T'});
+  size_t headerSize = LzhHeader(layout).size();
+  std::vector<uint8_t> bytes = LzhMemberBytes(layout);
   ASSERT_EQ(ReadFrom(bytes), MemberReady);
   EXPECT_STREQ(Work->memberName, "a/b/c");
   EXPECT_EQ(FilePosition(Work->archiveFile), (int64_t)headerSize);
@@ -138,17 +88,16 @@ TEST_F(Header, CrcRecordRules) {
     HeaderReadResult expected;
   } cases[] = {
       {"crc first", 0, false, MemberReady},
-      {"crc last", -1, false, MemberReady},
+      {"crc last", CrcRecordLast, false, MemberReady},
       {"crc between", 1, false, MemberReady},
-      {"no crc record", -2, false, InvalidHeader},
-      {"crc mismatch", -1, true, InvalidHeader},
+      {"no crc record", NoCrcRecord, false, InvalidHeader},
+      {"crc mismatch", CrcRecordLast, true, InvalidHeader},
   };
   for (const Case& c : cases) {
-    HeaderLayout layout;
-    layout.records = {{0x01, "name.txt"}, {0x02, "dir\xFF"}};
+    LzhMember layout = Layout({FileNameRecord("name.txt"), DirNameRecord("dir\xFF")});
     layout.crcAt = c.crcAt;
-    layout.corruptCrc = c.corrupt;
-    std::vector<uint8_t> bytes = BuildHeader(layout);
+    layout.corruptHeaderCrc = c.corrupt;
+    std::vector<uint8_t> bytes = LzhHeader(layout);
     EXPECT_EQ(ReadFrom(bytes), c.expected) << c.name;
     if (c.expected == MemberReady) {
       EXPECT_STREQ(Work->memberName, "dir/name.txt") << c.name;
@@ -167,10 +116,9 @@ TEST_F(Header, MethodIdentifiers) {
       {"xlh5-", InvalidHeader},
   };
   for (const auto& [method, expected] : cases) {
-    HeaderLayout layout;
+    LzhMember layout = Layout({FileNameRecord("f")});
     layout.method = method;
-    layout.records = {{0x01, "f"}};
-    EXPECT_EQ(ReadFrom(BuildHeader(layout)), expected) << method;
+    EXPECT_EQ(ReadFrom(LzhHeader(layout)), expected) << method;
   }
 }
 
@@ -178,11 +126,10 @@ TEST_F(Header, MethodIdentifiers) {
 // for osId M, W and w; otherwise the byte at offset 19 stays.
 TEST_F(Header, AttributeRecordBySystem) {
   for (uint8_t os : {'M', 'W', 'w', 'U', 'J'}) {
-    HeaderLayout layout;
+    LzhMember layout = Layout({FileNameRecord("f"), AttributeRecord(0x01)});
     layout.osId = os;
     layout.dosAttribute = 0x21;
-    layout.records = {{0x01, "f"}, {0x40, std::string("\x01\x00", 2)}};
-    ASSERT_EQ(ReadFrom(BuildHeader(layout)), MemberReady);
+    ASSERT_EQ(ReadFrom(LzhHeader(layout)), MemberReady);
     EXPECT_EQ(Work->attributes, (os == 'U' || os == 'J') ? 0x21 : 0x01) << os;
   }
 }
@@ -190,21 +137,16 @@ TEST_F(Header, AttributeRecordBySystem) {
 // Catches names carried over from the previous member or not cut at a zero
 // byte: a directory entry without a file record is its directory alone.
 TEST_F(Header, NamesFromTheirOwnHeader) {
-  HeaderLayout first;
-  first.records = {{0x01, "previous.txt"}, {0x02, "old\xFF"}};
-  ASSERT_EQ(ReadFrom(BuildHeader(first)), MemberReady);
-  HeaderLayout dirEntry;
+  ASSERT_EQ(ReadFrom(LzhHeader(Layout({FileNameRecord("previous.txt"), DirNameRecord("old\xFF")}))),
+            MemberReady);
+  LzhMember dirEntry = Layout({DirNameRecord("a\xFF")});
   dirEntry.method = "-lhd-";
-  dirEntry.records = {{0x02, "a\xFF"}};
-  ASSERT_EQ(ReadFrom(BuildHeader(dirEntry)), MemberReady);
+  ASSERT_EQ(ReadFrom(LzhHeader(dirEntry)), MemberReady);
   EXPECT_STREQ(Work->memberName, "a/");
-  HeaderLayout plain;
-  plain.records = {{0x01, "file.bin"}};
-  ASSERT_EQ(ReadFrom(BuildHeader(plain)), MemberReady);
+  ASSERT_EQ(ReadFrom(LzhHeader(Layout({FileNameRecord("file.bin")}))), MemberReady);
   EXPECT_STREQ(Work->memberName, "file.bin");
-  HeaderLayout zero;
-  zero.records = {{0x01, "tail"}, {0x02, std::string("ab\0c\xFF", 5)}};
-  ASSERT_EQ(ReadFrom(BuildHeader(zero)), MemberReady);
+  LzhMember zero = Layout({FileNameRecord("tail"), DirNameRecord(std::string("ab\0c\xFF", 5))});
+  ASSERT_EQ(ReadFrom(LzhHeader(zero)), MemberReady);
   EXPECT_STREQ(Work->memberName, "ab");
 }
 
@@ -212,23 +154,19 @@ TEST_F(Header, NamesFromTheirOwnHeader) {
 // name is cut to 259 bytes; a cut that would split a CP932 pair drops its
 // first byte.
 TEST_F(Header, LongNamesAreCut) {
-  HeaderLayout layout;
-  layout.records = {{0x01, std::string(100, 'f')}, {0x02, std::string(200, 'd')}};
-  ASSERT_EQ(ReadFrom(BuildHeader(layout)), MemberReady);
+  LzhMember layout = Layout({FileNameRecord(std::string(100, 'f')), DirNameRecord(std::string(200, 'd'))});
+  ASSERT_EQ(ReadFrom(LzhHeader(layout)), MemberReady);
   EXPECT_EQ(strlen(Work->memberName), 259u);
   EXPECT_EQ(std::string(Work->memberName), std::string(200, 'd') + std::string(59, 'f'));
-  HeaderLayout split;
-  split.records = {{0x01, "\x82\xA0" "x"}, {0x02, std::string(258, 'd')}};
-  ASSERT_EQ(ReadFrom(BuildHeader(split)), MemberReady);
+  LzhMember split = Layout({FileNameRecord("\x82\xA0" "x"), DirNameRecord(std::string(258, 'd'))});
+  ASSERT_EQ(ReadFrom(LzhHeader(split)), MemberReady);
   EXPECT_EQ(std::string(Work->memberName), std::string(258, 'd'));
 }
 
 // Catches reads outside the header buffer and endless chains: each damaged
 // header is refused and nothing crashes.
 TEST_F(Header, DamagedChainsAreRefused) {
-  HeaderLayout layout;
-  layout.records = {{0x01, "name"}};
-  std::vector<uint8_t> good = BuildHeader(layout);  // 26 + 7 + 5 bytes
+  std::vector<uint8_t> good = LzhHeader(Layout({FileNameRecord("name")}));  // 26 + 7 + 5 bytes
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -236,28 +174,28 @@ TEST_F(Header, DamagedChainsAreRefused) {
   std::vector<Case> cases;
   {
     std::vector<uint8_t> b = good;
-    PutLe16(b, 24, 2);  // first record of size 2
+    SetLe16(b, HdrFirstNextSize, 2);  // first record of size 2
     cases.push_back({"record size 2", b});
   }
   {
     std::vector<uint8_t> b = good;
-    PutLe16(b, 24, 1);
+    SetLe16(b, HdrFirstNextSize, 1);
     cases.push_back({"record size 1", b});
   }
   {
     std::vector<uint8_t> b = good;
-    PutLe16(b, 24, 300);  // reaches far past the 38-byte header
+    SetLe16(b, HdrFirstNextSize, 300);  // reaches far past the 38-byte header
     cases.push_back({"record past the end", b});
   }
   {
     std::vector<uint8_t> b = good;
-    PutLe16(b, b.size() - 2, 5);  // the last field does not end the chain
+    SetLe16(b, b.size() - 2, 5);  // the last field does not end the chain
     cases.push_back({"chain never ends", b});
   }
   {
     std::vector<uint8_t> b(20, 0);  // a header size below the fixed part
-    PutLe16(b, 0, 20);
-    memcpy(&b[2], "-lh5-", 5);
+    SetLe16(b, HdrSize, 20);
+    memcpy(&b[HdrMethod], "-lh5-", MethodIdLength);
     cases.push_back({"header size 20", b});
   }
   {
@@ -265,10 +203,9 @@ TEST_F(Header, DamagedChainsAreRefused) {
     cases.push_back({"short read", b});
   }
   {
-    HeaderLayout tiny;
-    tiny.records = {{0x00, std::string(1, '\0')}};  // a CRC record with one data byte
-    tiny.crcAt = -2;
-    cases.push_back({"crc record too short", BuildHeader(tiny)});
+    LzhMember tiny = Layout({{ExtHeaderCrc, std::string(1, '\0')}});  // a CRC record with one data byte
+    tiny.crcAt = NoCrcRecord;
+    cases.push_back({"crc record too short", LzhHeader(tiny)});
   }
   for (const Case& c : cases) EXPECT_EQ(ReadFrom(c.bytes), InvalidHeader) << c.name;
 }
@@ -276,9 +213,7 @@ TEST_F(Header, DamagedChainsAreRefused) {
 // Catches a length taken as signed: a header of 40000 bytes (one big record
 // of an unknown type) is read and verified like any other.
 TEST_F(Header, HeadersAbove32KAreAccepted) {
-  HeaderLayout layout;
-  layout.records = {{0x01, "big"}, {0x7F, std::string(39950, 'x')}};
-  std::vector<uint8_t> bytes = BuildHeader(layout);
+  std::vector<uint8_t> bytes = LzhHeader(Layout({FileNameRecord("big"), {0x7F, std::string(39950, 'x')}}));
   ASSERT_GT(bytes.size(), 32768u);
   ASSERT_EQ(ReadFrom(bytes), MemberReady);
   EXPECT_STREQ(Work->memberName, "big");

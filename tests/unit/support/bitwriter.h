@@ -1,9 +1,8 @@
-// Test-side helpers independent of the engine: an MSB-first bit writer for
-// hand-built compressed streams and a bitwise CRC-16/ARC.
+// An MSB-first bit writer for hand-built compressed streams, independent of
+// the engine's own bit packing.
 #pragma once
 #include <stdint.h>
 
-#include <string>
 #include <vector>
 
 struct BitWriter {
@@ -33,15 +32,3 @@ struct BitWriter {
     Put(0, 1);
   }
 };
-
-// CRC-16/ARC computed bit by bit, for checking the engine's table version.
-inline uint16_t ReferenceCrc16(const uint8_t* p, size_t n, uint16_t crc = 0) {
-  for (size_t i = 0; i < n; i++) {
-    crc ^= p[i];
-    for (int b = 0; b < 8; b++) crc = (crc & 1) ? (uint16_t)((crc >> 1) ^ 0xA001) : (uint16_t)(crc >> 1);
-  }
-  return crc;
-}
-inline uint16_t ReferenceCrc16(const std::string& s) {
-  return ReferenceCrc16(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-}
