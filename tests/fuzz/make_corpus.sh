@@ -58,7 +58,10 @@ for archive in "$out"/archive/*.lzh; do
     if [ -n "$sel" ] && [ "$original" -lt 1048576 ]; then
       name=$(basename "$archive" .lzh)-$n
       printf "\\x$(printf %02x "$sel")\\x$(printf %02x $((original & 255)))\\x$(printf %02x $(((original >> 8) & 255)))\\x$(printf %02x $(((original >> 16) & 255)))" > "$out/decode/$name"
-      tail -c +$((pos + hsize + 1)) "$archive" | head -c "$packed" >> "$out/decode/$name"
+      # dd reads exactly the member's bytes; a pipe into head would let the
+      # writer die of SIGPIPE when head stops early, which pipefail reports.
+      dd if="$archive" of="$out/decode/$name" bs=64K iflag=skip_bytes,count_bytes oflag=append conv=notrunc \
+         skip=$((pos + hsize)) count="$packed" status=none
       n=$((n + 1))
     fi
     pos=$((pos + hsize + packed))
