@@ -2,7 +2,10 @@
 # level-2 headers built field by field, and a small -lh4-..-lh7- encoder
 # (greedy LZ77 + per-block canonical Huffman codes) whose output lhasa
 # accepts. Used to hand-build archives jlha cannot make (-lh4-, odd names,
-# message members, self-extractor files) and to damage them on purpose.
+# message members, self-extractor files) and to damage them on purpose;
+# also a member walker, a stand-in stub image and a configuration block
+# reader for looking at what lzhsfx create writes. The cli and Wine tests
+# both import it.
 import heapq
 import os
 import struct
@@ -269,16 +272,35 @@ def ext_record(ext_type, data):
 
 def member(name, data=b"", method="0", body=None, mtime=DEFAULT_TIME, attr=0x20,
            os_id=b"M", attr_record=None, crc=None, orig_size=None, dir_sep=b"\xff",
-           extra_records=(), with_crc_record=True):
-    """One member: level-2 header + body. name is bytes (CP932), '/' separated;
-    a name ending in '/' with method 'd' is a directory entry."""
+           extra_records=(), with_crc_record=True, dirname=None, packed_size=None,
+           corrupt_header_crc=False):
+    """One member: level-2 header (CRC record first) + body.
+
+    name is bytes (CP932) or str, '/' separated and split into the file-name
+    and directory records; a name ending in '/' with method 'd' is a
+    directory entry. With dirname given (levels ended by 0xFF, as stored)
+    name goes into the file-name record as it is, '/' and all.
+
+    method is one character ('0', '4'..'7', 'd'), or a whole five-byte id
+    such as b"-lh1-" that is written as given with data stored as is.
+    body, crc, orig_size and packed_size replace what the header would
+    otherwise say (the body, the data's CRC and the two sizes), for members
+    that lie about themselves; corrupt_header_crc stores a wrong header CRC."""
     if isinstance(name, str):
         name = name.encode("cp932")
+    method_id = method if isinstance(method, bytes) else b"-lh" + method.encode() + b"-"
+    assert len(method_id) == 5
     if body is None:
-        body = data if method == "0" else (b"" if method == "d" else compress(data, method))
-    parts = name.split(b"/")
-    file_part = parts[-1]
-    dir_part = b"".join(p + dir_sep for p in parts[:-1])
+        if isinstance(method, bytes) or method == "0":
+            body = data
+        else:
+            body = b"" if method == "d" else compress(data, method)
+    if dirname is None:
+        parts = name.split(b"/")
+        file_part = parts[-1]
+        dir_part = b"".join(p + dir_sep for p in parts[:-1])
+    else:
+        file_part, dir_part = name, dirname
     records = []
     if with_crc_record:
         records.append(ext_record(0x00, b"\0\0"))
@@ -296,7 +318,7 @@ def member(name, data=b"", method="0", body=None, mtime=DEFAULT_TIME, attr=0x20,
     fixed_len = 24
     size = fixed_len + len(chain)
     header = bytearray(struct.pack(
-        "<H5sIIIBBHB", size, b"-lh" + method.encode() + b"-", len(body),
+        "<H5sIIIBBHB", size, method_id, len(body) if packed_size is None else packed_size,
         len(data) if orig_size is None else orig_size, mtime, attr, 2,
         crc16(data) if crc is None else crc, os_id[0]))
     header += chain
@@ -304,7 +326,7 @@ def member(name, data=b"", method="0", body=None, mtime=DEFAULT_TIME, attr=0x20,
     if with_crc_record:
         # The CRC record's value sits right behind the first nextSize and type.
         pos = fixed_len + 2 + 1
-        value = crc16(bytes(header))
+        value = crc16(bytes(header)) ^ (0x0101 if corrupt_header_crc else 0)
         header[pos:pos + 2] = struct.pack("<H", value)
     return bytes(header) + body
 
@@ -320,6 +342,68 @@ def sfx(archive_bytes, title=b"", command=b"", offset=2048, flags=0):
     assert len(config) == 603
     image[512:512 + 603] = config
     return bytes(image) + archive_bytes
+
+# ------------------------------------------------- reading and stub images
+
+def read_members(archive):
+    """(name, method id, body) of each member, walking headers by their sizes;
+    the name is the directory record (0xFF read as '/') and the file name."""
+    out, pos = [], 0
+    while pos + 2 <= len(archive):
+        size = struct.unpack_from("<H", archive, pos)[0]
+        if size == 0:
+            break
+        h = archive[pos:pos + size]
+        packed = struct.unpack_from("<I", h, 7)[0]
+        at, name, dirname = 24, b"", b""
+        while True:
+            nxt = struct.unpack_from("<H", h, at)[0]
+            if nxt == 0:
+                break
+            rec = h[at + 2:at + 2 + nxt]
+            if rec[0] == 1:
+                name = rec[1:-2]
+            elif rec[0] == 2:
+                dirname = rec[1:-2]
+            at += nxt
+        data = archive[pos + size:pos + size + packed]
+        out.append((dirname.replace(b"\xff", b"/") + name, h[2:7], data))
+        pos += size + packed
+    return out
+
+REAL_MODE_TEXT = ("このプログラムは Windows 32ﾋﾞｯﾄ版の LZH 自己解凍書庫です.\r\n"
+                  "MS-DOS モードでは実行できません．\r\n$").encode("cp932")
+
+def fake_stub(size=0x6234, lfanew=0x500, signature=b"MZ"):
+    """A file laid out like the stub, for lzhsfx create to accept: DOS header
+    pointing at 0x500, blank configuration block, real-mode text behind a
+    short jump at 0x460, the PE signature at 0x500, filler bytes up to size."""
+    image = bytearray(size)
+    image[0:2] = signature
+    struct.pack_into("<I", image, 0x3C, lfanew)
+    image[0x460:0x462] = b"\xEB" + bytes([len(REAL_MODE_TEXT)])
+    image[0x462:0x462 + len(REAL_MODE_TEXT)] = REAL_MODE_TEXT
+    image[0x500:0x504] = b"PE\0\0"
+    for i in range(0x600, size):
+        image[i] = (i * 7 + 3) & 0xFF or 1
+    return bytes(image)
+
+# Offsets and sizes of the configuration block's fields inside the program file.
+CONFIG = {"archiveOffset": (512, 4), "title": (516, 41), "prompt": (557, 41),
+          "defaultDir": (598, 256), "command": (854, 259), "flags": (1113, 1),
+          "restoreAttributes": (1114, 1)}
+
+def read_config(image):
+    out = {}
+    for field, (offset, size) in CONFIG.items():
+        raw = image[offset:offset + size]
+        if field == "archiveOffset":
+            out[field] = struct.unpack("<I", raw)[0]
+        elif size == 1:
+            out[field] = raw[0]
+        else:
+            out[field] = raw.split(b"\0", 1)[0]
+    return out
 
 # ----------------------------------------------------------------- running
 

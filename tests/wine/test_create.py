@@ -2,7 +2,7 @@
 # lzhsfx create and info on the host, no Wine needed: the file image that
 # create writes (stub, padding, configuration block, archive), the checks it
 # makes before writing, and what info reports. Inputs come from jlha and
-# from the header writer in lzhbuild.py, never from lzhsfx itself.
+# from the header writer in tests/cli/lzhtool.py, never from lzhsfx itself.
 import os
 import shutil
 import stat
@@ -12,8 +12,8 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from lzhbuild import crc16, fake_stub, member, read_config, read_members  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+from lzhtool import crc16, fake_stub, member, read_config, read_members  # noqa: E402
 
 LZHSFX = os.environ.get("LZHSFX", "lzhsfx")
 JAPANESE = "ja_JP.UTF-8"
@@ -164,11 +164,11 @@ class CreateTest(unittest.TestCase):
             ("method -lzs-", member(b"b", data, method=b"-lzs-") + b"\0", ["-lzs-"]),
             ("header CRC", good + member(b"b", data, corrupt_header_crc=True) + b"\0",
              ["member 2", "CRC"]),
-            ("no CRC record", member(b"b", data, crc_record=False) + b"\0", ["no CRC record"]),
-            ("data past the end", good + member(b"b", data, packed_size=101, original_size=101),
+            ("no CRC record", member(b"b", data, with_crc_record=False) + b"\0", ["no CRC record"]),
+            ("data past the end", good + member(b"b", data, packed_size=101, orig_size=101),
              ["member 2", "past the end"]),
             ("header past the end", good + member(b"b", data)[:30], ["member 2", "past the end"]),
-            ("stored sizes differ", member(b"b", data, original_size=99) + b"\0", ["sizes"]),
+            ("stored sizes differ", member(b"b", data, orig_size=99) + b"\0", ["sizes"]),
             ("directory with data", member(b"d/", data, method=b"-lhd-") + b"\0", ["directory"]),
         ]
         for why, archive, words in cases:
@@ -187,18 +187,18 @@ class CreateTest(unittest.TestCase):
     # (which would refuse sound Japanese names or pass bad ones).
     def test_member_names_that_leave_the_destination(self):
         hyou = "表".encode("cp932")  # 0x95 0x5C: the second byte is '\'
-        cases = [  # stored name, directory record, refused?
-            (b"../evil.txt", None, True),
-            (b"/etc/evil", None, True),
-            (b"\\evil", None, True),
-            (b"C:evil.txt", None, True),
+        cases = [  # file-name record (as is), directory record, refused?
+            (b"../evil.txt", b"", True),
+            (b"/etc/evil", b"", True),
+            (b"\\evil", b"", True),
+            (b"C:evil.txt", b"", True),
             (b"evil.txt", b"a\xff..\xff", True),
-            (b"a/.. /b", None, True),
-            (b"a/b.txt", None, False),
-            (b"..." + b"x", None, False),
-            (hyou + b"..", None, False),
+            (b"a/.. /b", b"", True),
+            (b"a/b.txt", b"", False),
+            (b"..." + b"x", b"", False),
+            (hyou + b"..", b"", False),
             (b"x" + hyou, b"..\xff", True),
-            (b"%SystemDir%/../x.dll", None, True),
+            (b"%SystemDir%/../x.dll", b"", True),
         ]
         for name, dirname, refused in cases:
             with self.subTest(name=name, dirname=dirname):

@@ -16,7 +16,8 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from lzhbuild import member, read_members  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+from lzhtool import member, read_members  # noqa: E402
 from wineharness import (ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_NO, ID_OK, ID_YES,  # noqa: E402
                          HarnessError, Session)
 
@@ -353,7 +354,7 @@ class Suite:
     def case_crc_error(self):
         work = self.work_dir("crc")
         archive = (member(b"one.txt", b"first\r\n") + member(b"mark.bat", MARK_BAT) +
-                   member(b"two.txt", b"damaged data\r\n", data_crc=0x1234) +
+                   member(b"two.txt", b"damaged data\r\n", crc=0x1234) +
                    member(b"three.txt", b"third\r\n") + b"\0")
         lzh = os.path.join(work, "crc.lzh")
         with open(lzh, "wb") as f:
