@@ -413,6 +413,26 @@ def write(path, data):
     return path
 
 
+SIGNING_TOOLS = ("openssl", "osslsigncode")
+
+def sign(exe, signed, work):
+    """Signs exe into signed as a publisher would, with osslsigncode and a
+    throwaway self-signed certificate made in work. The signature pads the
+    file to a multiple of 8 bytes and appends the certificate table behind
+    the archive's end."""
+    key, cert = os.path.join(work, "sign-key.pem"), os.path.join(work, "sign-cert.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=lzhsfx test signer", "-keyout", key, "-out", cert],
+                       check=True, capture_output=True, timeout=60)
+    if os.path.exists(signed):
+        os.unlink(signed)  # osslsigncode will not write over a file
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
+                    "-n", "lzhsfx test", "-in", exe, "-out", signed],
+                   check=True, capture_output=True, timeout=60)
+    return signed
+
+
 def run(cmd, cwd=None, env=None, stdin=subprocess.DEVNULL, timeout=10):
     """Runs under a hard timeout; a hang is a test failure, not a stall."""
     full_env = dict(os.environ)

@@ -2,9 +2,9 @@
 # The stub end to end under Wine + Xvfb with a Japanese locale: automatic
 # extraction of jlha-made archives (bytes and time stamps), the message
 # question, the overwrite question, Cancel in the middle of a member, a CRC
-# error, the command started afterwards, DLL planting, and archives made by
-# our own compressor. Self-extracting files are built with "lzhsfx create
-# --stub" for the stub the harness runs.
+# error, the command started afterwards, DLL planting, archives made by our
+# own compressor, and files signed with osslsigncode. Self-extracting files
+# are built with "lzhsfx create --stub" for the stub the harness runs.
 # Screenshots of the dialogs stay in the output folder.
 import argparse
 import os
@@ -17,9 +17,9 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
-from lzhtool import member, read_members  # noqa: E402
+from lzhtool import SIGNING_TOOLS, member, read_members, sign  # noqa: E402
 from wineharness import (ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_NO, ID_OK, ID_YES,  # noqa: E402
-                         HarnessError, Session)
+                         POLL_SECONDS, HarnessError, Session)
 
 SKIPPED = 77
 JAPANESE = "ja_JP.UTF-8"
@@ -124,6 +124,21 @@ class Suite:
     def run(self, exe, *args, overrides=None):
         return self.s.start_program(exe, list(args), overrides=overrides)
 
+    def finish_without_message(self, p):
+        """The exit code of a run that must show no message box. A box that
+        does show is closed and its text reported, rather than the run
+        timing out behind it."""
+        deadline = time.monotonic() + RUN_SECONDS
+        while p.poll() is None and time.monotonic() < deadline:
+            box = next((w for w in self.s.windows() if w.kind() == "message"), None)
+            if box is not None:
+                self.s.screenshot(f"unexpected-message-{time.monotonic():.0f}.png")
+                self.s.click(box, ID_OK)
+                code = self.s.finish(p, RUN_SECONDS)
+                raise Failure(f"a message box showed {box.text()!r} (exit code {code})")
+            time.sleep(POLL_SECONDS)
+        return self.s.finish(p, RUN_SECONDS)
+
     def compare_tree(self, source, dest, names):
         for rel in names:
             src, out = os.path.join(source, rel), os.path.join(dest, rel)
@@ -215,6 +230,39 @@ class Suite:
             code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
             check(code == EXIT_AFTER_RUN, f"{method}: exit code {code}")
             self.compare_tree(src, dest, files)
+
+    # Would catch: a file signed by its publisher no longer extracting: the
+    # signature's certificate table lies behind the archive's end, straight
+    # after the end byte when the file needed no padding to 8 bytes, and the
+    # stub must stop at that end byte rather than read the table as a member.
+    def case_signed_file(self):
+        missing = [t for t in SIGNING_TOOLS if not shutil.which(t)]
+        check(not missing, f"{' and '.join(missing)} missing (scripts/setup.sh installs them)")
+        work = self.work_dir("signed")
+        for padding in (0, 5):
+            # pad.bin is stored, so each byte more makes the file a byte longer.
+            for filler in range(1, 9):
+                files = {"readme.txt": words_text(20_000, 7),
+                         "pad.bin": random.Random(filler).randbytes(filler)}
+                src = self.tree(os.path.join(work, f"src{padding}"), files)
+                lzh = os.path.join(work, f"s{padding}.lzh")
+                if os.path.exists(lzh):
+                    os.unlink(lzh)
+                exe = self.sfx(os.path.join(work, f"s{padding}.exe"),
+                               self.jlha(src, "a2o5q", lzh, list(files)))
+                if (os.path.getsize(exe) + padding) % 8 == 0:
+                    break
+            check((os.path.getsize(exe) + padding) % 8 == 0,
+                  f"no length of pad.bin left {padding} bytes of padding")
+            signed = sign(exe, os.path.join(work, f"s{padding}-signed.exe"), work)
+            check(os.path.getsize(signed) > os.path.getsize(exe) + padding, "osslsigncode appended nothing")
+            dest = os.path.join(work, f"out{padding}")
+            os.makedirs(dest)
+            code = self.finish_without_message(self.run(signed, "-n", self.s.windows_path(dest)))
+            check(code == EXIT_AFTER_RUN, f"padding {padding}: exit code {code}")
+            self.compare_tree(src, dest, files)
+            extracted = sorted(os.listdir(dest))
+            check(extracted == sorted(files), f"padding {padding}: extracted {extracted}")
 
     # Would catch: the configuration block not reaching the stub: --auto
     # (start without -n), --dir (the destination proposed), --overwrite (no
