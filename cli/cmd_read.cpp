@@ -16,9 +16,9 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "platform/cp932.h"
-#include "extract/crc16.h"
 #include "extract/driver.h"
 #include "extract/header.h"
+#include "extract/walk.h"
 #include "platform/posix_host.h"
 #include "core/messages.h"
 #include "core/report.h"
@@ -127,11 +127,6 @@ std::string RatioText(uint64_t packed, uint64_t original) {
   return text;
 }
 
-void FreeHeader() {
-  if (Work->header != nullptr) PlatformFree(Work->header);
-  Work->header = nullptr;
-}
-
 // Opens the archive named by the arguments and readies the work area.
 int OpenForEngine(const std::string& archive, ArchiveSource& source) {
   int rc = OpenArchiveSource(archive, source);
@@ -139,36 +134,25 @@ int OpenForEngine(const std::string& archive, ArchiveSource& source) {
   return rc;
 }
 
-int ListMembers(const ArchiveSource& source) {
-  Work->archiveFile = PlatformOpenRead(Work->archivePath);
-  if (Work->archiveFile == InvalidFile) {
+// Lists what the member walk yields, so l shows the members that t, x and
+// the stub read, and stops where they stop.
+int ListMembers() {
+  if (!OpenArchiveRun()) {
+    CloseArchiveRun();
     ReportEngineMessage(MsgOpenError, Work->archivePath);
     return ExitUsage;
   }
-  uint64_t position = Work->config.archiveOffset;
-  if (!PlatformSeekSet(Work->archiveFile, Work->config.archiveOffset)) {
-    ReportEngineMessage(MsgArchiveBroken, Work->archivePath);
-    return ExitBadArchive;
-  }
-  CrcInit(CrcPolynomial);
-
   const char* rule = "---------- ---------- ------ ----- ------------------- ---- --------------------";
   std::printf("  Original     Packed  Ratio Method Modified (UTC)      CRC  Name\n%s\n", rule);
   uint64_t totalOriginal = 0, totalPacked = 0;
   uint32_t files = 0, directories = 0;
   int rc = ExitOk;
-  for (;;) {
-    Work->header = nullptr;
-    HeaderReadResult result = ReadMemberHeader();
-    if (result == EndOfArchive) break;
-    if (result == NoMemory) {
-      ReportEngineMessage(MsgNoMemory, Work->archivePath);
-      rc = ExitBadArchive;
-      break;
-    }
-    if (result == InvalidHeader) {
-      FreeHeader();
-      ReportEngineMessage(MsgInvalidHeader, Work->archivePath);
+  for (HeaderReadResult result; (result = NextMember()) != EndOfArchive;) {
+    if (result != MemberReady) {
+      const char* message = result == NoMemory        ? MsgNoMemory
+                            : result == InvalidHeader ? MsgInvalidHeader
+                                                      : MsgArchiveBroken;
+      ReportEngineMessage(message, Work->archivePath);
       rc = ExitBadArchive;
       break;
     }
@@ -179,23 +163,14 @@ int ListMembers(const ArchiveSource& source) {
                 RatioText(packed, original).c_str(), method,
                 UtcText(MemberTimeStamp()).c_str(), MemberDataCrc(),
                 ToUtf8(Work->memberName).c_str());
-    if (method == 'd')
+    if (method == MethodDirectory)
       ++directories;
     else
       ++files;
     totalOriginal += original;
     totalPacked += packed;
-    position += ReadLe16(Work->header) + (uint64_t)packed;
-    FreeHeader();
-    // Seeking past the end succeeds on POSIX, so a cut-off member is caught here.
-    if (position > source.fileSize || !PlatformSeekForward(Work->archiveFile, packed)) {
-      ReportEngineMessage(MsgArchiveBroken, Work->archivePath);
-      rc = ExitBadArchive;
-      break;
-    }
   }
-  PlatformClose(Work->archiveFile);  // read-only; nothing to lose
-  Work->archiveFile = InvalidFile;
+  CloseArchiveRun();
   std::printf("%s\n%10llu %10llu %6s %u file%s, %u director%s\n", rule,
               (unsigned long long)totalOriginal, (unsigned long long)totalPacked,
               RatioText(totalPacked, totalOriginal).c_str(), files, files == 1 ? "" : "s",
@@ -280,7 +255,7 @@ int CmdList(const Args& args) {
   if (!SingleArchiveArgument(args, ListHelp, archive)) return ExitUsage;
   ArchiveSource source;
   int rc = OpenForEngine(archive, source);
-  if (rc == ExitOk) rc = ListMembers(source);
+  if (rc == ExitOk) rc = ListMembers();
   CloseArchiveSource(source);
   return rc;
 }
