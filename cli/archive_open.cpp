@@ -91,18 +91,20 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
     }
   }
 
+  source.enginePath = EnginePathOf(path, source.fd);
+  return ExitOk;
+}
+
+std::string EnginePathOf(const std::string& path, int fd) {
   // The engine opens the archive itself by a CP932 path. An absolute path
   // keeps working after extraction moves into the destination; when the
   // path has no CP932 form or is too long, the descriptor held here serves.
-  source.enginePath.clear();
   char resolved[PATH_MAX];
   std::string cp932;
   if (realpath(path.c_str(), resolved) != nullptr && ToCp932(resolved, cp932) &&
       cp932.size() < ArchivePathSize)
-    source.enginePath = cp932;
-  else
-    source.enginePath = "/proc/self/fd/" + std::to_string(source.fd);
-  return ExitOk;
+    return cp932;
+  return "/proc/self/fd/" + std::to_string(fd);
 }
 
 void CloseArchiveSource(ArchiveSource& source) {
@@ -110,18 +112,29 @@ void CloseArchiveSource(ArchiveSource& source) {
   source.fd = -1;
 }
 
-int PrepareWorkArea(const ArchiveSource& source) {
+int PrepareWorkArea(const std::string& enginePath, const StubConfig& config,
+                    const std::string& display) {
   if (Work == nullptr) Work = (SfxWorkArea*)calloc(1, sizeof(SfxWorkArea));
   if (Work == nullptr) {
     std::fprintf(stderr, "lzhsfx: not enough memory for the work area\n");
     return ExitUsage;
   }
-  Work->config = source.config;
-  if (!source.isSfx) Work->config.archiveOffset = 0;
-  std::memcpy(Work->archivePath, source.enginePath.c_str(), source.enginePath.size() + 1);
+  if (enginePath.size() >= ArchivePathSize) {
+    std::fprintf(stderr, "lzhsfx: the path of '%s' is too long\n", display.c_str());
+    return ExitUsage;
+  }
+  Work->config = config;
+  std::memcpy(Work->archivePath, enginePath.c_str(), enginePath.size() + 1);
   Work->archiveFile = InvalidFile;
   Work->outputFile = InvalidFile;
+  Work->header = nullptr;
   Work->inputPos = UINT32_MAX;
-  Console.archiveDisplay = source.path;
+  Console.archiveDisplay = display;
   return ExitOk;
+}
+
+int PrepareWorkArea(const ArchiveSource& source) {
+  StubConfig config = source.config;
+  if (!source.isSfx) config.archiveOffset = 0;
+  return PrepareWorkArea(source.enginePath, config, source.path);
 }

@@ -21,8 +21,14 @@ struct ArchiveSource {
 // code (2 cannot be read, 1 not a usable archive); 0 on success.
 int OpenArchiveSource(const std::string& path, ArchiveSource& source);
 void CloseArchiveSource(ArchiveSource& source);
+// The path by which the engine opens the file that path names and fd holds:
+// its absolute CP932 path, or /proc/self/fd/N when it has none that fits.
+std::string EnginePathOf(const std::string& path, int fd);
 // Allocates the zero-filled work area (once) and fills archivePath, config
-// and the shared display name. 0 on success, else an exit code.
+// (the walk starts at its archiveOffset) and the shared display name.
+// 0 on success, else an exit code.
+int PrepareWorkArea(const std::string& enginePath, const StubConfig& config,
+                    const std::string& display);
 int PrepareWorkArea(const ArchiveSource& source);
 // A stub text field as a string, stopping at its terminator or its size.
 std::string ConfigText(const char* field, uint32_t size);

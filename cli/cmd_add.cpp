@@ -1,17 +1,14 @@
 // lzhsfx a: packs files and folders into a new level-2 LZH archive. The
 // archive is written to a temporary file beside the target and renamed over
 // it only when complete, so a failed run never leaves a partial archive.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/files.h"
 #include "compress/pack.h"
 
 const char* const AddHelp =
@@ -40,33 +37,6 @@ bool ParseMethod(const std::string& text, char& method) {
   if (m[2] != '0' && m[2] != '5' && m[2] != '6' && m[2] != '7') return false;
   method = m[2];
   return true;
-}
-
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Writes bytes to path through a temporary file in the same folder and a
-// rename, with the permissions a newly created file would get.
-bool WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& why) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return why = std::strerror(errno), false;
-  const mode_t mask = umask(0);
-  umask(mask);
-  bool ok = fchmod(fd, 0666 & ~mask) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
-  if (!ok) why = std::strerror(errno);
-  if (close(fd) != 0 && ok) ok = false, why = std::strerror(errno);
-  if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false, why = std::strerror(errno);
-  if (!ok) unlink(temp.c_str());
-  return ok;
 }
 
 }  // namespace
@@ -110,9 +80,8 @@ int CmdAdd(const Args& args) {
     std::fprintf(stderr, "lzhsfx a: %s\n", error.c_str());
     return ExitUsage;
   }
-  std::string why;
-  if (!WriteAtomically(archivePath, archive, why)) {
-    std::fprintf(stderr, "lzhsfx a: cannot write '%s': %s\n", archivePath.c_str(), why.c_str());
+  if (!WriteAtomically(archivePath, archive, NewFileMode(), error)) {
+    std::fprintf(stderr, "lzhsfx a: %s\n", error.c_str());
     return ExitUsage;
   }
   return ExitOk;

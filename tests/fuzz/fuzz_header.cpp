@@ -9,8 +9,8 @@
 
 #include "extract/crc16.h"
 #include "extract/header.h"
-#include "startup/text.h"
-#include "startup/workarea.h"
+#include "base/text.h"
+#include "core/workarea.h"
 #include "tests/fuzz/harness.h"
 
 namespace {

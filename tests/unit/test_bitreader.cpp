@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "extract/bitreader.h"
-#include "startup/messages.h"
+#include "core/messages.h"
 #include "tests/unit/support/files.h"
 #include "tests/unit/support/recording.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "extract/huffman.h"
-#include "startup/messages.h"
+#include "core/messages.h"
 #include "tests/unit/support/recording.h"
 
 namespace {

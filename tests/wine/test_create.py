@@ -170,8 +170,8 @@ class CreateTest(unittest.TestCase):
             ("data past the end", good + member(b"b", data, packed_size=101, orig_size=101),
              ["member 2", "past the end"]),
             ("header past the end", good + member(b"b", data)[:30], ["member 2", "past the end"]),
-            ("stored sizes differ", member(b"b", data, orig_size=99) + b"\0", ["sizes"]),
-            ("directory with data", member(b"d/", data, method=b"-lhd-") + b"\0", ["directory"]),
+            ("stored data shorter than its size", member(b"b", data, orig_size=101) + b"\0",
+             ["sizes", "101 original"]),
         ]
         for why, archive, words in cases:
             with self.subTest(why):
@@ -215,13 +215,20 @@ class CreateTest(unittest.TestCase):
                     self.assertIn("warning", err)
 
     # Would catch: %WinDir% members refused, or accepted without telling the
-    # publisher where they go; a late "!" member accepted silently.
+    # publisher where they go; a late "!" member accepted silently; data the
+    # stub passes over (a stored member's bytes beyond its size, a directory
+    # entry's data) refused, or accepted without a word.
     def test_warnings_that_do_not_refuse(self):
-        lzh = self.archive(member(b"%WinDir%/app.ini", b"[x]"), member(b"!", b"late"))
+        lzh = self.archive(member(b"%WinDir%/app.ini", b"[x]"), member(b"!", b"late"),
+                           member(b"b", b"z" * 100, orig_size=99),
+                           member(b"d/", b"z" * 100, method=b"-lhd-"))
         code, _, err = self.create("--from-lzh", lzh)
         self.assertEqual(code, 0, err)
         self.assertIn("Windows directory", err)
         self.assertIn('"!" is not the first member', err)
+        self.assertIn('member 3 "b": a stored member whose sizes differ (100 packed, 99 original)',
+                      err)
+        self.assertIn('member 4 "d/": a directory entry carrying 100 bytes', err)
 
     # Would catch: the message member not first, not stored, its text not in
     # CP932 with CR LF line ends, the original archive changed behind it, or

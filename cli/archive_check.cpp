@@ -1,0 +1,315 @@
+// The publisher's check of an archive behind the stub. The engine's walk
+// decides which members there are and which header ends the archive or
+// breaks it; this file only explains, in the publisher's terms, what the
+// stub will do with each member and why a header is refused.
+#include "cli/archive_check.h"
+
+#include <cstring>
+
+#include "base/text.h"
+#include "cli/archive_open.h"
+#include "cli/files.h"
+#include "cli/textformat.h"
+#include "extract/header.h"
+#include "extract/walk.h"
+#include "platform/cp932.h"
+
+const char* const MessageMemberName = "!";
+
+namespace {
+
+constexpr const char* SystemDirPrefix = "%SystemDir%";
+constexpr const char* WinDirPrefix = "%WinDir%";
+constexpr uint32_t MaxNameBytes = MemberNameSize - 1;
+
+const char* const RelevelHint =
+    "re-create the archive with level-2 headers (jlha: \"jlha c2o7 ARCHIVE.lzh FILES...\"), "
+    "or let lzhsfx pack the files: \"lzhsfx create OUT.exe FILES...\"";
+const char* const RemethodHint =
+    "re-create the archive with -lh5-, -lh6- or -lh7- (jlha: \"jlha c2o7 ARCHIVE.lzh FILES...\"), "
+    "or let lzhsfx pack the files: \"lzhsfx create OUT.exe FILES...\"";
+
+// Built by appending: GCC 12 warns falsely about "\"" + std::string.
+std::string Shown(const std::string& cp932Name) {
+  std::string shown(1, '"');
+  shown += ToUtf8(cp932Name);
+  shown += '"';
+  return shown;
+}
+
+std::string Printable(const uint8_t* bytes, size_t count) {
+  std::string s;
+  for (size_t i = 0; i < count; i++)
+    s += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? (char)bytes[i] : '?';
+  return s;
+}
+
+// One name part as the stub appends it: up to its first zero byte.
+size_t PartLength(const uint8_t* part, uint32_t length) {
+  return part == nullptr ? 0 : strnlen((const char*)part, length);
+}
+
+// The current member's whole stored name, composed as ComposeMemberName
+// does but without its cut at MemberNameSize, so a name the stub would cut
+// is seen at its full length.
+std::string WholeMemberName() {
+  std::string name;
+  size_t dirLength = PartLength(Work->dirName, Work->dirNameLength);
+  name.append((const char*)Work->dirName, dirLength);
+  // A zero byte inside the directory part ends the name there.
+  if (dirLength == Work->dirNameLength)
+    name.append((const char*)Work->fileName, PartLength(Work->fileName, Work->fileNameLength));
+  NormalizeSeparators(name.data(), '/');
+  return name;
+}
+
+// Windows drops trailing dots and spaces from a component, so ".. " and
+// "..." climb like "..".
+bool IsParentComponent(const std::string& component) {
+  size_t dots = 0;
+  for (char c : component) {
+    if (c == '.') dots++;
+    else if (c != ' ') return false;
+  }
+  return dots >= 2;
+}
+
+// Why the '/'-separated name would land outside the destination, or "".
+std::string UnsafeReason(const std::string& name) {
+  if (!name.empty() && name[0] == '/') return "begins with a separator (an absolute path)";
+  if (name.size() >= 2 && name[1] == ':' && !IsLeadByte((uint8_t)name[0]))
+    return "begins with a drive prefix";
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    if (IsParentComponent(name.substr(start, end - start))) return "has a \"..\" component";
+    start = end + 1;
+  }
+  return "";
+}
+
+class Checker {
+ public:
+  Checker(int fd, const CheckOptions& options, ArchiveReport& report)
+      : fd_(fd), options_(options), report_(report) {}
+
+  bool Run();
+
+ private:
+  // The publisher's number of the member the walk is at.
+  std::string Who(size_t walkIndex) const {
+    return Format("member %zu", walkIndex - options_.ownMembers);
+  }
+  bool Fail(std::string error) {
+    report_.error = std::move(error);
+    return false;
+  }
+  bool CheckMember(size_t walkIndex);
+  bool CheckPlacement(const MemberInfo& info, size_t walkIndex);
+  void LoadMessageText(const MemberInfo& info);
+  std::string WhyRefused(size_t walkIndex);
+  void NoteTrailingBytes();
+
+  int fd_;
+  const CheckOptions& options_;
+  ArchiveReport& report_;
+};
+
+bool Checker::CheckMember(size_t walkIndex) {
+  MemberInfo info;
+  info.offset = MemberHeaderOffset();
+  info.headerSize = ReadLe16(Work->header + HdrSize);
+  info.method = MemberMethod();
+  info.compressedSize = MemberCompressedSize();
+  info.originalSize = MemberOriginalSize();
+  info.name = WholeMemberName();
+  std::string who = Who(walkIndex) + " " + Shown(info.name);
+
+  if (info.name.size() > MaxNameBytes)
+    return Fail(Format("%s: the name is %zu bytes, the stub holds at most %u", who.c_str(),
+                       info.name.size(), MaxNameBytes));
+  if (info.name.empty() && info.method != MethodDirectory)
+    return Fail(Format("%s has no file name; the archive is damaged", Who(walkIndex).c_str()));
+  uint8_t level = Work->header[HdrLevel];
+  if (level != HeaderLevelTwo)
+    report_.warnings.push_back(Format("%s: its header says level %u but is laid out as level 2, "
+                                      "which is how the stub reads it", who.c_str(), level));
+  // The walk finds the next header by the compressed size whatever a member
+  // holds; the stub copies originalSize bytes of a stored member and reads
+  // no data of a directory entry.
+  if (info.method == MethodDirectory && info.compressedSize != 0)
+    report_.warnings.push_back(Format("%s: a directory entry carrying %u bytes of data, which "
+                                      "the stub passes over", who.c_str(), info.compressedSize));
+  if (info.method == MethodStored && info.originalSize > info.compressedSize)
+    return Fail(Format("%s: a stored member whose sizes differ (%u packed, %u original): the stub "
+                       "runs out of data there and stops; the archive is damaged",
+                       who.c_str(), info.compressedSize, info.originalSize));
+  if (info.method == MethodStored && info.compressedSize > info.originalSize)
+    report_.warnings.push_back(Format("%s: a stored member whose sizes differ (%u packed, %u "
+                                      "original): the stub extracts the first %u bytes and "
+                                      "passes over the rest", who.c_str(), info.compressedSize,
+                                      info.originalSize, info.originalSize));
+  if (!CheckPlacement(info, walkIndex)) return false;
+  if (walkIndex == 1 && info.name == MessageMemberName) LoadMessageText(info);
+  report_.members.push_back(info);
+  return true;
+}
+
+// Where a member lands, as far as the publisher should know.
+bool Checker::CheckPlacement(const MemberInfo& info, size_t walkIndex) {
+  const std::string& name = info.name;
+  std::string who = Who(walkIndex) + " " + Shown(name);
+  if (name == MessageMemberName) {
+    if (walkIndex != 1)
+      report_.warnings.push_back(who + " is not the first member, so the stub never shows it as "
+                                       "a message and skips it");
+    return true;
+  }
+  std::string rest = name;
+  const char* place = nullptr;
+  size_t prefix = 0;
+  if (TextStartsNoCase(name.c_str(), SystemDirPrefix))
+    place = "system", prefix = std::strlen(SystemDirPrefix);
+  else if (TextStartsNoCase(name.c_str(), WinDirPrefix))
+    place = "Windows", prefix = std::strlen(WinDirPrefix);
+  if (place) {
+    rest = name.substr(prefix);
+    if (!rest.empty() && rest[0] == '/')
+      report_.warnings.push_back(Format("%s will be written into the %s directory of the user's "
+                                        "machine", who.c_str(), place));
+    else
+      report_.warnings.push_back(Format("%s will be written beside the %s directory, its name "
+                                        "glued onto the directory's name (no separator after the "
+                                        "prefix)", who.c_str(), place));
+    if (!rest.empty() && rest[0] == '/') rest = rest.substr(1);
+  }
+  std::string reason = UnsafeReason(rest);
+  if (reason.empty()) return true;
+  if (options_.allowUnsafe) {
+    report_.warnings.push_back(Format("%s %s and will be written outside the destination",
+                                      who.c_str(), reason.c_str()));
+    return true;
+  }
+  return Fail(Format("%s %s, so it would be written outside the destination; rename it in the "
+                     "archive, or pass --allow-unsafe-paths if that is intended",
+                     who.c_str(), reason.c_str()));
+}
+
+// The question a leading stored "!" asks, as the stub copies it into its
+// text: up to the first zero byte. The walk stands at the member's data.
+void Checker::LoadMessageText(const MemberInfo& info) {
+  if (info.method != MethodStored) return;
+  uint32_t count = info.originalSize;
+  if (count > MaxMessageBytes) count = MaxMessageBytes;
+  std::string text(count, '\0');
+  uint32_t done = 0;
+  if (!PlatformRead(Work->archiveFile, text.data(), count, &done)) done = 0;
+  text.resize(strnlen(text.c_str(), done));
+  report_.messageText = text;
+}
+
+// Why the engine refused the header at the walk's position.
+std::string Checker::WhyRefused(size_t walkIndex) {
+  uint64_t at = Work->nextHeaderOffset;
+  std::string who = Who(walkIndex);
+  uint8_t fixed[HdrFixedSize] = {};
+  size_t got = ReadAt(fd_, at, fixed, sizeof fixed);
+  uint32_t headerSize = got >= SizeFieldLength ? ReadLe16(fixed + HdrSize) : 0;
+  // Level-0 and level-1 headers keep their level at the same offset, so the
+  // publisher gets the useful message before any size looks wrong.
+  if (got > HdrLevel && fixed[HdrLevel] != HeaderLevelTwo)
+    return Format("%s has a level-%u header, but the stub reads only level-2 headers; %s",
+                  who.c_str(), fixed[HdrLevel], RelevelHint);
+  switch ((HeaderFault)Work->headerFault) {
+    case FaultMethod:
+      return Format("%s uses method \"%s\", which the stub cannot decode (it decodes -lh0-, "
+                    "-lh4- to -lh7- and -lhd-); %s", who.c_str(),
+                    Printable(fixed + HdrMethod, MethodIdLength).c_str(), RemethodHint);
+    case FaultNoCrc:
+      return Format("%s: the header has no CRC record, and the stub refuses such headers; %s",
+                    who.c_str(), RelevelHint);
+    case FaultCrc:
+      return Format("%s: the header's CRC does not match its contents; the archive is damaged",
+                    who.c_str());
+    case FaultChain:
+      return Format("%s: an extended header record does not fit in the header; the archive is "
+                    "damaged", who.c_str());
+    case FaultTooShort:
+      if (headerSize < HdrFixedSize)
+        return Format("%s: header of %u bytes is too short for a level-2 header; the archive is "
+                      "damaged or not an LZH archive", who.c_str(), headerSize);
+      return Format("%s: header of %u bytes runs past the end of the archive (%llu bytes left); "
+                    "the archive is truncated", who.c_str(), headerSize,
+                    (unsigned long long)(Work->archiveSize - at));
+    case FaultNone:
+      break;
+  }
+  return Format("%s: the stub refuses its header", who.c_str());
+}
+
+// What follows the end of the archive: the stub reads nothing past a zero
+// length field or a lone byte, so bytes there (padding, or a signature
+// appended to the program) are merely worth a word.
+void Checker::NoteTrailingBytes() {
+  uint64_t at = Work->nextHeaderOffset;
+  if (at >= Work->archiveSize) return;
+  uint64_t left = Work->archiveSize - at;
+  uint8_t first[SizeFieldLength] = {};
+  ReadAt(fd_, at, first, sizeof first);
+  if (left == 1) {
+    if (first[0] != 0)
+      report_.warnings.push_back("the archive ends in a stray byte, which the stub ignores");
+    return;
+  }
+  if (left == SizeFieldLength && ReadLe16(first) == 0) return;
+  report_.notes.push_back(Format("%llu bytes follow the archive's end marker; the stub ignores "
+                                 "them", (unsigned long long)(left - 1)));
+}
+
+bool Checker::Run() {
+  if (!OpenArchiveRun()) {
+    CloseArchiveRun();
+    return Fail("cannot open the file to check its archive");
+  }
+  bool sound = true;
+  for (size_t walkIndex = 1;; walkIndex++) {
+    HeaderReadResult result = NextMember();
+    if (result == MemberReady) {
+      if (CheckMember(walkIndex)) continue;
+      sound = false;
+    } else if (result == EndOfArchive) {
+      NoteTrailingBytes();
+    } else if (result == NoMemory) {
+      sound = Fail(Format("%s: not enough memory for its header", Who(walkIndex).c_str()));
+    } else if (result == InvalidHeader) {
+      sound = Fail(WhyRefused(walkIndex));
+    } else if (report_.members.empty()) {
+      sound = Fail("the archive starts beyond the end of the file; the file is truncated");
+    } else {
+      const MemberInfo& last = report_.members.back();
+      uint64_t dataStart = last.offset + last.headerSize;
+      sound = Fail(Format("%s %s: its %u bytes of data run past the end of the archive (%llu "
+                          "bytes left); the archive is truncated",
+                          Who(walkIndex - 1).c_str(), Shown(last.name).c_str(),
+                          last.compressedSize,
+                          (unsigned long long)(Work->archiveSize - dataStart)));
+    }
+    break;
+  }
+  CloseArchiveRun();
+  if (sound && report_.members.size() <= options_.ownMembers)
+    report_.warnings.push_back("the archive has no members; the stub will extract nothing");
+  return sound;
+}
+
+}  // namespace
+
+bool CheckArchive(int fd, const std::string& path, const StubConfig& config,
+                  const CheckOptions& options, ArchiveReport& report) {
+  if (PrepareWorkArea(EnginePathOf(path, fd), config, path) != 0) {
+    report.error = "not enough memory to check the archive";
+    return false;
+  }
+  return Checker(fd, options, report).Run();
+}

@@ -1,0 +1,154 @@
+// lzhsfx info: shows the configuration block of a self-extracting file and
+// the members its archive holds, as the engine's member walk finds them:
+// exactly the members the stub extracts.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/archive_check.h"
+#include "cli/commands.h"
+#include "cli/files.h"
+#include "cli/stubfile.h"
+#include "core/image.h"
+#include "platform/cp932.h"
+
+const char* const InfoHelp =
+    "usage: lzhsfx info FILE.exe\n"
+    "\n"
+    "Shows the configuration of a self-extracting file made by lzhsfx create\n"
+    "(title, prompt, default directory, command, flags, archive offset) and\n"
+    "checks the archive behind it, listing the members the stub extracts.\n"
+    "\n"
+    "Exit codes: 0 a self-extracting file with a sound archive, 1 not one of\n"
+    "ours or a bad archive, 2 usage or I/O error.\n";
+
+namespace {
+
+// Labels take this many columns; continuation lines are indented past them.
+constexpr int LabelWidth = 19;
+
+std::string FieldText(const char* field, uint32_t size, bool& terminated) {
+  size_t n = strnlen(field, size);
+  terminated = n < size;
+  return ToUtf8(std::string(field, n));
+}
+
+// The message's lines, each after the first indented under the first.
+std::string IndentedMessage(const std::string& cp932) {
+  std::string indented;
+  for (char c : ToUtf8(cp932)) {
+    if (c == '\r') continue;
+    indented += c;
+    if (c == '\n') indented.append(LabelWidth + 1, ' ');
+  }
+  while (!indented.empty() && (indented.back() == ' ' || indented.back() == '\n'))
+    indented.pop_back();
+  return indented;
+}
+
+int ShowInfo(int fd, const std::string& path, uint64_t fileSize) {
+  uint8_t head[StubSignatureSize];
+  size_t headSize = fileSize < sizeof head ? (size_t)fileSize : sizeof head;
+  if (ReadAt(fd, 0, head, headSize) != headSize) {
+    std::fprintf(stderr, "lzhsfx info: cannot read %s\n", path.c_str());
+    return ExitUsage;
+  }
+  if (!StubImageRecognised(head, headSize)) {
+    std::printf("%s: not a self-extracting file of lzhsfx (no stub header with its real-mode "
+                "text)\n", path.c_str());
+    return ExitBadArchive;
+  }
+  static_assert(StubConfigOffset + StubConfigSize <= StubSignatureSize, "the block is in head");
+  if (StubConfigIsBlank(head, headSize)) {
+    std::printf("%s: a bare stub (configuration block not filled in, no archive)\n", path.c_str());
+    return ExitBadArchive;
+  }
+  StubConfig config;
+  std::memcpy(&config, head + StubConfigOffset, sizeof config);
+
+  bool sound = true;
+  bool terminated;
+  auto show = [&](const char* label, const char* field, uint32_t size, const char* emptyMeaning) {
+    std::string text = FieldText(field, size, terminated);
+    if (!terminated) sound = false;
+    std::printf("%-*s %s%s\n", LabelWidth, label, text.empty() ? emptyMeaning : text.c_str(),
+                terminated ? "" : "  [not terminated: the stub would read past the field]");
+  };
+  std::printf("%-*s %s\n", LabelWidth, "file:", path.c_str());
+  show("title:", config.title, TitleSize, "(empty: the stub's default title)");
+  show("prompt:", config.prompt, PromptSize, "(empty: the default label)");
+  show("default directory:", config.defaultDir, DefaultDirSize, "(empty: the current directory)");
+  show("command:", config.command, CommandSize, "(none)");
+  std::string flagText;
+  if (config.flags & FlagAutoStart) flagText += ", start automatically";
+  if (config.flags & FlagOverwriteSilently) flagText += ", overwrite without asking";
+  std::printf("%-*s 0x%02X%s%s%s\n", LabelWidth, "flags:", config.flags,
+              flagText.empty() ? "" : " (", flagText.empty() ? "" : flagText.c_str() + 2,
+              flagText.empty() ? "" : ")");
+  std::printf("%-*s %s\n", LabelWidth, "restore attributes:",
+              config.restoreAttributes ? "yes" : "no");
+  uint32_t offset = config.archiveOffset;
+  std::printf("%-*s %u (0x%X)\n", LabelWidth, "archive offset:", offset, offset);
+
+  // The archive lies behind the PE headers and has at least its first byte
+  // inside the file.
+  if (offset < StubPeOffset || offset >= fileSize) {
+    std::printf("%-*s no level-2 member header at the archive offset\n", LabelWidth, "archive:");
+    return ExitBadArchive;
+  }
+  CheckOptions options;
+  options.allowUnsafe = true;  // where members land is reported, not judged
+  ArchiveReport report;
+  if (!CheckArchive(fd, path, config, options, report)) {
+    std::printf("%-*s bad: %s\n", LabelWidth, "archive:", report.error.c_str());
+    return ExitBadArchive;
+  }
+  bool hasMessage = !report.members.empty() && report.members[0].name == MessageMemberName;
+  size_t files = report.members.size() - (hasMessage ? 1 : 0);
+  std::printf("%-*s %zu member%s%s\n", LabelWidth, "archive:", files, files == 1 ? "" : "s",
+              hasMessage ? ", after a message member \"!\"" : "");
+  if (hasMessage && report.members[0].method == MethodStored)
+    std::printf("%-*s %s\n", LabelWidth, "message:", IndentedMessage(report.messageText).c_str());
+  for (size_t i = hasMessage ? 1 : 0; i < report.members.size(); i++) {
+    const MemberInfo& m = report.members[i];
+    std::printf("%-*s -lh%c- %10u %s\n", LabelWidth, "member:", m.method, m.originalSize,
+                ToUtf8(m.name).c_str());
+  }
+  for (const auto& w : report.warnings) std::printf("%-*s %s\n", LabelWidth, "note:", w.c_str());
+  for (const auto& n : report.notes) std::printf("%-*s %s\n", LabelWidth, "note:", n.c_str());
+  return sound ? ExitOk : ExitBadArchive;
+}
+
+}  // namespace
+
+int CmdInfo(const Args& args) {
+  if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
+    std::fprintf(stderr, "lzhsfx info: give one FILE.exe\n(see \"lzhsfx info --help\")\n");
+    return ExitUsage;
+  }
+  const std::string& path = args[0];
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "lzhsfx info: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+    return ExitUsage;
+  }
+  struct stat st;
+  int rc;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "lzhsfx info: cannot read %s\n", path.c_str());
+    rc = ExitUsage;
+  } else if ((uint64_t)st.st_size > MaxSfxFileSize) {
+    std::fprintf(stderr, "lzhsfx info: %s is larger than %llu bytes\n", path.c_str(),
+                 (unsigned long long)MaxSfxFileSize);
+    rc = ExitUsage;
+  } else {
+    rc = ShowInfo(fd, path, (uint64_t)st.st_size);
+  }
+  close(fd);
+  return rc;
+}

@@ -1,0 +1,51 @@
+// Whole-file reads and all-or-nothing writes for the host commands. A file
+// that a command produces appears complete under its name or not at all:
+// it is written beside its target and renamed over it only at the end.
+#pragma once
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// Reads path into out; false with a message in error when it cannot be read
+// or holds more than limit bytes.
+bool ReadWholeFile(const std::string& path, uint64_t limit, Bytes& out, std::string& error);
+
+// Reads up to count bytes at offset of the file fd holds; returns how many
+// were there (fewer at the file's end or on an error).
+size_t ReadAt(int fd, uint64_t offset, void* buffer, size_t count);
+
+// The permissions a newly created file gets: 0666 less the umask.
+mode_t NewFileMode();
+
+// A file being written beside its target. It stays open after Write, so the
+// caller can read it back before deciding; Commit renames it over the target,
+// and a PendingFile destroyed uncommitted removes it, leaving the target as
+// it was.
+class PendingFile {
+ public:
+  explicit PendingFile(std::string target);
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Creates the temporary file with mode and writes data, flushed to disk.
+  bool Write(const Bytes& data, mode_t mode, std::string& error);
+  int Descriptor() const { return fd_; }
+  const std::string& TemporaryPath() const { return temp_; }
+  // Closes the file and renames it over the target.
+  bool Commit(std::string& error);
+
+ private:
+  void Discard();
+
+  std::string target_;
+  std::string temp_;
+  int fd_ = -1;
+};
+
+// Write and Commit in one step.
+bool WriteAtomically(const std::string& path, const Bytes& data, mode_t mode, std::string& error);
