@@ -323,6 +323,65 @@ TEST_F(Driver, ArchiveFaultsAreReported) {
   EXPECT_EQ(Run(ExtractMode), 1);
 }
 
+// The member walk: which members a test run sees, and how it ends. Catches
+// a next header read where a decoder stopped instead of where the member's
+// data ends (a header hidden in a stored member's surplus data), trailing
+// bytes after the end marker taken for a broken header, a header whose
+// length has a zero low byte taken for the end, and data or an archive start
+// beyond the file's end passed over as a clean end.
+TEST_F(Driver, WalkSeesTheMembersTheHeadersDescribe) {
+  std::vector<uint8_t> hidden = LzhMemberBytes(Level2(File("HIDDEN.txt", "boo")));
+  LzhMember cover = Level2(File("cover.txt", "cover"));
+  cover.data += std::string(hidden.begin(), hidden.end());
+  cover.originalSize = 5;
+  cover.dataCrc = ReferenceCrc16(std::string("cover"));
+  std::vector<uint8_t> surplus = LzhArchive({cover, Level2(File("visible.txt", "v"))});
+
+  std::vector<uint8_t> trailing = Archive({File("a.txt", "x")});
+  for (char c : std::string("\x08\x01junk behind the end")) trailing.push_back((uint8_t)c);
+
+  // A header of exactly 512 bytes: its length field starts with a zero byte.
+  LzhMember wide = Level2(File("wide.txt", "w"));
+  wide.records.push_back({0x7F, ""});
+  size_t grow = 512 - LzhHeader(wide).size();
+  wide.records.back().data.assign(grow, 'p');
+  std::vector<uint8_t> zeroLow = LzhArchive({Level2(File("a.txt", "x")), wide});
+
+  Member dir;
+  dir.method = MethodDirectory;
+  dir.dir = "d\xFF";
+  dir.extraData = "12";
+  std::vector<uint8_t> cut = Archive({dir});
+  cut.resize(cut.size() - 2);  // the end marker and one data byte gone
+
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> archive;
+    uint32_t offset;
+    int result;
+    std::vector<std::string> shown;
+    std::string message;
+  } cases[] = {
+      {"surplus data", surplus, 0, 1, {"cover.txt", "visible.txt"}, ""},
+      {"trailing bytes", trailing, 0, 1, {"a.txt"}, ""},
+      {"zero low byte", zeroLow, 0, 1, {"a.txt", "wide.txt"}, ""},
+      {"data past the end", cut, 0, 0, {}, MsgArchiveBroken},
+      {"start past the end", Archive({File("a.txt", "x")}), 1000, 0, {}, MsgArchiveBroken},
+  };
+  ASSERT_EQ(LzhHeader(wide).size(), 512u);
+  for (const Case& c : cases) {
+    UseArchive(c.archive);
+    Work->config.archiveOffset = c.offset;
+    ResetReports();
+    EXPECT_EQ(Run(TestMode), c.result) << c.name;
+    std::vector<std::string> shown;
+    for (const auto& [line, text] : Reported.status)
+      if (line == RecordedPath) shown.push_back(text);
+    EXPECT_EQ(shown, c.shown) << c.name;
+    EXPECT_EQ(Reported.lastMessage, c.message) << c.name;
+  }
+}
+
 // Catches a -lh5- member decoded wrongly through the driver: the archive is
 // made by jlha from files written here.
 TEST_F(Driver, ExtractsAJlhaArchive) {
