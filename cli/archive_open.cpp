@@ -15,25 +15,20 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/files.h"
+#include "cli/stubfile.h"
 #include "platform/cp932.h"
 
 namespace {
 
-constexpr char ProgramMagic[2] = {'M', 'Z'};
-
-bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
-  uint8_t* p = (uint8_t*)buffer;
-  while (count > 0) {
-    ssize_t n = pread(fd, p, count, (off_t)offset);
-    if (n <= 0) return false;
-    p += n;
-    offset += (uint64_t)n;
-    count -= (size_t)n;
-  }
-  return true;
-}
+constexpr uint8_t ProgramMagic[2] = {'M', 'Z'};
 
 void Terminate(char* field, uint32_t size) { field[size - 1] = '\0'; }
+
+int NotAnArchive(const std::string& path) {
+  std::fprintf(stderr, "lzhsfx: '%s': not an LZH archive or self-extracting file\n", path.c_str());
+  return ExitBadArchive;
+}
 
 }  // namespace
 
@@ -60,17 +55,23 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
     return ExitBadArchive;
   }
 
-  char magic[sizeof ProgramMagic];
-  source.isSfx = source.fileSize >= sizeof magic && ReadAt(source.fd, 0, magic, sizeof magic) &&
-                 std::memcmp(magic, ProgramMagic, sizeof magic) == 0;
+  uint8_t head[StubSignatureSize];
+  size_t headSize = source.fileSize < sizeof head ? (size_t)source.fileSize : sizeof head;
+  if (ReadAt(source.fd, 0, head, headSize) != headSize) {
+    std::fprintf(stderr, "lzhsfx: cannot read '%s'\n", path.c_str());
+    return ExitUsage;
+  }
+  // Only a program built from our stub names its archive's offset; any
+  // other program is no archive, even though it starts like one of ours.
+  bool program = headSize >= sizeof ProgramMagic &&
+                 std::memcmp(head, ProgramMagic, sizeof ProgramMagic) == 0;
+  if (program && !StubImageRecognised(head, headSize)) return NotAnArchive(path);
+  source.isSfx = program;
   if (source.isSfx) {
-    if (source.fileSize < (uint64_t)StubConfigOffset + StubConfigSize ||
-        !ReadAt(source.fd, StubConfigOffset, &source.config, sizeof source.config)) {
-      std::fprintf(stderr,
-                   "lzhsfx: '%s' is a program but too short to hold a self-extractor's "
-                   "configuration block\n",
-                   path.c_str());
-      return ExitBadArchive;
+    if (ReadAt(source.fd, StubConfigOffset, &source.config, sizeof source.config) !=
+        sizeof source.config) {
+      std::fprintf(stderr, "lzhsfx: cannot read '%s'\n", path.c_str());
+      return ExitUsage;
     }
     Terminate(source.config.title, TitleSize);
     Terminate(source.config.prompt, PromptSize);
@@ -90,7 +91,10 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
       return ExitBadArchive;
     }
   }
-
+  // Not even an end marker where the archive starts: an empty file, or a
+  // self-extracting file cut at its archive offset.
+  uint64_t archiveOffset = source.isSfx ? source.config.archiveOffset : 0;
+  if (archiveOffset == source.fileSize) return NotAnArchive(path);
   source.enginePath = EnginePathOf(path, source.fd);
   return ExitOk;
 }

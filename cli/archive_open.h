@@ -1,7 +1,8 @@
 // Finds the LZH archive inside a file given on the command line: a plain
-// .lzh starts at offset 0, a self-extracting program ("MZ") names the start
-// in its configuration block. Prepares the work area so the engine can open
-// the archive by itself, whatever directory the command moves to later.
+// .lzh starts at offset 0, a self-extracting program built from our stub
+// names the start in its configuration block. Prepares the work area so the
+// engine can open the archive by itself, whatever directory the command
+// moves to later.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -18,7 +19,8 @@ struct ArchiveSource {
 };
 
 // Opens and classifies the file; on failure prints why and returns the exit
-// code (2 cannot be read, 1 not a usable archive); 0 on success.
+// code (2 cannot be read, 1 not a usable archive); 0 on success. Another
+// program, and a file with nothing at its archive offset, is no archive.
 int OpenArchiveSource(const std::string& path, ArchiveSource& source);
 void CloseArchiveSource(ArchiveSource& source);
 // The path by which the engine opens the file that path names and fd holds:

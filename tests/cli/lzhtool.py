@@ -495,3 +495,10 @@ def run_tty(cmd, answers=b"", cwd=None, timeout=10):
         p.wait()
         raise AssertionError(f"hung (>{timeout}s): {cmd}")
     return rc, out.decode("utf-8", "replace")
+
+def stub_sfx(archive_bytes, title=b"", command=b"", offset=2048, flags=0):
+    """sfx() on the image of fake_stub(): a self-extracting file that lzhsfx
+    recognises as built from its stub (another program is no archive)."""
+    image = bytearray(fake_stub(offset))
+    image[512:512 + 603] = sfx(b"", title, command, offset, flags)[512:512 + 603]
+    return bytes(image) + archive_bytes

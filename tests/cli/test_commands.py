@@ -85,7 +85,7 @@ def main():
 
     # --- self-extractor files
     payload = L.archive(L.member("inside.txt", b"from the sfx\n", "5"))
-    sfx = write("setup.exe", L.sfx(payload, title=b"Demo", command=b"setup.exe /q"))
+    sfx = write("setup.exe", L.stub_sfx(payload, title=b"Demo", command=b"setup.exe /q"))
     rc, out, _ = run([LZHSFX, "l", sfx])
     # Fault: the archive offset of the configuration block ignored.
     c.check(rc == 0 and "inside.txt" in out, "l finds the archive inside an SFX")
@@ -97,12 +97,13 @@ def main():
     c.check("setup.exe /q" in err and "not run" in err, "x notes the command it did not run")
     c.check(not os.path.exists("outsfx/setup.exe"), "nothing but the member is written")
     rc, _, err = run([LZHSFX, "l", write("short.exe", b"MZ" + b"\0" * 600)])
-    c.check(rc == 1 and "too short" in err, "a program too short for the config block is refused")
-    bare = bytearray(L.sfx(b""))
+    c.check(rc == 1 and "not an LZH archive or self-extracting file" in err,
+            "a program too short for the config block is refused")
+    bare = bytearray(L.stub_sfx(b""))
     bare[512:516] = b"\0\0\0\0"  # archiveOffset 0: the stub as built, nothing attached
     rc, _, err = run([LZHSFX, "t", write("bare.exe", bytes(bare))])
     c.check(rc == 1 and "no archive" in err, "a bare stub (archive offset 0) is reported")
-    rc, _, err = run([LZHSFX, "l", write("beyond.exe", L.sfx(payload, offset=2048)[:2000])])
+    rc, _, err = run([LZHSFX, "l", write("beyond.exe", L.stub_sfx(payload, offset=2048)[:2000])])
     c.check(rc == 1 and "beyond the end" in err, "an archive offset past the end is reported")
 
     # --- message member "!"
@@ -185,8 +186,9 @@ def main():
     for cmd in ("l", "t"):
         rc, out, _ = run([LZHSFX, cmd, "--help"])
         c.check(rc == 0 and "Exit codes" in out, f"{cmd} --help")
-    rc, out, _ = run([LZHSFX, "l", write("empty.lzh", b"")])
-    c.check(rc == 0 and "0 files" in out, "an empty file is an empty archive")
+    rc, out, err = run([LZHSFX, "l", write("empty.lzh", b"")])
+    c.check(rc == 1 and "'empty.lzh': not an LZH archive or self-extracting file" in err,
+            "an empty file is no archive")
     rc, out, _ = run([LZHSFX, "t", write("end.lzh", b"\0\0")])
     c.check(rc == 0, "a zero length field ends the archive")
     c.done()
