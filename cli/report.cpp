@@ -1,7 +1,9 @@
 // The engine's reporting helpers on a terminal: errors go to stderr in UTF-8
 // with an English gloss, member names to stdout, progress to stderr only when
 // it is a terminal, and questions are answered from the options or stdin.
-// AcceptMemberPath keeps hostile member names inside the destination.
+// AcceptMemberPath keeps hostile member names inside the destination: a root
+// or drive prefix is dropped, a name that climbs out or aims at the Windows
+// folders is refused.
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -10,11 +12,13 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "cli/console.h"
 #include "platform/cp932.h"
 #include "core/messages.h"
 #include "core/report.h"
 #include "core/workarea.h"
+#include "extract/header.h"
 
 ConsoleState Console;
 
@@ -129,14 +133,36 @@ void CancelNow() {
   AbortExtraction(1);
 }
 
-// A member name that would place its output outside the destination on either
-// host: rooted, with a drive, climbing out, or aimed at the Windows folders.
-// Components are split at every '/' and '\' byte, CP932 trail bytes included:
-// that refuses a few odd but harmless names rather than miss a hostile one.
+bool IsAsciiLetter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+
+// Removes the separators and drive prefixes ("C:") that open name, so a
+// rooted or drive-qualified member lands inside the destination; returns how
+// many bytes went. A double-byte character ends the prefix, so its trail
+// byte (0x5C is '\') is never taken for a separator.
+size_t StripRootAndDrive(char* name) {
+  const uint8_t* n = (const uint8_t*)name;
+  size_t skip = 0;
+  for (;;) {
+    if (IsLeadByte(n[skip])) break;
+    if (n[skip] == '/' || n[skip] == '\\') {
+      ++skip;
+    } else if (IsAsciiLetter(n[skip]) && n[skip + 1] == ':') {
+      skip += 2;
+    } else {
+      break;
+    }
+  }
+  if (skip > 0) std::memmove(name, name + skip, std::strlen(name + skip) + 1);
+  return skip;
+}
+
+// A member name, its root and drive already removed, that would still place
+// its output outside the destination on either host: climbing out, or aimed
+// at the Windows folders. Components are split at every '/' and '\' byte,
+// CP932 trail bytes included: that refuses a few odd but harmless names
+// rather than miss a hostile one.
 bool IsUnsafeMemberName(const char* name) {
   const uint8_t* n = (const uint8_t*)name;
-  if (n[0] == '/' || n[0] == '\\') return true;
-  if (((n[0] >= 'A' && n[0] <= 'Z') || (n[0] >= 'a' && n[0] <= 'z')) && n[1] == ':') return true;
   std::string lower;
   for (const uint8_t* p = n; *p != 0; ++p) lower += (char)((*p >= 'A' && *p <= 'Z') ? *p + 32 : *p);
   if (lower.rfind("%systemdir%", 0) == 0 || lower.rfind("%windir%", 0) == 0) return true;
@@ -286,13 +312,27 @@ int AskMessage() {
 
 int AcceptMemberPath() {
   if (Console.allowUnsafePaths) return 1;
-  if (!IsUnsafeMemberName(Work->memberName)) return 1;
-  ++Console.refusedMembers;
-  ClearProgress();
-  std::fflush(stdout);
-  std::fprintf(stderr,
-               "lzhsfx: refusing member '%s': it would be written outside the destination "
-               "(use --allow-unsafe-paths)\n",
-               ToUtf8(Work->memberName).c_str());
-  return 0;
+  std::string original = Work->memberName;
+  size_t removed = StripRootAndDrive(Work->memberName);
+  // A directory entry that named only a root is the destination itself; a
+  // file so named has nowhere inside it to go.
+  bool nothingLeft = removed > 0 && Work->memberName[0] == '\0';
+  if (nothingLeft && MemberMethod() == MethodDirectory) return 1;
+  if (nothingLeft || IsUnsafeMemberName(Work->memberName)) {
+    ++Console.refusedMembers;
+    ClearProgress();
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "lzhsfx: refusing member '%s': it would be written outside the destination "
+                 "(use --allow-unsafe-paths)\n",
+                 ToUtf8(original).c_str());
+    return 0;
+  }
+  if (removed > 0) {
+    ClearProgress();
+    std::fflush(stdout);
+    std::fprintf(stderr, "lzhsfx: note: '%s': leading '%s' removed, extracting inside the destination\n",
+                 ToUtf8(original).c_str(), ToUtf8(original.substr(0, removed)).c_str());
+  }
+  return 1;
 }

@@ -1,8 +1,9 @@
-# Hostile member names on the host: rooted, climbing, drive-prefixed and
-# %WinDir%/%SystemDir% names are refused with a message and nothing is
-# written for them; --allow-unsafe-paths lets them through (the Windows
-# folders then come from LZHSFX_WINDIR / LZHSFX_SYSTEMDIR); a symlink planted
-# in the destination is never followed.
+# Hostile member names on the host: climbing and %WinDir%/%SystemDir% names
+# are refused with a message and nothing is written for them; rooted and
+# drive-prefixed names lose that prefix, with a note, and land inside the
+# destination; --allow-unsafe-paths lets them all through as they are (the
+# Windows folders then come from LZHSFX_WINDIR / LZHSFX_SYSTEMDIR); a
+# symlink planted in the destination is never followed.
 import atexit
 import os
 import shutil
@@ -45,16 +46,26 @@ def main():
     rc, out, err = run([LZHSFX, "x", arc, "-C", "work/dest"])
     # Fault: a hostile run reported as success.
     c.check(rc == 1, f"refusals make the exit code 1 (got {rc})")
-    for name in list(hostile) + [back]:
-        shown = name.replace("\\", "/")
-        # Fault: a member written outside the destination, or refused silently.
-        c.check(f"lzhsfx: refusing member '{shown}': it would be written outside the destination "
-                f"(use --allow-unsafe-paths)" in err, f"message names {shown}")
+    # Rooted and drive-prefixed names: (stored name, prefix removed, where it lands).
+    inside = [(rooted, "/", rooted[1:]), ("C:x.txt", "C:", "x.txt"),
+              (back.replace("\\", "/"), "/", back.replace("\\", "/")[1:])]
+    for name in hostile:
+        refused = f"lzhsfx: refusing member '{name}': it would be written outside the destination " \
+                  f"(use --allow-unsafe-paths)" in err
+        # Fault: a climbing member written, or refused silently; a rooted one refused.
+        c.check(refused == (name not in (rooted, "C:x.txt")), f"refusal message for {name}")
+    for name, prefix, lands in inside:
+        # Fault: a rooted member written where it points, or moved without a word.
+        c.check(f"lzhsfx: note: '{name}': leading '{prefix}' removed, extracting inside the "
+                f"destination" in err, f"note names {name}")
+        c.check(os.path.isfile(os.path.join("work/dest", lands)), f"{name} lands at dest/{lands}")
     c.check(not os.path.exists(rooted) and not os.path.exists("work/up.txt")
             and not os.path.exists("work/up2.txt") and not os.path.exists("back.txt"),
             "nothing lands outside the destination")
-    written = sorted(os.listdir("work/dest"))
-    c.check(written == ["after.txt", "ok.txt"], f"only the safe members are written: {written}")
+    written = sorted(os.path.relpath(os.path.join(d, f), "work/dest")
+                     for d, _, fs in os.walk("work/dest") for f in fs)
+    expected = sorted(["after.txt", "ok.txt"] + [lands for _, _, lands in inside])
+    c.check(written == expected, f"only the safe members are written: {written}")
 
     # With the option, everything lands where the stub would put it.
     env = {"LZHSFX_WINDIR": os.path.join(tmp, "win"), "LZHSFX_SYSTEMDIR": os.path.join(tmp, "sys")}
