@@ -12,7 +12,7 @@ static int IsOpen(FileHandle file) { return file != nullptr && file != InvalidFi
 [[noreturn]] void AbortExtraction(int exitCode) {
   if (IsOpen(Work->outputFile)) {
     PlatformClose(Work->outputFile);  // the file is deleted next; its close result cannot matter
-    PlatformDeleteFile(Work->outputPath);
+    PlatformDiscardOutput(Work->outputPath);
   }
   if (IsOpen(Work->archiveFile)) {
     PlatformClose(Work->archiveFile);  // read-only; nothing to lose on a failed close

@@ -117,14 +117,20 @@ int FinishOutput() {
   int closed = PlatformClose(Work->outputFile);
   Work->outputFile = InvalidFile;
   if (!closed) {
-    PlatformDeleteFile(Work->outputPath);
+    PlatformDiscardOutput(Work->outputPath);
     ShowError(MsgCloseError, Work->outputPath);
     Work->failed = 1;
     return 0;
   }
   if (Work->crc != MemberDataCrc()) {
-    PlatformDeleteFile(Work->outputPath);
+    PlatformDiscardOutput(Work->outputPath);
     ShowError(MsgCrcError, Work->outputPath);
+    Work->failed = 1;
+    return 0;
+  }
+  if (!PlatformCommitOutput(Work->outputPath)) {
+    PlatformDiscardOutput(Work->outputPath);
+    ShowError(MsgWriteError, Work->outputPath);
     Work->failed = 1;
     return 0;
   }

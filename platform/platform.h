@@ -34,6 +34,14 @@ int PlatformClose(FileHandle file);
 // Sets the last-write time from a DOS date and time taken as UTC.
 void PlatformSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime);
 
+// An output file made by PlatformCreateWrite, once closed: commit makes it the
+// file at path (1/0), discard removes what was written. On Windows the file
+// was written in place: commit has nothing to do and discard deletes it. The
+// host writes into a temporary file beside path and renames it over path only
+// on commit, so a member that fails never destroys the file it would replace.
+int PlatformCommitOutput(const char* path);
+void PlatformDiscardOutput(const char* path);
+
 // The results of these are ignored by the callers on purpose.
 void PlatformDeleteFile(const char* path);
 void PlatformCreateDirectory(const char* path);

@@ -297,26 +297,94 @@ FileHandle PlatformOpenRead(const char* path) {
   return HandleOf(fd);
 }
 
-// An existing read-only file (no owner write bit) is refused, as the Windows
-// stub's create call refuses it; the driver clears the bit first when it is
-// told to restore attributes. The exclusive create comes first, since the
-// name is nearly always free; anything else in its place (a symlink
-// included) is removed and the create tried once more.
+namespace {
+
+// The one output being written: the engine writes a member at a time. Its
+// data goes into a temporary file in the destination's directory (held open
+// by dirfd, so a rename cannot be sent elsewhere by a swapped path) and
+// takes the destination's name only on commit.
+struct PendingOutput {
+  int dirfd = -1;
+  char temp[NAME_MAX + 1];
+  char name[NAME_MAX + 1];
+  char path[FsPathSize];  // the engine path it stands for
+};
+PendingOutput Pending;
+
+constexpr int TempNameTries = 100;
+constexpr const char TempPrefix[] = ".lzhsfx-";
+
+void ForgetPending() {
+  if (Pending.dirfd >= 0) close(Pending.dirfd);
+  Pending.dirfd = -1;
+  Pending.path[0] = '\0';
+}
+
+int IsPending(const char* path) {
+  return Pending.dirfd >= 0 && path != nullptr && strcmp(path, Pending.path) == 0;
+}
+
+// Creates a fresh temporary file in dirfd, named after name so that a
+// leftover is recognisable. The descriptor, or -1.
+int CreateTemp(int dirfd, const char* name, char* temp) {
+  static unsigned counter = 0;
+  for (int i = 0; i < TempNameTries; ++i) {
+    unsigned tag = (unsigned)getpid() * 2654435761u ^ (unsigned)time(nullptr) ^ (++counter * 40503u);
+    int n = snprintf(temp, NAME_MAX + 1, "%s%08x-%.200s", TempPrefix, tag, name);
+    if (n < 0 || n > NAME_MAX) return -1;
+    int fd = openat(dirfd, temp, CreateFlags, NewFileMode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+// An existing read-only file (no owner write bit) and a directory are
+// refused, as the Windows call refuses them, unless the engine has cleared
+// the attribute first because it was told to restore attributes. Anything
+// else in the destination's place (a symlink included) is replaced by the
+// commit's rename, which replaces a link itself, never its target.
 FileHandle PlatformCreateWrite(const char* path) {
+  ForgetPending();
   ParentPath parent;
   if (!OpenParent(path, &parent)) return InvalidFile;
-  int fd = openat(parent.fd, parent.name, CreateFlags, NewFileMode);
-  if (fd < 0 && errno == EEXIST) {
-    struct stat info;
-    int gone = fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) != 0;
-    if (!gone && !S_ISDIR(info.st_mode) &&
-        !(S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0))
-      gone = unlinkat(parent.fd, parent.name, 0) == 0;
-    if (gone) fd = openat(parent.fd, parent.name, CreateFlags, NewFileMode);
+  struct stat info;
+  int fd = -1;
+  if (fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !(S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0)))
+    fd = CreateTemp(parent.fd, parent.name, Pending.temp);
+  if (fd >= 0) {
+    Pending.dirfd = dup(parent.fd);
+    if (Pending.dirfd < 0) {
+      unlinkat(parent.fd, Pending.temp, 0);
+      close(fd);
+      fd = -1;
+    } else {
+      strcpy(Pending.name, parent.name);
+      CopyBounded(Pending.path, path, sizeof Pending.path);
+    }
   }
   CloseParent(&parent);
   if (fd < 0) return InvalidFile;
   return HandleOf(fd);
+}
+
+int PlatformCommitOutput(const char* path) {
+  if (!IsPending(path)) return 1;
+  int ok = renameat(Pending.dirfd, Pending.temp, Pending.dirfd, Pending.name) == 0;
+  if (!ok) unlinkat(Pending.dirfd, Pending.temp, 0);
+  ForgetPending();
+  return ok;
+}
+
+void PlatformDiscardOutput(const char* path) {
+  if (!IsPending(path)) {
+    PlatformDeleteFile(path);
+    return;
+  }
+  unlinkat(Pending.dirfd, Pending.temp, 0);  // the destination's own file is left alone
+  ForgetPending();
 }
 
 int PlatformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {

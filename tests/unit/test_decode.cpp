@@ -71,6 +71,7 @@ class Decode : public ::testing::Test {
     if (Work->archiveFile != InvalidFile) run.endPosition = FilePosition(Work->archiveFile);
     if (Work->outputFile != InvalidFile) {
       PlatformClose(Work->outputFile);
+      PlatformCommitOutput(outputPath.c_str());
       Work->outputFile = InvalidFile;
     }
     run.outputExists = access(outputPath.c_str(), F_OK) == 0;
@@ -904,6 +905,7 @@ TEST_F(Decode, ArchivesMadeByJlha) {
     Work->inputPos = UINT32_MAX;
     ASSERT_EQ(RunTrapped([] { ExpandMember(); }), NoExit);
     PlatformClose(Work->outputFile);
+    PlatformCommitOutput(outputPath.c_str());
     Work->outputFile = InvalidFile;
     EXPECT_EQ(Work->crc, MemberDataCrc()) << method;
     EXPECT_TRUE(ReadFileBytes(outputPath) == content) << method;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -206,6 +207,33 @@ TEST_F(Driver, CrcErrorDeletesOnlyTheCurrentFile) {
   EXPECT_FALSE(fs::exists("after.txt"));
   EXPECT_EQ(Reported.lastMessage, MsgCrcError);
   EXPECT_EQ(Reported.lastSubject, "bad.txt");
+}
+
+// Catches a failed member that destroys the file it was to replace (the host
+// writes beside it and renames only a member whose CRC is right), and a
+// temporary file left behind by a member that failed or was aborted.
+TEST_F(Driver, FailedMemberKeepsTheFileItWouldReplace) {
+  OverwriteSilently = 1;
+  std::ofstream("bad.txt") << "original";
+  Member bad = File("bad.txt", "corrupted");
+  bad.badCrc = true;
+  UseArchive(Archive({bad}));
+  EXPECT_EQ(Run(ExtractMode), 0);
+  EXPECT_EQ(Reported.lastMessage, MsgCrcError);
+  EXPECT_EQ(Get("bad.txt"), "original");
+
+  // Cut short inside decoding: AbortExtraction ends the run.
+  LzhMember broken = Level2(File("bad.txt", std::string(40, 'z')));
+  broken.method = "-lh5-";
+  broken.originalSize = 100000;
+  UseArchive(LzhArchive({broken}));
+  EXPECT_EQ(RunTrapped([] { ExtractArchive(nullptr, ExtractMode); }), 1);
+  EXPECT_EQ(Get("bad.txt"), "original");
+
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(".")) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, std::vector<std::string>{"bad.txt"});  // the archive lies outside
 }
 
 // Catches directory entries that are not created (with every level above),

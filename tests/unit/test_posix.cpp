@@ -74,6 +74,7 @@ TEST_F(Posix, Cp932NamesBecomeUtf8) {
   uint32_t done;
   EXPECT_EQ(PlatformWrite(f, "x", 1, &done), 1);
   EXPECT_EQ(PlatformClose(f), 1);
+  EXPECT_EQ(PlatformCommitOutput("\x93\xfa\x96\x7b\\\x95\x5c.txt"), 1);
   EXPECT_TRUE(fs::is_regular_file("\xe6\x97\xa5\xe6\x9c\xac/\xe8\xa1\xa8.txt"));
   EXPECT_EQ(PlatformGetAttributes("\x93\xfa\x96\x7b/\x95\x5c.txt"), AttrNormal);
 }
@@ -106,6 +107,7 @@ TEST_F(Posix, SymlinksInTheDestinationAreNotFollowed) {
   uint32_t done;
   PlatformWrite(f, "new", 3, &done);
   PlatformClose(f);
+  EXPECT_EQ(PlatformCommitOutput("linkfile"), 1);
   EXPECT_FALSE(fs::is_symlink("linkfile"));
   EXPECT_EQ(Get("linkfile"), "new");
   EXPECT_EQ(Get(outside + "/target"), "keep");
@@ -141,6 +143,8 @@ TEST_F(Posix, AttributesMapToWriteBits) {
   FileHandle f = PlatformCreateWrite("file");
   ASSERT_NE(f, InvalidFile);
   PlatformClose(f);
+  EXPECT_EQ(Get("file"), "data");  // untouched until the output is committed
+  EXPECT_EQ(PlatformCommitOutput("file"), 1);
   EXPECT_EQ(Get("file"), "");
   EXPECT_EQ(PlatformCreateWrite("dir"), InvalidFile);
 }
@@ -151,9 +155,12 @@ TEST_F(Posix, DosTimeIsTakenAsUtc) {
   FileHandle f = PlatformCreateWrite("stamped");
   ASSERT_NE(f, InvalidFile);
   struct stat before;
-  ASSERT_EQ(stat("stamped", &before), 0);
+  // The output is a temporary file until committed; a handle holds its
+  // descriptor plus one.
+  ASSERT_EQ(fstat((int)((intptr_t)f - 1), &before), 0);
   PlatformSetFileTime(f, 0x3A4D, 0xBBEF);
   PlatformClose(f);
+  ASSERT_EQ(PlatformCommitOutput("stamped"), 1);
   struct stat after;
   ASSERT_EQ(stat("stamped", &after), 0);
   EXPECT_EQ(after.st_mtime, 1234567890);
@@ -212,7 +219,7 @@ class PosixKept : public Posix {
     if (f == InvalidFile) return false;
     uint32_t done;
     int ok = PlatformWrite(f, data, (uint32_t)strlen(data), &done);
-    return PlatformClose(f) == 1 && ok == 1;
+    return PlatformClose(f) == 1 && ok == 1 && PlatformCommitOutput(path) == 1;
   }
   static void MakeParents(const std::string& path) {
     for (size_t i = path.find('/'); i != std::string::npos; i = path.find('/', i + 1))
