@@ -96,6 +96,7 @@ struct SfxWorkArea {
   char text[TextSize];                  // shared scratch text
   uint8_t messageLoaded;                // message member text is in text
   int32_t failed;                       // the current run failed
+  uint8_t continueAfterFault;           // host: go on after a failed member
 };
 
 // Process-wide values, all starting at zero.

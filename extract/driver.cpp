@@ -75,6 +75,15 @@ void BuildOutputPath(int longNames) {
   MakeParentDirectories(Work->outputPath);
 }
 
+// Reports a member that failed and marks the run failed. The stub stops
+// there (0); the host may go on with the next member (1), since the walk
+// finds the next header by the sizes alone.
+int MemberFailed(const char* message, const char* subject) {
+  ShowError(message, subject);
+  Work->failed = 1;
+  return Work->continueAfterFault;
+}
+
 enum MemberStep { MemberStop, MemberSkip, MemberWrite };
 
 // Asks before an existing object is replaced and opens the output file.
@@ -99,15 +108,13 @@ MemberStep OpenOutput() {
       PlatformSetAttributes(Work->outputPath, AttrNormal);
   }
   Work->outputFile = PlatformCreateWrite(Work->outputPath);
-  if (Work->outputFile == InvalidFile) {
-    ShowError(MsgOpenError, Work->outputPath);
-    Work->failed = 1;
-    return MemberStop;
-  }
+  if (Work->outputFile == InvalidFile)
+    return MemberFailed(MsgOpenError, Work->outputPath) ? MemberSkip : MemberStop;
   return MemberWrite;
 }
 
-// Stamps, closes and checks the file just written. 1 to go on, 0 to stop.
+// Stamps, closes, checks and commits the file just written. 1 to go on, 0 to
+// stop.
 int FinishOutput() {
   uint32_t stamp = MemberTimeStamp();
   if (IsWin32s) ApplyTzVariable(&stamp);
@@ -116,23 +123,16 @@ int FinishOutput() {
                       (uint16_t)(dos & DosTimeMask));
   int closed = PlatformClose(Work->outputFile);
   Work->outputFile = InvalidFile;
-  if (!closed) {
+  const char* fault = nullptr;
+  if (!closed)
+    fault = MsgCloseError;
+  else if (Work->crc != MemberDataCrc())
+    fault = MsgCrcError;
+  else if (!PlatformCommitOutput(Work->outputPath))
+    fault = MsgWriteError;
+  if (fault != nullptr) {
     PlatformDiscardOutput(Work->outputPath);
-    ShowError(MsgCloseError, Work->outputPath);
-    Work->failed = 1;
-    return 0;
-  }
-  if (Work->crc != MemberDataCrc()) {
-    PlatformDiscardOutput(Work->outputPath);
-    ShowError(MsgCrcError, Work->outputPath);
-    Work->failed = 1;
-    return 0;
-  }
-  if (!PlatformCommitOutput(Work->outputPath)) {
-    PlatformDiscardOutput(Work->outputPath);
-    ShowError(MsgWriteError, Work->outputPath);
-    Work->failed = 1;
-    return 0;
+    return MemberFailed(fault, Work->outputPath);
   }
   if (Work->config.restoreAttributes != 0)
     PlatformSetAttributes(Work->outputPath, Work->attributes);
@@ -158,19 +158,11 @@ int TestMember() {
   if (MemberMethod() == DirectoryMethod) return 1;
   ShowMemberPath(Work->memberName);
   Work->outputFile = PlatformOpenDiscard();
-  if (Work->outputFile == InvalidFile) {
-    ShowError(MsgOpenError, Work->memberName);
-    Work->failed = 1;
-    return 0;
-  }
+  if (Work->outputFile == InvalidFile) return MemberFailed(MsgOpenError, Work->memberName);
   DecodeMember();
   PlatformClose(Work->outputFile);  // a discarding sink has nothing to flush
   Work->outputFile = InvalidFile;
-  if (Work->crc != MemberDataCrc()) {
-    ShowError(MsgCrcError, Work->memberName);
-    Work->failed = 1;
-    return 0;
-  }
+  if (Work->crc != MemberDataCrc()) return MemberFailed(MsgCrcError, Work->memberName);
   return 1;
 }
 

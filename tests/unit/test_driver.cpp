@@ -236,6 +236,24 @@ TEST_F(Driver, FailedMemberKeepsTheFileItWouldReplace) {
   EXPECT_EQ(left, std::vector<std::string>{"bad.txt"});  // the archive lies outside
 }
 
+// Catches a host run that stops at the first failed member although told to
+// go on, and one that goes on but reports success.
+TEST_F(Driver, HostGoesOnAfterAFailedMemberWhenTold) {
+  Member bad = File("bad.txt", "corrupted");
+  bad.badCrc = true;
+  std::vector<uint8_t> archive = Archive({File("a.txt", "1"), bad, File("b.txt", "2"), bad});
+  for (ExtractionMode mode : {ExtractMode, TestMode}) {
+    UseArchive(archive);
+    Work->continueAfterFault = 1;
+    ResetReports();
+    EXPECT_EQ(Run(mode), 0);
+    EXPECT_EQ(Reported.errorCount, 2);
+    EXPECT_EQ(Reported.lastMessage, MsgCrcError);
+  }
+  EXPECT_EQ(Get("b.txt"), "2");
+  EXPECT_FALSE(fs::exists("bad.txt"));
+}
+
 // Catches directory entries that are not created (with every level above),
 // and a directory entry's stated data size not honoured.
 TEST_F(Driver, DirectoryEntriesCreateDirectories) {
