@@ -47,6 +47,7 @@ struct SfxWorkArea {
   uint16_t dirNameLength;
   uint16_t fileNameLength;
   uint8_t headerFault;                  // HeaderFault of the last InvalidHeader
+  uint8_t nameCut;                      // memberName holds only the name's start
   // Member walk (extract/walk)
   uint32_t archiveSize;                 // bytes in the archive's file
   uint32_t headerOffset;                // where the current header starts

@@ -67,11 +67,15 @@ static int WalkExtendedHeaders(uint32_t headerSize) {
 }
 
 // Appends up to length bytes of part to memberName at *used, stopping at a
-// zero byte (returns 0 then: the name ends there) or when memberName is full.
+// zero byte (returns 0 then: the name ends there) or when memberName is full
+// (nameCut is set then: the stored name is longer than memberName holds).
 static int AppendNamePart(const uint8_t* part, uint32_t length, uint32_t* used) {
   for (uint32_t i = 0; i < length; i++) {
     if (part[i] == 0) return 0;
-    if (*used + 1 >= MemberNameSize) return 0;
+    if (*used + 1 >= MemberNameSize) {
+      Work->nameCut = 1;
+      return 0;
+    }
     Work->memberName[(*used)++] = (char)part[i];
   }
   return 1;
@@ -95,6 +99,7 @@ static void DropSplitPair(uint32_t used) {
 }
 
 static void ComposeMemberName() {
+  Work->nameCut = 0;
   uint32_t used = 0;
   int whole = 1;
   if (Work->dirNameLength != 0) whole = AppendNamePart(Work->dirName, Work->dirNameLength, &used);

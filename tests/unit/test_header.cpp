@@ -151,13 +151,17 @@ TEST_F(Header, NamesFromTheirOwnHeader) {
 }
 
 // Catches overruns of memberName: a 200-byte directory plus a 100-byte file
-// name is cut to 259 bytes; a cut that would split a CP932 pair drops its
-// first byte.
+// name is cut to 259 bytes, and the cut is flagged (the host refuses such a
+// member rather than write it under a shorter name); a cut that would split
+// a CP932 pair drops its first byte; a name of exactly 259 bytes is whole.
 TEST_F(Header, LongNamesAreCut) {
   LzhMember layout = Layout({FileNameRecord(std::string(100, 'f')), DirNameRecord(std::string(200, 'd'))});
   ASSERT_EQ(ReadFrom(LzhHeader(layout)), MemberReady);
   EXPECT_EQ(strlen(Work->memberName), 259u);
   EXPECT_EQ(std::string(Work->memberName), std::string(200, 'd') + std::string(59, 'f'));
+  EXPECT_EQ(Work->nameCut, 1);
+  ASSERT_EQ(ReadFrom(LzhHeader(Layout({FileNameRecord(std::string(259, 'w'))}))), MemberReady);
+  EXPECT_EQ(Work->nameCut, 0);
   LzhMember split = Layout({FileNameRecord("\x82\xA0" "x"), DirNameRecord(std::string(258, 'd'))});
   ASSERT_EQ(ReadFrom(LzhHeader(split)), MemberReady);
   EXPECT_EQ(std::string(Work->memberName), std::string(258, 'd'));
