@@ -44,25 +44,6 @@ std::string Printable(const uint8_t* bytes, size_t count) {
   return s;
 }
 
-// One name part as the stub appends it: up to its first zero byte.
-size_t PartLength(const uint8_t* part, uint32_t length) {
-  return part == nullptr ? 0 : strnlen((const char*)part, length);
-}
-
-// The current member's whole stored name, composed as ComposeMemberName
-// does but without its cut at MemberNameSize, so a name the stub would cut
-// is seen at its full length.
-std::string WholeMemberName() {
-  std::string name;
-  size_t dirLength = PartLength(Work->dirName, Work->dirNameLength);
-  name.append((const char*)Work->dirName, dirLength);
-  // A zero byte inside the directory part ends the name there.
-  if (dirLength == Work->dirNameLength)
-    name.append((const char*)Work->fileName, PartLength(Work->fileName, Work->fileNameLength));
-  NormalizeSeparators(name.data(), '/');
-  return name;
-}
-
 // Windows drops trailing dots and spaces from a component, so ".. " and
 // "..." climb like "..".
 bool IsParentComponent(const std::string& component) {
@@ -123,12 +104,13 @@ bool Checker::CheckMember(size_t walkIndex) {
   info.method = MemberMethod();
   info.compressedSize = MemberCompressedSize();
   info.originalSize = MemberOriginalSize();
-  info.name = WholeMemberName();
+  info.name = Work->memberName;
   std::string who = Who(walkIndex) + " " + Shown(info.name);
 
-  if (info.name.size() > MaxNameBytes)
-    return Fail(Format("%s: the name is %zu bytes, the stub holds at most %u", who.c_str(),
-                       info.name.size(), MaxNameBytes));
+  // The walk cuts a longer name; the stub would write under the cut one.
+  if (Work->nameCut)
+    return Fail(Format("%s: the name is longer than the stub holds (at most %u bytes)",
+                       who.c_str(), MaxNameBytes));
   if (info.name.empty() && info.method != MethodDirectory)
     return Fail(Format("%s has no file name; the archive is damaged", Who(walkIndex).c_str()));
   uint8_t level = Work->header[HdrLevel];
