@@ -98,6 +98,7 @@ struct SfxWorkArea {
   uint8_t messageLoaded;                // message member text is in text
   int32_t failed;                       // the current run failed
   uint8_t continueAfterFault;           // host: go on after a failed member
+  uint8_t checkDirectories;             // host: a directory entry not made fails
 };
 
 // Process-wide values, all starting at zero.

@@ -146,7 +146,14 @@ int ExtractMember(int longNames) {
     return 1;
   }
   BuildOutputPath(longNames);
-  if (MemberMethod() == DirectoryMethod) return 1;
+  if (MemberMethod() == DirectoryMethod) {
+    // The stub passes over a directory it could not make (its files then
+    // fail to open); the host names it.
+    if (!Work->checkDirectories) return 1;
+    uint32_t made = PlatformGetAttributes(Work->outputPath);
+    if (made != AttrAbsent && (made & AttrDirectory) != 0) return 1;
+    return MemberFailed(MsgOpenError, Work->outputPath);
+  }
   MemberStep step = OpenOutput();
   if (step != MemberWrite) return step == MemberSkip;
   DecodeMember();

@@ -254,6 +254,21 @@ TEST_F(Driver, HostGoesOnAfterAFailedMemberWhenTold) {
   EXPECT_FALSE(fs::exists("bad.txt"));
 }
 
+// Catches a directory entry that could not be made (a file stands in its
+// way) passed over in silence when the host asks for the check.
+TEST_F(Driver, HostNamesADirectoryItCannotMake) {
+  std::ofstream("d") << "a file in the way";
+  Member dir;
+  dir.method = MethodDirectory;
+  dir.dir = "d\xFF";
+  UseArchive(Archive({dir}));
+  EXPECT_EQ(Run(ExtractMode), 1);  // the stub's way: nothing said
+  Work->checkDirectories = 1;
+  EXPECT_EQ(Run(ExtractMode), 0);
+  EXPECT_EQ(Reported.lastMessage, MsgOpenError);
+  EXPECT_EQ(Reported.lastSubject, "d/");
+}
+
 // Catches directory entries that are not created (with every level above),
 // and a directory entry's stated data size not honoured.
 TEST_F(Driver, DirectoryEntriesCreateDirectories) {
