@@ -130,6 +130,9 @@ void PlatformSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
   if (DosDateTimeToFileTime(dosDate, dosTime, &time)) SetFileTime(file, nullptr, nullptr, &time);
 }
 
+int PlatformCommitOutput(const char*) { return 1; }
+void PlatformDiscardOutput(const char* path) { PlatformDeleteFile(path); }
+
 void PlatformDeleteFile(const char* path) { DeleteFileA(path); }
 void PlatformCreateDirectory(const char* path) { CreateDirectoryA(path, nullptr); }
 uint32_t PlatformGetAttributes(const char* path) { return GetFileAttributesA(path); }
