@@ -18,8 +18,14 @@ else()
   # The hook is stdcall: decorated with its argument bytes as well.
   set(STUB_HOOK _GetDirDlgHookProc@16)
   # Windows keeps 32-bit stacks 4-byte aligned; asking for more only adds
-  # realignment code to every function that keeps locals.
-  set(STUB_ARCH_FLAGS -mpreferred-stack-boundary=2)
+  # realignment code to every function that keeps locals. Arguments are
+  # pushed: storing them into a reserved area costs twice the bytes at
+  # every call. The compiler reserves that area whenever it may probe the
+  # stack, which only frames of a page or more need; the stub has none (its
+  # large buffers live in the work area), and the build fails should one
+  # appear, since no runtime routine is linked to probe it.
+  set(STUB_ARCH_FLAGS -mpreferred-stack-boundary=2 -mno-stack-arg-probe
+      -mno-accumulate-outgoing-args -fomit-frame-pointer -Werror=frame-larger-than=4000)
 endif()
 
 file(GLOB STUB_SOURCES CONFIGURE_DEPENDS
@@ -48,12 +54,15 @@ set_target_properties(sfxstub_linked PROPERTIES LINK_DEPENDS
 # the optimiser has seen the whole program, so they must be plain objects.
 set_source_files_properties(startup/crt_win32.cpp PROPERTIES COMPILE_OPTIONS "-fno-builtin;-fno-lto")
 # Link-time optimisation lets the optimiser see the whole stub at once and
-# drop or fold what no caller needs; the link repeats -Os because the code
-# is generated there. The optimiser does not read the .def file, so the
-# exported hook is named to it as referenced from outside (-u); otherwise it
-# would be made local and the export would point at nothing.
+# drop or fold what no caller needs; the link repeats -Os and the sections
+# per function because the code is generated there (a clone the optimiser
+# made and later stopped calling is then left to --gc-sections). The
+# optimiser does not read the .def file, so the exported hook is named to it
+# as referenced from outside (-u); otherwise it would be made local and the
+# export would point at nothing.
 target_link_options(sfxstub_linked PRIVATE
-  -nostartfiles -nostdlib -static -s -flto -Os ${STUB_ARCH_FLAGS}
+  -nostartfiles -nostdlib -static -s -flto -Os -ffunction-sections
+  ${STUB_ARCH_FLAGS}
   -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld -Wl,--no-insert-timestamp
   -Wl,-u,${STUB_HOOK}
   -Wl,--gc-sections -Wl,-e,${STUB_ENTRY} -Wl,--subsystem,windows
