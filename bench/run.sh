@@ -12,24 +12,34 @@
 #     the decode-only `lzhsfx t` is timed alongside. MB/s counts output bytes.
 #  4. The stub's size against its goal, and where its sections end.
 #  5. bench/compress.sh (the compressor's benchmark), when present.
+#  6. The stub's decoding speed under Wine: big.bin's archives as
+#     self-extracting files run with -n against a tiny one (the start-up) and
+#     against lzhsfx x, in one hyperfine run; skipped with a message where
+#     Wine or an X server cannot run.
 # The summary goes to the terminal and to build/bench/summary.txt.
 #
 # Environment: LZHSFX (the tool), LZHSFX_STUB (the stub), BENCH_RUNS (5),
 # BENCH_OUT (scratch output directory, tmpfs by default), BENCH_REUSE (when
-# set, archives already timed keep their results; only the report is redone).
+# set, archives already timed keep their results; only the report is redone),
+# BENCH_DIR (corpus, archives and results; build/bench by default),
+# BENCH_ONLY=wine (only the corpus, the archives and section 6).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-bench=$root/build/bench
+bench=${BENCH_DIR:-$root/build/bench}
 corpus=$bench/corpus
 archives=$bench/archives
 results=$bench/results
 lzhsfx=${LZHSFX:-$root/build/bin/lzhsfx}
 stub=${LZHSFX_STUB:-$root/build/bin/sfxstub.exe}
+stub64=$(dirname "$stub")/sfxstub64.exe
+only=${BENCH_ONLY:-}
 runs=${BENCH_RUNS:-5}
 
 # Speed goal: lzhsfx at least this many times the fastest peer.
 goal_ratio=1.5
+# The stub's decoding time under Wine against lzhsfx x: at most this ratio.
+wine_goal_ratio=1.3
 # Stub size goal and ceiling, in bytes.
 stub_goal=24576
 stub_ceiling=32768
@@ -99,9 +109,130 @@ pack() {  # archive method source-dir names...
 tree_top=()
 while IFS= read -r name; do tree_top+=("$name"); done < <(cd "$corpus/tree" && ls -A)
 for m in 5 7; do
-  pack "$archives/tree-lh$m.lzh" "$m" "$corpus/tree" "${tree_top[@]}"
+  [ "$only" = wine ] || pack "$archives/tree-lh$m.lzh" "$m" "$corpus/tree" "${tree_top[@]}"
   pack "$archives/big-lh$m.lzh" "$m" "$corpus" big.bin
 done
+
+# ---------------------------------------------------------------- stub under Wine
+# The stub decodes what lzhsfx x decodes, with the same engine; what differs
+# is the dialog around it. A 2-byte self-extracting file gives Wine's and the
+# dialog's start-up (the automatic start waits 700 ms before it begins), so
+# the stub's decoding time is a big file's run minus the tiny file's. The
+# stub ends with 1 after an extraction, which the commands check.
+wine_report=""
+wine_loader() {  # prints "bits loader stub" for the stub Wine can run here
+  local loader
+  for loader in /usr/lib/wine/wine /usr/lib/i386-linux-gnu/wine/wine; do
+    if [ -x "$loader" ] && [ -f "$stub" ] && timeout 20 "$loader" --version >/dev/null 2>&1; then
+      echo "32 $(command -v wine) $stub"
+      return 0
+    fi
+  done
+  for loader in "$(command -v wine64 || true)" /usr/lib/wine/wine64; do
+    if [ -n "$loader" ] && [ -x "$loader" ] && [ -f "$stub64" ]; then
+      echo "64 $loader $stub64"
+      return 0
+    fi
+  done
+  return 1
+}
+
+wine_bench() {
+  local found bits wine_cmd wstub display n xvfb prefix work rc
+  for tool in wine Xvfb timeout; do
+    command -v "$tool" >/dev/null || { wine_report="stub under Wine: skipped ($tool is missing)"; return 0; }
+  done
+  found=$(wine_loader) || { wine_report="stub under Wine: skipped (Wine cannot run $stub or $stub64 here)"; return 0; }
+  read -r bits wine_cmd wstub <<< "$found"
+  work=$bench/wine
+  prefix=$work/prefix
+  mkdir -p "$work"
+  for n in $(seq $((120 + $$ % 50)) 250); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+  done
+  display=":$n"
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY=$display WINEDLLOVERRIDES="mscoree,mshtml="
+  local wineserver
+  wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+  if [ ! -f "$prefix/.booted" ]; then
+    say "bench: booting a Wine prefix in $prefix"
+    rm -rf "$prefix"
+    if ! timeout 300 "$wine_cmd" wineboot -i >/dev/null 2>&1; then
+      wine_report="stub under Wine: skipped (wineboot failed or took over 300 s)"
+      "$wineserver" -k >/dev/null 2>&1 || true
+      kill "$xvfb" 2>/dev/null || true
+      return 0
+    fi
+    touch "$prefix/.booted"
+  fi
+  # A persistent server keeps each run from paying for the server's start.
+  "$wineserver" -p >/dev/null 2>&1 || true
+
+  mkdir -p "$work/tiny"
+  printf 'ab' > "$work/tiny/t.txt"
+  rm -f "$work/tiny.lzh"
+  (cd "$work/tiny" && jlha c2o5q "$work/tiny.lzh" t.txt >/dev/null)
+  local m sfx
+  for m in tiny big-lh5 big-lh7; do
+    sfx=$work/$m.exe
+    if [ "$m" = tiny ]; then src=$work/tiny.lzh; else src=$archives/$m.lzh; fi
+    "$lzhsfx" create "$sfx" --from-lzh "$src" --stub "$wstub" >/dev/null ||
+      die "lzhsfx create failed for $m"
+  done
+  local dest wdest
+  dest=$out/wine-dest
+  mkdir -p "$out"
+  wdest="Z:$(echo "$dest" | tr / '\\')"
+  # One run first: the stub must produce big.bin exactly, or its time means nothing.
+  for m in big-lh5 big-lh7; do
+    rm -rf "$dest" && mkdir -p "$dest"
+    rc=0
+    timeout 300 "$wine_cmd" "$work/$m.exe" -n "$wdest" >/dev/null 2>&1 || rc=$?
+    [ "$rc" = 1 ] && cmp -s "$corpus/big.bin" "$dest/big.bin" ||
+      die "the stub under Wine did not extract big.bin from $m.exe (exit code $rc)"
+  done
+  if [ -z "${BENCH_REUSE:-}" ] || [ ! -f "$results/wine.csv" ]; then
+    say "bench: timing the $bits-bit stub under Wine"
+    local run="timeout 300 '$wine_cmd'"
+    hyperfine --warmup 1 --runs "$runs" --style basic \
+      --prepare "rm -rf '$dest' && mkdir -p '$dest'" \
+      --export-json "$results/wine.json" --export-csv "$results/wine.csv" \
+      -n tiny "$run '$work/tiny.exe' -n '$wdest' >/dev/null 2>&1; test \$? = 1" \
+      -n stub-lh5 "$run '$work/big-lh5.exe' -n '$wdest' >/dev/null 2>&1; test \$? = 1" \
+      -n stub-lh7 "$run '$work/big-lh7.exe' -n '$wdest' >/dev/null 2>&1; test \$? = 1" \
+      -n lzhsfx-lh5 "'$lzhsfx' x '$archives/big-lh5.lzh' -C '$dest' -y --overwrite=always" \
+      -n lzhsfx-lh7 "'$lzhsfx' x '$archives/big-lh7.lzh' -C '$dest' -y --overwrite=always" >&2
+  fi
+  rm -rf "$dest"
+  "$wineserver" -k >/dev/null 2>&1 || true
+  kill "$xvfb" 2>/dev/null || true
+  unset WINEPREFIX WINEDEBUG DISPLAY WINEDLLOVERRIDES
+
+  declare -A wmean
+  local tool mn
+  while IFS=, read -r tool mn _; do
+    [ "$tool" = command ] && continue
+    wmean[$tool]=$mn
+  done < "$results/wine.csv"
+  wine_report="stub under Wine ($bits-bit, $(basename "$wstub"), $runs runs after one warm-up, mean):"$'\n'
+  wine_report+=$(printf '  start-up (2-byte member): %.3f s' "${wmean[tiny]}")$'\n'
+  for m in 5 7; do
+    wine_report+=$(awk -v run="${wmean[stub-lh$m]}" -v tiny="${wmean[tiny]}" -v host="${wmean[lzhsfx-lh$m]}" \
+      -v b="$big_size" -v g="$wine_goal_ratio" -v m="$m" 'BEGIN {
+        d = run - tiny; r = d / host
+        printf "  big-lh%s: stub %.3f s, decoding %.3f s (%.1f MB/s); lzhsfx x %.3f s; ratio %.2fx (%s the goal of %sx)",
+               m, run, d, b / 1e6 / d, host, r, (r <= g) ? "meets" : "misses", g }')$'\n'
+  done
+}
+
+if [ "$only" = wine ]; then
+  wine_bench
+  printf '%s\n' "$wine_report"
+  exit 0
+fi
 
 # ---------------------------------------------------------------- speed
 tools=(lzhsfx bsdtar 7z lhasa)
@@ -188,6 +319,8 @@ if [ -f "$stub" ]; then
   fi
 fi
 
+wine_bench
+
 # ---------------------------------------------------------------- compressor
 compress_report=""
 if [ -f "$root/bench/compress.sh" ]; then
@@ -243,6 +376,8 @@ table() {  # title array-name
   echo
   echo "$stub_line"
   [ -n "$stub_sections" ] && echo "$stub_sections"
+  echo
+  printf '%s\n' "$wine_report"
   if [ -n "$compress_report" ]; then
     echo
     echo "compression (bench/compress.sh):"
