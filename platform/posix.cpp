@@ -20,8 +20,15 @@
 #include "base/text.h"
 
 jmp_buf* PlatformExitTrap = nullptr;
+int PlatformLastError = 0;
 
 namespace {
+
+// Records why a call failed (see PlatformLastError) and returns 0.
+int Failed(int error) {
+  PlatformLastError = error;
+  return 0;
+}
 
 // A CP932 byte becomes at most three UTF-8 bytes, so every engine path
 // (516 bytes at most) fits; longer file-system paths are refused.
@@ -79,7 +86,7 @@ int Convert(Direction direction, const char* in, char* out, size_t outSize) {
 // An engine path as a file-system path. '\' counts as a separator; after the
 // conversion a 0x5C byte can only be a real backslash, never a trail byte.
 int ToFsPath(const char* path, char* out) {
-  if (path == nullptr || !Convert(Cp932ToUtf8, path, out, FsPathSize)) return 0;
+  if (path == nullptr || !Convert(Cp932ToUtf8, path, out, FsPathSize)) return Failed(EILSEQ);
   for (char* p = out; *p != '\0'; ++p)
     if (*p == '\\') *p = '/';
   return 1;
@@ -164,7 +171,7 @@ int SplitPath(const char* path, ParentPath* parent) {
   char* slash = strrchr(fsPath, '/');
   const char* name = slash != nullptr ? slash + 1 : fsPath;
   if (*name == '\0') name = ".";
-  if (strlen(name) > NAME_MAX) return 0;
+  if (strlen(name) > NAME_MAX) return Failed(ENAMETOOLONG);
   strcpy(parent->name, name);
   // What stays of fsPath is the directory part.
   if (slash != nullptr)
@@ -198,7 +205,7 @@ int WalkToParent(ParentPath* parent) {
   if (Kept.depth != NothingKept && Kept.absolute != parent->absolute) TruncateKept(NothingKept);
   if (Kept.depth == NothingKept) {
     int start = open(parent->absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (start < 0) return 0;
+    if (start < 0) return Failed(errno);
     Kept.depth = 0;
     Kept.fds[0] = start;
     Kept.ends[0] = 0;
@@ -223,6 +230,7 @@ int WalkToParent(ParentPath* parent) {
     *end = saved;
     if (parent->owned) close(fd);
     if (next < 0) {
+      Failed(errno);
       parent->owned = 0;
       CloseParent(parent);
       return 0;
@@ -288,9 +296,10 @@ FileHandle PlatformOpenRead(const char* path) {
   char fsPath[FsPathSize];
   if (!ToFsPath(path, fsPath)) return InvalidFile;
   int fd = open(fsPath, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return InvalidFile;
+  if (fd < 0) return Failed(errno), InvalidFile;
   struct stat info;
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    Failed(S_ISDIR(info.st_mode) ? EISDIR : errno);
     close(fd);
     return InvalidFile;
   }
@@ -333,9 +342,10 @@ int CreateTemp(int dirfd, const char* name, char* temp) {
     int n = snprintf(temp, NAME_MAX + 1, "%s%08x-%.200s", TempPrefix, tag, name);
     if (n < 0 || n > NAME_MAX) return -1;
     int fd = openat(dirfd, temp, CreateFlags, NewFileMode);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) return Failed(errno), -1;
   }
-  return -1;
+  return Failed(EEXIST), -1;
 }
 
 }  // namespace
@@ -354,9 +364,12 @@ FileHandle PlatformCreateWrite(const char* path) {
   if (fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
       !(S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0)))
     fd = CreateTemp(parent.fd, parent.name, Pending.temp);
+  else
+    Failed(S_ISDIR(info.st_mode) ? EISDIR : EACCES);
   if (fd >= 0) {
     Pending.dirfd = dup(parent.fd);
     if (Pending.dirfd < 0) {
+      Failed(errno);
       unlinkat(parent.fd, Pending.temp, 0);
       close(fd);
       fd = -1;
@@ -373,7 +386,10 @@ FileHandle PlatformCreateWrite(const char* path) {
 int PlatformCommitOutput(const char* path) {
   if (!IsPending(path)) return 1;
   int ok = renameat(Pending.dirfd, Pending.temp, Pending.dirfd, Pending.name) == 0;
-  if (!ok) unlinkat(Pending.dirfd, Pending.temp, 0);
+  if (!ok) {
+    Failed(errno);
+    unlinkat(Pending.dirfd, Pending.temp, 0);
+  }
   ForgetPending();
   return ok;
 }
@@ -396,7 +412,7 @@ int PlatformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
     ssize_t n = read(fd, p + *done, count - *done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return 0;
+      return Failed(errno);
     }
     if (n == 0) break;  // end of file: report what was moved
     *done += (uint32_t)n;
@@ -413,9 +429,9 @@ int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t*
     ssize_t n = write(fd, p + *done, count - *done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return 0;
+      return Failed(errno);
     }
-    if (n == 0) return 0;
+    if (n == 0) return Failed(ENOSPC);
     *done += (uint32_t)n;
   }
   return 1;
@@ -423,18 +439,20 @@ int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t*
 
 int PlatformSeekSet(FileHandle file, uint32_t offset) {
   int fd = DescriptorOf(file);
-  return fd >= 0 && lseek(fd, (off_t)offset, SEEK_SET) != (off_t)-1;
+  if (fd >= 0 && lseek(fd, (off_t)offset, SEEK_SET) != (off_t)-1) return 1;
+  return Failed(fd >= 0 ? errno : EBADF);
 }
 
 int PlatformSeekForward(FileHandle file, uint32_t distance) {
   int fd = DescriptorOf(file);
-  return fd >= 0 && lseek(fd, (off_t)distance, SEEK_CUR) != (off_t)-1;
+  if (fd >= 0 && lseek(fd, (off_t)distance, SEEK_CUR) != (off_t)-1) return 1;
+  return Failed(fd >= 0 ? errno : EBADF);
 }
 
 int PlatformFileSize(FileHandle file, uint32_t* size) {
   int fd = DescriptorOf(file);
   struct stat info;
-  if (fd < 0 || fstat(fd, &info) != 0) return 0;
+  if (fd < 0 || fstat(fd, &info) != 0) return Failed(fd >= 0 ? errno : EBADF);
   uint64_t bytes = info.st_size < 0 ? 0 : (uint64_t)info.st_size;
   *size = bytes > UINT32_MAX ? UINT32_MAX : (uint32_t)bytes;
   return 1;
@@ -442,8 +460,8 @@ int PlatformFileSize(FileHandle file, uint32_t* size) {
 
 int PlatformClose(FileHandle file) {
   int fd = DescriptorOf(file);
-  if (fd < 0) return 0;
-  return close(fd) == 0;
+  if (fd < 0) return Failed(EBADF);
+  return close(fd) == 0 || Failed(errno);
 }
 
 // The DOS fields are taken as UTC; only the modification time is set.
@@ -479,7 +497,14 @@ void PlatformDeleteFile(const char* path) {
 void PlatformCreateDirectory(const char* path) {
   ParentPath parent;
   if (!SplitPath(path, &parent) || KeptWalkPasses(parent) || !WalkToParent(&parent)) return;
-  mkdirat(parent.fd, parent.name, NewDirectoryMode);  // an existing one simply fails
+  // An existing directory is no failure; anything else in its place is.
+  if (mkdirat(parent.fd, parent.name, NewDirectoryMode) != 0) {
+    int error = errno;
+    struct stat info;
+    if (error != EEXIST || fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode))
+      Failed(error);
+  }
   CloseParent(&parent);
 }
 
@@ -612,6 +637,6 @@ void PlatformStartCommand(WindowHandle, const char*, const char*, const char*) {
 
 FileHandle PlatformOpenDiscard() {
   int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return InvalidFile;
+  if (fd < 0) return Failed(errno), InvalidFile;
   return HandleOf(fd);
 }

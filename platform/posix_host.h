@@ -1,6 +1,7 @@
 // Host-only additions to the POSIX platform layer: a trap that turns the
 // process exit into a longjmp (so tests and fuzzers survive AbortExtraction),
-// and the choice to keep the directories walked open between calls.
+// the choice to keep the directories walked open between calls, and the
+// system's reason for the last call that failed.
 #pragma once
 #include <setjmp.h>
 
@@ -16,3 +17,11 @@ enum { ExitTrapBase = 0x100 };
 // are matched as text, so turn it on only for a stretch in which the process
 // neither changes its current directory nor removes directories.
 void PlatformKeepDirectories(int keep);
+
+// The errno of the last platform call that failed (opening, creating,
+// reading, writing, seeking, closing, renaming an output into place, making
+// a directory), kept until another one fails; the engine's messages carry no
+// reason, so the host adds this one. Queries that merely find nothing
+// (attributes of an absent file) and clean-up calls leave it alone. The host
+// may clear it to 0 before a step whose failure it will report.
+extern int PlatformLastError;
