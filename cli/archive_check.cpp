@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "cli/archive_open.h"
+#include "cli/escape.h"
 #include "cli/files.h"
 #include "cli/textformat.h"
 #include "extract/header.h"
@@ -32,16 +33,13 @@ const char* const RemethodHint =
 // Built by appending: GCC 12 warns falsely about "\"" + std::string.
 std::string Shown(const std::string& cp932Name) {
   std::string shown(1, '"');
-  shown += ToUtf8(cp932Name);
+  shown += EscapedCp932(cp932Name);
   shown += '"';
   return shown;
 }
 
 std::string Printable(const uint8_t* bytes, size_t count) {
-  std::string s;
-  for (size_t i = 0; i < count; i++)
-    s += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? (char)bytes[i] : '?';
-  return s;
+  return Escaped(std::string_view((const char*)bytes, count));
 }
 
 // Windows drops trailing dots and spaces from a component, so ".. " and

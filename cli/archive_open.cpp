@@ -15,6 +15,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/escape.h"
 #include "cli/files.h"
 #include "cli/stubfile.h"
 #include "platform/cp932.h"
@@ -26,7 +27,8 @@ constexpr uint8_t ProgramMagic[2] = {'M', 'Z'};
 void Terminate(char* field, uint32_t size) { field[size - 1] = '\0'; }
 
 int NotAnArchive(const std::string& path) {
-  std::fprintf(stderr, "lzhsfx: '%s': not an LZH archive or self-extracting file\n", path.c_str());
+  std::fprintf(stderr, "lzhsfx: '%s': not an LZH archive or self-extracting file\n",
+               Escaped(path).c_str());
   return ExitBadArchive;
 }
 
@@ -38,27 +40,36 @@ std::string ConfigText(const char* field, uint32_t size) {
 
 int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
   source.path = path;
-  source.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string shown = Escaped(path);
+  // Opened without blocking, so a FIFO or a device is refused at once rather
+  // than waited on; a regular file reads the same either way.
+  source.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (source.fd < 0) {
-    std::fprintf(stderr, "lzhsfx: cannot open '%s': %s\n", path.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "lzhsfx: cannot open '%s': %s\n", shown.c_str(), std::strerror(errno));
     return ExitUsage;
   }
   struct stat info;
-  if (fstat(source.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    std::fprintf(stderr, "lzhsfx: '%s' is not a regular file\n", path.c_str());
+  if (fstat(source.fd, &info) != 0) {
+    std::fprintf(stderr, "lzhsfx: cannot read '%s': %s\n", shown.c_str(), std::strerror(errno));
     return ExitUsage;
   }
+  if (!S_ISREG(info.st_mode)) {
+    std::fprintf(stderr, "lzhsfx: '%s' is not a regular file\n", shown.c_str());
+    return ExitUsage;
+  }
+  fcntl(source.fd, F_SETFL, fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
   source.fileSize = (uint64_t)info.st_size;
   if (source.fileSize > UINT32_MAX) {
     std::fprintf(stderr, "lzhsfx: '%s' is larger than 4 GiB; LZH offsets cannot reach past that\n",
-                 path.c_str());
+                 shown.c_str());
     return ExitBadArchive;
   }
 
   uint8_t head[StubSignatureSize];
   size_t headSize = source.fileSize < sizeof head ? (size_t)source.fileSize : sizeof head;
   if (ReadAt(source.fd, 0, head, headSize) != headSize) {
-    std::fprintf(stderr, "lzhsfx: cannot read '%s'\n", path.c_str());
+    std::fprintf(stderr, "lzhsfx: cannot read '%s': %s\n", shown.c_str(),
+                 errno != 0 ? std::strerror(errno) : "the file ends early");
     return ExitUsage;
   }
   // Only a program built from our stub names its archive's offset; any
@@ -70,7 +81,8 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
   if (source.isSfx) {
     if (ReadAt(source.fd, StubConfigOffset, &source.config, sizeof source.config) !=
         sizeof source.config) {
-      std::fprintf(stderr, "lzhsfx: cannot read '%s'\n", path.c_str());
+      std::fprintf(stderr, "lzhsfx: cannot read '%s': %s\n", shown.c_str(),
+                   errno != 0 ? std::strerror(errno) : "the file ends early");
       return ExitUsage;
     }
     Terminate(source.config.title, TitleSize);
@@ -80,14 +92,14 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
     uint32_t offset = source.config.archiveOffset;
     if (offset == 0) {
       std::fprintf(stderr, "lzhsfx: '%s' is a self-extractor stub with no archive attached\n",
-                   path.c_str());
+                   shown.c_str());
       return ExitBadArchive;
     }
     if (offset > source.fileSize) {
       std::fprintf(stderr,
                    "lzhsfx: '%s': the archive should start at offset %u, beyond the end of "
                    "the file (%llu bytes)\n",
-                   path.c_str(), offset, (unsigned long long)source.fileSize);
+                   shown.c_str(), offset, (unsigned long long)source.fileSize);
       return ExitBadArchive;
     }
   }
@@ -124,7 +136,7 @@ int PrepareWorkArea(const std::string& enginePath, const StubConfig& config,
     return ExitUsage;
   }
   if (enginePath.size() >= ArchivePathSize) {
-    std::fprintf(stderr, "lzhsfx: the path of '%s' is too long\n", display.c_str());
+    std::fprintf(stderr, "lzhsfx: the path of '%s' is too long\n", Escaped(display).c_str());
     return ExitUsage;
   }
   Work->config = config;

@@ -13,6 +13,7 @@
 
 #include "cli/archive_check.h"
 #include "cli/commands.h"
+#include "cli/escape.h"
 #include "cli/files.h"
 #include "cli/stubfile.h"
 #include "cli/textformat.h"
@@ -64,12 +65,12 @@ bool FillField(char* field, uint32_t size, const std::string& utf8, const char* 
   std::string cp932;
   if (!ToCp932(utf8, cp932)) {
     error = Format("%s \"%s\": has a character with no Shift-JIS (CP932) form, or is not UTF-8",
-                   option, utf8.c_str());
+                   option, Escaped(utf8).c_str());
     return false;
   }
   if (cp932.size() > size - 1) {
     error = Format("%s \"%s\": is %zu bytes in CP932, but the %s field holds at most %u bytes",
-                   option, utf8.c_str(), cp932.size(), fieldName, size - 1);
+                   option, Escaped(utf8).c_str(), cp932.size(), fieldName, size - 1);
     return false;
   }
   std::memset(field, 0, size);
@@ -86,7 +87,7 @@ bool MessageText(const std::string& path, std::string& cp932, uint32_t& timeStam
   std::string utf8(raw.begin(), raw.end());
   if (utf8.rfind("\xEF\xBB\xBF", 0) == 0) utf8.erase(0, 3);
   if (utf8.find('\0') != std::string::npos) {
-    error = Format("--message %s: the text contains a zero byte", path.c_str());
+    error = Format("--message %s: the text contains a zero byte", Escaped(path).c_str());
     return false;
   }
   std::string crlf;
@@ -96,17 +97,17 @@ bool MessageText(const std::string& path, std::string& cp932, uint32_t& timeStam
   }
   if (!ToCp932(crlf, cp932)) {
     error = Format("--message %s: the text has a character with no Shift-JIS (CP932) form, or "
-                   "is not UTF-8", path.c_str());
+                   "is not UTF-8", Escaped(path).c_str());
     return false;
   }
   if (cp932.empty()) {
     error = Format("--message %s: the file is empty; the stub would ask an empty question",
-                   path.c_str());
+                   Escaped(path).c_str());
     return false;
   }
   if (cp932.size() > MaxMessageBytes) {
     error = Format("--message %s: the text is %zu bytes in CP932, but the stub shows at most %u",
-                   path.c_str(), cp932.size(), MaxMessageBytes);
+                   Escaped(path).c_str(), cp932.size(), MaxMessageBytes);
     return false;
   }
   struct stat st;
@@ -307,7 +308,7 @@ int CmdCreate(const Args& args) {
                     report.error);
   if (!pending.Commit(error)) return Fail(ExitUsage, error);
   size_t members = report.members.size() - check.ownMembers;
-  std::printf("%s: %zu member%s%s, archive at offset %llu, %llu bytes\n", o.out.c_str(), members,
+  std::printf("%s: %zu member%s%s, archive at offset %llu, %llu bytes\n", Escaped(o.out).c_str(), members,
               members == 1 ? "" : "s", message.empty() ? "" : " and a message",
               (unsigned long long)archiveOffset, (unsigned long long)out.size());
   return ExitOk;

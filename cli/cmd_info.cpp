@@ -12,6 +12,7 @@
 
 #include "cli/archive_check.h"
 #include "cli/commands.h"
+#include "cli/escape.h"
 #include "cli/files.h"
 #include "cli/stubfile.h"
 #include "core/image.h"
@@ -35,13 +36,13 @@ constexpr int LabelWidth = 19;
 std::string FieldText(const char* field, uint32_t size, bool& terminated) {
   size_t n = strnlen(field, size);
   terminated = n < size;
-  return ToUtf8(std::string(field, n));
+  return EscapedCp932(std::string(field, n));
 }
 
 // The message's lines, each after the first indented under the first.
 std::string IndentedMessage(const std::string& cp932) {
   std::string indented;
-  for (char c : ToUtf8(cp932)) {
+  for (char c : EscapedText(ToUtf8(cp932))) {
     if (c == '\r') continue;
     indented += c;
     if (c == '\n') indented.append(LabelWidth + 1, ' ');
@@ -55,17 +56,19 @@ int ShowInfo(int fd, const std::string& path, uint64_t fileSize) {
   uint8_t head[StubSignatureSize];
   size_t headSize = fileSize < sizeof head ? (size_t)fileSize : sizeof head;
   if (ReadAt(fd, 0, head, headSize) != headSize) {
-    std::fprintf(stderr, "lzhsfx info: cannot read %s\n", path.c_str());
+    std::fprintf(stderr, "lzhsfx info: cannot read %s: %s\n", Escaped(path).c_str(),
+                 errno != 0 ? std::strerror(errno) : "the file ends early");
     return ExitUsage;
   }
   if (!StubImageRecognised(head, headSize)) {
     std::printf("%s: not a self-extracting file of lzhsfx (no stub header with its real-mode "
-                "text)\n", path.c_str());
+                "text)\n", Escaped(path).c_str());
     return ExitBadArchive;
   }
   static_assert(StubConfigOffset + StubConfigSize <= StubSignatureSize, "the block is in head");
   if (StubConfigIsBlank(head, headSize)) {
-    std::printf("%s: a bare stub (configuration block not filled in, no archive)\n", path.c_str());
+    std::printf("%s: a bare stub (configuration block not filled in, no archive)\n",
+                Escaped(path).c_str());
     return ExitBadArchive;
   }
   StubConfig config;
@@ -79,7 +82,7 @@ int ShowInfo(int fd, const std::string& path, uint64_t fileSize) {
     std::printf("%-*s %s%s\n", LabelWidth, label, text.empty() ? emptyMeaning : text.c_str(),
                 terminated ? "" : "  [not terminated: the stub would read past the field]");
   };
-  std::printf("%-*s %s\n", LabelWidth, "file:", path.c_str());
+  std::printf("%-*s %s\n", LabelWidth, "file:", Escaped(path).c_str());
   show("title:", config.title, TitleSize, "(empty: the stub's default title)");
   show("prompt:", config.prompt, PromptSize, "(empty: the default label)");
   show("default directory:", config.defaultDir, DefaultDirSize, "(empty: the current directory)");
@@ -117,7 +120,7 @@ int ShowInfo(int fd, const std::string& path, uint64_t fileSize) {
   for (size_t i = hasMessage ? 1 : 0; i < report.members.size(); i++) {
     const MemberInfo& m = report.members[i];
     std::printf("%-*s -lh%c- %10u %s\n", LabelWidth, "member:", m.method, m.originalSize,
-                ToUtf8(m.name).c_str());
+                EscapedCp932(m.name).c_str());
   }
   for (const auto& w : report.warnings) std::printf("%-*s %s\n", LabelWidth, "note:", w.c_str());
   for (const auto& n : report.notes) std::printf("%-*s %s\n", LabelWidth, "note:", n.c_str());
@@ -132,18 +135,23 @@ int CmdInfo(const Args& args) {
     return ExitUsage;
   }
   const std::string& path = args[0];
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string shown = Escaped(path);
+  // Not blocking: a FIFO or device is refused at once.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    std::fprintf(stderr, "lzhsfx info: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "lzhsfx info: cannot open %s: %s\n", shown.c_str(), std::strerror(errno));
     return ExitUsage;
   }
   struct stat st;
   int rc;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fprintf(stderr, "lzhsfx info: cannot read %s\n", path.c_str());
+  if (fstat(fd, &st) != 0) {
+    std::fprintf(stderr, "lzhsfx info: cannot read %s: %s\n", shown.c_str(), std::strerror(errno));
+    rc = ExitUsage;
+  } else if (!S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "lzhsfx info: %s is not a regular file\n", shown.c_str());
     rc = ExitUsage;
   } else if ((uint64_t)st.st_size > MaxSfxFileSize) {
-    std::fprintf(stderr, "lzhsfx info: %s is larger than %llu bytes\n", path.c_str(),
+    std::fprintf(stderr, "lzhsfx info: %s is larger than %llu bytes\n", shown.c_str(),
                  (unsigned long long)MaxSfxFileSize);
     rc = ExitUsage;
   } else {

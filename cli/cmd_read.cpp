@@ -2,6 +2,7 @@
 // inside a self-extracting program, through the same engine the stub runs.
 // Extraction never runs the archive's command and, unless told otherwise,
 // never writes outside the destination directory.
+#include <setjmp.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include "cli/archive_open.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/escape.h"
+#include "cli/signals.h"
 #include "platform/cp932.h"
 #include "extract/driver.h"
 #include "extract/header.h"
@@ -31,30 +34,46 @@ const char* const ListHelp =
     "List the members of an LZH archive (level-2 headers) or of the archive\n"
     "inside a self-extracting .exe: original and packed size, ratio, method,\n"
     "modification time (UTC), CRC-16 and name (converted from CP932 to UTF-8),\n"
-    "then a total line.\n"
+    "then a total line. Control characters in names are shown as \\xHH, a\n"
+    "backslash as \\\\; a name longer than 259 bytes is shown cut, marked\n"
+    "[name cut].\n"
     "\n"
     "Exit codes: 0 listed, 1 a header is broken or the archive is cut short,\n"
     "2 usage error or the file cannot be read.\n";
 
 const char* const TestHelp =
-    "usage: lzhsfx t ARCHIVE\n"
+    "usage: lzhsfx t ARCHIVE [-q] [--stop-on-error]\n"
     "\n"
     "Decode every member of an LZH archive or self-extracting .exe without\n"
     "writing anything and check each member's CRC-16. Member names are printed\n"
-    "as they are tested; progress is shown on stderr when it is a terminal.\n"
+    "as they are tested; one overall progress line is shown on stderr when it\n"
+    "is a terminal. A damaged member is reported and testing goes on with the\n"
+    "next one; the count of damaged members comes at the end.\n"
+    "\n"
+    "Options:\n"
+    "  -q               no progress line\n"
+    "  --stop-on-error  stop at the first damaged member\n"
+    "\n"
+    "SIGINT, SIGTERM and SIGHUP stop testing; lzhsfx then ends by that signal.\n"
     "\n"
     "Exit codes: 0 every member is intact, 1 a member or header is bad,\n"
     "2 usage error or the file cannot be read.\n";
 
 const char* const ExtractHelp =
     "usage: lzhsfx x ARCHIVE [-C DIR] [-y] [--overwrite=ask|always|never]\n"
-    "                [--allow-unsafe-paths]\n"
+    "                [--allow-unsafe-paths] [-q] [--stop-on-error]\n"
     "\n"
     "Extract an LZH archive or self-extracting .exe with the same path mapping\n"
     "and name sanitising the Windows stub uses. Names are converted from CP932\n"
     "to UTF-8, modification times and the read-only attribute are restored.\n"
-    "Each member's path is printed as it starts; a member whose CRC fails is\n"
-    "deleted. The command an archive asks to run afterwards is never run.\n"
+    "Each member's path is printed as it starts (control characters as \\xHH);\n"
+    "one overall progress line is shown on stderr when it is a terminal. Each\n"
+    "member is written beside its destination and takes its place only when\n"
+    "its CRC is right, so a damaged member never replaces a file. A damaged\n"
+    "member, a file or directory that cannot be made, is reported and\n"
+    "extraction goes on with the next member. A member whose name is longer\n"
+    "than 259 bytes is refused. The command an archive asks to run afterwards\n"
+    "is never run.\n"
     "\n"
     "Options:\n"
     "  -C DIR                extract under DIR (created if missing; default .)\n"
@@ -64,6 +83,8 @@ const char* const ExtractHelp =
     "                        terminal (and without -y) extraction stops there\n"
     "  --overwrite=always    replace existing files without asking\n"
     "  --overwrite=never     keep existing files and go on with the next member\n"
+    "  -q                    no progress line\n"
+    "  --stop-on-error       stop at the first member that fails\n"
     "  --allow-unsafe-paths  also write members with a '..' component or with\n"
     "                        %WinDir% / %SystemDir% (which then map to\n"
     "                        $LZHSFX_WINDIR and $LZHSFX_SYSTEMDIR), refused by\n"
@@ -77,23 +98,38 @@ const char* const ExtractHelp =
     "When the archive starts with a confirmation text it is printed and must\n"
     "be answered y (or -y given); with no terminal it counts as No.\n"
     "\n"
+    "SIGINT, SIGTERM and SIGHUP stop extraction: the member being written is\n"
+    "removed and lzhsfx ends by that signal.\n"
+    "\n"
     "Exit codes: 0 everything extracted, 1 a member or header was bad, a member\n"
-    "was refused, the confirmation was declined or extraction was cancelled,\n"
-    "2 usage error or a file could not be opened, written or closed.\n";
+    "was refused, the confirmation was declined or the overwrite question was\n"
+    "cancelled, 2 usage error or a file or directory could not be opened,\n"
+    "made, read, written or closed (the message gives the system's reason).\n";
 
 namespace {
 
 constexpr double PercentScale = 100.0;
 constexpr size_t TimeTextSize = 32;
 
-// Parses "ARCHIVE" alone; prints the usage and returns false otherwise.
-bool SingleArchiveArgument(const Args& args, const char* help, std::string& archive) {
+struct ReadOptions {
+  bool quiet = false;        // -q: no progress line
+  bool stopOnError = false;  // --stop-on-error: the first failed member ends the run
+};
+
+// Parses "ARCHIVE" alone, with -q and --stop-on-error where the command
+// takes them (options given); prints the usage and returns false otherwise.
+bool SingleArchiveArgument(const Args& args, const char* help, std::string& archive,
+                           ReadOptions* options = nullptr) {
   bool endOfOptions = false;
   for (const auto& a : args) {
     if (!endOfOptions && a == "--") {
       endOfOptions = true;
+    } else if (!endOfOptions && options != nullptr && a == "-q") {
+      options->quiet = true;
+    } else if (!endOfOptions && options != nullptr && a == "--stop-on-error") {
+      options->stopOnError = true;
     } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "lzhsfx: unknown option '%s'\n\n%s", a.c_str(), help);
+      std::fprintf(stderr, "lzhsfx: unknown option '%s'\n\n%s", Escaped(a).c_str(), help);
       return false;
     } else if (archive.empty()) {
       archive = a;
@@ -114,6 +150,53 @@ void ReportEngineMessage(const char* utf8Message, const char* subject) {
 }
 
 int FailureExitCode() { return Console.ioError ? ExitUsage : ExitBadArchive; }
+
+// Runs the engine over the archive in mode. A fault deep inside a member's
+// decoding ends a run through AbortExtraction; on the host that exit is
+// trapped and, unless told to stop at the first failure, a new run starts
+// at the member behind it, which the walk already located. A signal stops
+// everything. 1 when every run went through without a failure.
+int RunMembers(ExtractionMode mode, bool stopOnError) {
+  uint32_t start = Work->config.archiveOffset;
+  Work->continueAfterFault = stopOnError ? 0 : 1;
+  volatile int ok = 1;
+  jmp_buf trap;
+  for (;;) {
+    PlatformExitTrap = &trap;
+    if (setjmp(trap) == 0) {
+      if (!ExtractArchive(nullptr, mode)) ok = 0;
+      PlatformExitTrap = nullptr;
+      break;
+    }
+    PlatformExitTrap = nullptr;
+    CloseArchiveRun();
+    ok = 0;
+    uint64_t next = Work->nextHeaderOffset;
+    if (stopOnError || Console.cancelled || mode == ScanMode || next >= Work->archiveSize) break;
+    Work->config.archiveOffset = (uint32_t)next;
+  }
+  Work->config.archiveOffset = start;
+  return ok;
+}
+
+// The bytes the members hold, for the overall progress line.
+uint64_t TotalMemberBytes() {
+  uint64_t total = 0;
+  if (OpenArchiveRun())
+    while (NextMember() == MemberReady)
+      if (MemberMethod() != MethodDirectory) total += MemberOriginalSize();
+  CloseArchiveRun();
+  return total;
+}
+
+// Why t or x ended without success, in one line, and the exit code.
+int ReportFailures(const char* verb) {
+  if (InterruptSignal != 0) return ExitBadArchive;  // main ends by the signal
+  if (Console.failedMembers > 0)
+    std::fprintf(stderr, "lzhsfx: %u of %u member%s failed to %s\n", Console.failedMembers,
+                 Console.membersStarted, Console.membersStarted == 1 ? "" : "s", verb);
+  return FailureExitCode();
+}
 
 std::string UtcText(uint32_t seconds) {
   time_t t = (time_t)seconds;
@@ -164,10 +247,10 @@ int ListMembers() {
     uint32_t packed = MemberCompressedSize();
     uint32_t original = MemberOriginalSize();
     char method = MemberMethod();
-    std::printf("%10u %10u %6s -lh%c- %s %04X %s\n", original, packed,
+    std::printf("%10u %10u %6s -lh%c- %s %04X %s%s\n", original, packed,
                 RatioText(packed, original).c_str(), method,
                 UtcText(MemberTimeStamp()).c_str(), MemberDataCrc(),
-                ToUtf8(Work->memberName).c_str());
+                EscapedCp932(Work->memberName).c_str(), Work->nameCut ? "... [name cut]" : "");
     if (method == MethodDirectory)
       ++directories;
     else
@@ -189,6 +272,7 @@ struct ExtractOptions {
   bool assumeYes = false;
   OverwritePolicy overwrite = OverwritePolicy::Ask;
   bool allowUnsafe = false;
+  ReadOptions read;
 };
 
 bool ParseExtractOptions(const Args& args, ExtractOptions& options) {
@@ -210,6 +294,10 @@ bool ParseExtractOptions(const Args& args, ExtractOptions& options) {
       options.assumeYes = true;
     } else if (!endOfOptions && a == "--allow-unsafe-paths") {
       options.allowUnsafe = true;
+    } else if (!endOfOptions && a == "-q") {
+      options.read.quiet = true;
+    } else if (!endOfOptions && a == "--stop-on-error") {
+      options.read.stopOnError = true;
     } else if (!endOfOptions && a.rfind("--overwrite=", 0) == 0) {
       std::string value = a.substr(std::strlen("--overwrite="));
       if (value == "ask")
@@ -224,7 +312,7 @@ bool ParseExtractOptions(const Args& args, ExtractOptions& options) {
         return false;
       }
     } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "lzhsfx: unknown option '%s'\n\n%s", a.c_str(), ExtractHelp);
+      std::fprintf(stderr, "lzhsfx: unknown option '%s'\n\n%s", Escaped(a).c_str(), ExtractHelp);
       return false;
     } else if (options.archive.empty()) {
       options.archive = a;
@@ -246,8 +334,10 @@ bool EnterDestination(const std::string& directory) {
   std::error_code error;
   std::filesystem::create_directories(directory, error);
   if (chdir(directory.c_str()) != 0) {
-    std::fprintf(stderr, "lzhsfx: cannot use '%s' as the destination: %s\n", directory.c_str(),
-                 std::strerror(errno));
+    int why = errno;
+    std::fprintf(stderr, "lzhsfx: cannot use '%s' as the destination: %s\n",
+                 Escaped(directory).c_str(),
+                 error ? error.message().c_str() : std::strerror(why));
     return false;
   }
   return true;
@@ -258,6 +348,7 @@ bool EnterDestination(const std::string& directory) {
 int CmdList(const Args& args) {
   std::string archive;
   if (!SingleArchiveArgument(args, ListHelp, archive)) return ExitUsage;
+  CatchInterrupts(false);
   ArchiveSource source;
   int rc = OpenForEngine(archive, source);
   if (rc == ExitOk) rc = ListMembers();
@@ -267,16 +358,18 @@ int CmdList(const Args& args) {
 
 int CmdTest(const Args& args) {
   std::string archive;
-  if (!SingleArchiveArgument(args, TestHelp, archive)) return ExitUsage;
+  ReadOptions options;
+  if (!SingleArchiveArgument(args, TestHelp, archive, &options)) return ExitUsage;
   ArchiveSource source;
   int rc = OpenForEngine(archive, source);
   if (rc != ExitOk) return rc;
   Console.mode = ConsoleMode::Test;
   InstallCancelHandler();
-  int ok = ExtractArchive(nullptr, TestMode);
-  ClearProgress();
+  StartProgress(options.quiet ? 0 : TotalMemberBytes(), !options.quiet);
+  int ok = RunMembers(TestMode, options.stopOnError);
+  StopProgress();
   CloseArchiveSource(source);
-  if (!ok) return FailureExitCode();
+  if (!ok) return ReportFailures("test");
   std::printf("lzhsfx: %u member%s tested, all intact\n", Console.membersStarted,
               Console.membersStarted == 1 ? "" : "s");
   return ExitOk;
@@ -304,26 +397,32 @@ int CmdExtract(const Args& args) {
   Console.assumeYes = options.assumeYes;
   Console.overwrite = options.overwrite;
   Console.allowUnsafePaths = options.allowUnsafe;
+  // The host names a directory entry it could not make.
+  Work->checkDirectories = 1;
   InstallCancelHandler();
 
   // The scan asks the archive's own question, as the stub does before its dialog.
-  int ok = ExtractArchive(nullptr, ScanMode);
-  if (ok) ok = ExtractArchive(nullptr, ExtractMode);
+  int ok = RunMembers(ScanMode, true);
+  if (ok) {
+    StartProgress(options.read.quiet ? 0 : TotalMemberBytes(), !options.read.quiet);
+    ok = RunMembers(ExtractMode, options.read.stopOnError);
+  }
   PlatformKeepDirectories(0);
-  ClearProgress();
+  StopProgress();
   CloseArchiveSource(source);
+  if (InterruptSignal != 0) return ExitBadArchive;  // main ends by the signal
   if (Console.messageDeclined) {
     std::fprintf(stderr, "lzhsfx: nothing extracted\n");
     return ExitBadArchive;
   }
   if (!command.empty())
     std::fprintf(stderr, "lzhsfx: note: the archive asks to run '%s' afterwards; it was not run\n",
-                 ToUtf8(command).c_str());
+                 EscapedCp932(command).c_str());
   if (!ok || Console.refusedMembers > 0) {
     if (Console.refusedMembers > 0)
       std::fprintf(stderr, "lzhsfx: %u member%s refused\n", Console.refusedMembers,
                    Console.refusedMembers == 1 ? "" : "s");
-    return FailureExitCode();
+    return ReportFailures("extract");
   }
   return ExitOk;
 }

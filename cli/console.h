@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/progress.h"
+
 enum class OverwritePolicy { Ask, Always, Never };
 enum class ConsoleMode { Other, Test, Extract };
 
@@ -18,17 +20,23 @@ struct ConsoleState {
   // Observations, read by the command afterwards.
   uint32_t membersStarted = 0;          // members announced through ShowMemberPath
   uint32_t refusedMembers = 0;          // members AcceptMemberPath turned down
+  uint32_t failedMembers = 0;           // members an error was shown for
   uint32_t errorsShown = 0;             // ShowError / ShowPlainError calls
-  bool ioError = false;                 // an open, write or close failed
+  bool memberFailed = false;            // the member now in hand counts as failed
+  bool ioError = false;                 // an open, read, write or close failed
+  bool cancelled = false;               // a signal stopped the run
   bool messageAsked = false;            // the message member's question came up
   bool messageDeclined = false;         // ... and was answered No
   bool overwriteCancelled = false;      // the overwrite question ended the run
+  // Overall progress: bytes of the members before the one in hand, and its size.
+  uint64_t bytesBefore = 0;
+  uint64_t memberBytes = 0;
 };
 
 extern ConsoleState Console;
 
-// Erases the progress line on stderr if one is showing. Safe to call anytime.
-void ClearProgress();
-// Makes Ctrl-C cancel a running extraction cleanly (partial file deleted);
-// a second Ctrl-C ends the process at once.
+// Makes SIGINT, SIGTERM and SIGHUP cancel a running extraction cleanly (the
+// partial file deleted); a second one ends the process at once.
 void InstallCancelHandler();
+// Prints text to stdout at once; a failure is noticed at the end (main).
+void PrintLine(const std::string& text);

@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/escape.h"
+
 namespace {
 
 constexpr size_t ReadChunkSize = 65536;
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) { return "'" + Escaped(path) + "'"; }
 
 bool WriteAll(int fd, const Bytes& data) {
   size_t done = 0;
@@ -33,7 +35,7 @@ bool WriteAll(int fd, const Bytes& data) {
 bool ReadWholeFile(const std::string& path, uint64_t limit, Bytes& out, std::string& error) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
-    error = "cannot open " + path + ": " + std::strerror(errno);
+    error = "cannot open " + Quoted(path) + ": " + std::strerror(errno);
     return false;
   }
   out.clear();
@@ -43,20 +45,21 @@ bool ReadWholeFile(const std::string& path, uint64_t limit, Bytes& out, std::str
     out.insert(out.end(), chunk, chunk + got);
     if (out.size() > limit) {
       std::fclose(f);
-      error = path + " is larger than " + std::to_string(limit) + " bytes";
+      error = Quoted(path) + " is larger than " + std::to_string(limit) + " bytes";
       return false;
     }
   }
-  bool bad = std::ferror(f);
+  int why = std::ferror(f) ? errno : 0;
   std::fclose(f);
-  if (bad) {
-    error = "cannot read " + path;
+  if (why != 0) {
+    error = "cannot read " + Quoted(path) + ": " + std::strerror(why);
     return false;
   }
   return true;
 }
 
 size_t ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
+  errno = 0;  // a short count with errno 0 is the file's end
   uint8_t* bytes = (uint8_t*)buffer;
   size_t done = 0;
   while (done < count) {

@@ -1,9 +1,13 @@
 // lzhsfx: builds self-extracting LZH files and lists, tests and extracts LZH
 // archives and self-extracting files on the host.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "cli/commands.h"
+#include "cli/escape.h"
+#include "cli/progress.h"
+#include "cli/signals.h"
 
 namespace {
 
@@ -36,6 +40,18 @@ const Command Commands[] = {
     {"create", CmdCreate, &CreateHelp}, {"info", CmdInfo, &InfoHelp},
 };
 
+// Everything written to stdout must have arrived: a listing cut short by a
+// full disk or a closed file is an I/O failure, not a success.
+int CheckStdout(int rc) {
+  errno = 0;
+  bool failed = std::fflush(stdout) != 0;
+  int why = errno;
+  if (!failed && !std::ferror(stdout)) return rc;
+  std::fprintf(stderr, "lzhsfx: cannot write to standard output: %s\n",
+               why != 0 ? std::strerror(why) : "some output was lost");
+  return ExitUsage;
+}
+
 }  // namespace
 
 bool WantsHelp(const Args& args) {
@@ -56,19 +72,22 @@ int main(int argc, char** argv) {
       for (const auto& c : Commands)
         if (args[0] == c.name) {
           std::fputs(*c.help, stdout);
-          return ExitOk;
+          return CheckStdout(ExitOk);
         }
     std::fputs(MainHelp, stdout);
-    return ExitOk;
+    return CheckStdout(ExitOk);
   }
   for (const auto& c : Commands) {
     if (name != c.name) continue;
     if (WantsHelp(args)) {
       std::fputs(*c.help, stdout);
-      return ExitOk;
+      return CheckStdout(ExitOk);
     }
-    return c.run(args);
+    int rc = c.run(args);
+    StopProgress();
+    if (InterruptSignal != 0) EndByInterrupt();
+    return CheckStdout(rc);
   }
-  std::fprintf(stderr, "lzhsfx: unknown command '%s'\n\n%s", name.c_str(), MainHelp);
+  std::fprintf(stderr, "lzhsfx: unknown command '%s'\n\n%s", Escaped(name).c_str(), MainHelp);
   return ExitUsage;
 }

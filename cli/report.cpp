@@ -1,11 +1,11 @@
 // The engine's reporting helpers on a terminal: errors go to stderr in UTF-8
-// with an English gloss, member names to stdout, progress to stderr only when
-// it is a terminal, and questions are answered from the options or stdin.
+// with an English gloss and, for a failed file operation, the system's
+// reason; member names (escaped) to stdout; the overall progress line to
+// stderr only when it is a terminal; questions are answered from the options
+// or stdin.
 // AcceptMemberPath keeps hostile member names inside the destination: a root
 // or drive prefix is dropped, a name that climbs out or aims at the Windows
 // folders is refused.
-#include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +14,9 @@
 
 #include "base/text.h"
 #include "cli/console.h"
+#include "cli/escape.h"
+#include "cli/signals.h"
+#include "platform/posix_host.h"
 #include "platform/cp932.h"
 #include "core/messages.h"
 #include "core/report.h"
@@ -44,31 +47,16 @@ const Gloss Glosses[] = {
     {MsgBadDirectory, "invalid directory name"},
 };
 
-// Messages that mean the file system, not the archive, failed.
-const char* const IoMessages[] = {MsgOpenError, MsgWriteError, MsgCloseError};
+// Messages of a file operation: the system's reason goes with them, and a
+// failure the system reports makes the run an I/O failure (exit 2). A read
+// that merely came up short has no reason: the archive ends early.
+const char* const IoMessages[] = {MsgOpenError, MsgWriteError, MsgCloseError, MsgReadError};
 
-constexpr long ProgressIntervalMs = 100;  // at most ten progress updates a second
-constexpr uint32_t PercentDivisor = 100;
-constexpr uint32_t FullPercent = 100;
+// A member that fails while the archive's walk goes on; a header the walk
+// cannot read ends the archive and belongs to no member.
+const char* const ArchiveMessages[] = {MsgInvalidHeader};
+
 constexpr size_t AnswerSize = 64;
-
-bool progressShown = false;     // a "\rname NN%" line stands on stderr
-uint32_t lastPercent = UINT32_MAX;
-long lastProgressMs = 0;
-std::string currentName;        // UTF-8 name of the member being written
-
-// Asked once: whether stderr is a terminal does not change during a run, and
-// progress is updated for every chunk written.
-bool ProgressShownOnStderr() {
-  static const bool terminal = isatty(STDERR_FILENO) != 0;
-  return terminal;
-}
-
-long NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
 
 const char* GlossOf(const std::string& utf8Message) {
   for (const Gloss& g : Glosses)
@@ -76,9 +64,9 @@ const char* GlossOf(const std::string& utf8Message) {
   return nullptr;
 }
 
-bool IsIoMessage(const std::string& utf8Message) {
-  for (const char* m : IoMessages)
-    if (utf8Message == m) return true;
+bool IsOneOf(const std::string& utf8Message, const char* const* list, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (utf8Message == list[i]) return true;
   return false;
 }
 
@@ -87,8 +75,8 @@ bool IsIoMessage(const std::string& utf8Message) {
 std::string SubjectText(const char* subject) {
   if (Work != nullptr && subject != nullptr && std::strcmp(subject, Work->archivePath) == 0 &&
       !Console.archiveDisplay.empty())
-    return Console.archiveDisplay;
-  return ToUtf8(subject != nullptr ? subject : "");
+    return Escaped(Console.archiveDisplay);
+  return EscapedCp932(subject != nullptr ? subject : "");
 }
 
 void PrintMessage(const std::string& head, const char* message) {
@@ -96,12 +84,29 @@ void PrintMessage(const std::string& head, const char* message) {
   std::string utf8 = ToUtf8(message != nullptr ? message : "");
   const char* english = GlossOf(utf8);
   ++Console.errorsShown;
-  if (IsIoMessage(utf8)) Console.ioError = true;
+  if (Console.membersStarted > 0 && !Console.memberFailed &&
+      !IsOneOf(utf8, ArchiveMessages, std::size(ArchiveMessages))) {
+    Console.memberFailed = true;
+    ++Console.failedMembers;
+  }
+  std::string reason;
+  if (IsOneOf(utf8, IoMessages, std::size(IoMessages))) {
+    if (PlatformLastError != 0) {
+      reason = std::string(": ") + std::strerror(PlatformLastError);
+      Console.ioError = true;
+    } else if (utf8 == MsgReadError) {
+      reason = ": the file ends early";
+    } else {
+      Console.ioError = true;
+    }
+    PlatformLastError = 0;
+  }
   std::fflush(stdout);
   if (english != nullptr)
-    std::fprintf(stderr, "lzhsfx: %s%s (%s)\n", head.c_str(), utf8.c_str(), english);
+    std::fprintf(stderr, "lzhsfx: %s%s (%s)%s\n", head.c_str(), utf8.c_str(), english,
+                 reason.c_str());
   else
-    std::fprintf(stderr, "lzhsfx: %s%s\n", head.c_str(), utf8.c_str());
+    std::fprintf(stderr, "lzhsfx: %s%s%s\n", head.c_str(), utf8.c_str(), reason.c_str());
 }
 
 // Reads one answer line from stdin and returns its first non-blank letter,
@@ -118,18 +123,18 @@ int ReadAnswer() {
 }
 
 std::string QuestionText() {
-  std::string t = ToUtf8(Work->text);
+  std::string t = EscapedText(ToUtf8(Work->text));
   while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
   return t;
 }
 
-void CancelSignal(int) {
-  if (Work != nullptr) Work->cancelRequested = 1;
-}
-
 void CancelNow() {
   ClearProgress();
-  std::fprintf(stderr, "lzhsfx: cancelled; the member being written was removed\n");
+  Console.cancelled = true;
+  std::fflush(stdout);
+  std::fprintf(stderr, "lzhsfx: interrupted by %s; %s\n", InterruptName(InterruptSignal),
+               Work->outputFile != InvalidFile ? "the member being written was removed"
+                                               : "nothing was left half written");
   AbortExtraction(1);
 }
 
@@ -179,22 +184,16 @@ bool IsUnsafeMemberName(const char* name) {
 
 }  // namespace
 
-void ClearProgress() {
-  if (!progressShown) return;
-  std::fputs("\r\033[K", stderr);
-  std::fflush(stderr);
-  progressShown = false;
+void InstallCancelHandler() {
+  CatchInterrupts(true);
+  std::atexit(StopProgress);
 }
 
-void InstallCancelHandler() {
-  struct sigaction action {};
-  action.sa_handler = CancelSignal;
-  sigemptyset(&action.sa_mask);
-  // No SA_RESTART, so a pending question returns at once; the handler resets
-  // itself, so a second Ctrl-C ends the process even if nothing checks.
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  std::atexit(ClearProgress);
+void PrintLine(const std::string& text) {
+  ClearProgress();
+  std::fputs(text.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
 }
 
 void ShowError(const char* message, const char* subject) {
@@ -207,21 +206,9 @@ void ShowError(const char* message, const char* subject) {
 void ShowPlainError(const char* message) { PrintMessage("", message); }
 
 void UpdateProgress(uint32_t done, uint32_t total) {
+  (void)total;
   if (Work != nullptr && Work->cancelRequested) CancelNow();
-  if (!ProgressShownOnStderr()) return;
-  uint32_t percent = 0;
-  if (total != 0) {
-    uint32_t q = total / PercentDivisor;
-    percent = q == 0 ? FullPercent : done / q;
-    if (percent > FullPercent) percent = FullPercent;
-  }
-  long now = NowMs();
-  if (percent == lastPercent || now - lastProgressMs < ProgressIntervalMs) return;
-  lastPercent = percent;
-  lastProgressMs = now;
-  std::fprintf(stderr, "\r\033[K%s %u%%", currentName.c_str(), percent);
-  std::fflush(stderr);
-  progressShown = true;
+  SetProgress(Console.bytesBefore + done);
 }
 
 // Nothing to pump on a terminal.
@@ -235,17 +222,17 @@ void ShowMemberPath(const char* text) {
   if (Work == nullptr) return;
   if (Work->cancelRequested) CancelNow();
   ++Console.membersStarted;
-  lastPercent = UINT32_MAX;
-  lastProgressMs = 0;
+  Console.memberFailed = false;
+  Console.bytesBefore += Console.memberBytes;
+  Console.memberBytes = MemberOriginalSize();
+  SetProgress(Console.bytesBefore);
+  PlatformLastError = 0;
   if (Console.mode == ConsoleMode::Other) return;
-  currentName = ToUtf8(Console.mode == ConsoleMode::Extract ? Work->outputPath : Work->memberName);
-  ClearProgress();
-  std::printf("%s\n", currentName.c_str());
-  std::fflush(stdout);
+  PrintLine(EscapedCp932(Console.mode == ConsoleMode::Extract ? Work->outputPath : Work->memberName));
 }
 
 int AskOverwrite() {
-  std::string name = ToUtf8(Work->outputPath);
+  std::string name = EscapedCp932(Work->outputPath);
   switch (Console.overwrite) {
     case OverwritePolicy::Always:
       return AnswerYes;
@@ -311,6 +298,17 @@ int AskMessage() {
 }
 
 int AcceptMemberPath() {
+  // A name cut to what memberName holds would be written under another name.
+  if (Work->nameCut) {
+    ++Console.refusedMembers;
+    ClearProgress();
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "lzhsfx: refusing member '%s...': its name is longer than %u bytes, so it "
+                 "cannot be written under its own name\n",
+                 EscapedCp932(Work->memberName).c_str(), MemberNameSize - 1);
+    return 0;
+  }
   if (Console.allowUnsafePaths) return 1;
   std::string original = Work->memberName;
   size_t removed = StripRootAndDrive(Work->memberName);
@@ -325,14 +323,14 @@ int AcceptMemberPath() {
     std::fprintf(stderr,
                  "lzhsfx: refusing member '%s': it would be written outside the destination "
                  "(use --allow-unsafe-paths)\n",
-                 ToUtf8(original).c_str());
+                 EscapedCp932(original).c_str());
     return 0;
   }
   if (removed > 0) {
     ClearProgress();
     std::fflush(stdout);
     std::fprintf(stderr, "lzhsfx: note: '%s': leading '%s' removed, extracting inside the destination\n",
-                 ToUtf8(original).c_str(), ToUtf8(original.substr(0, removed)).c_str());
+                 EscapedCp932(original).c_str(), EscapedCp932(original.substr(0, removed)).c_str());
   }
   return 1;
 }

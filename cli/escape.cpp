@@ -1,0 +1,73 @@
+#include "cli/escape.h"
+
+#include <cstdint>
+
+#include "platform/cp932.h"
+
+namespace {
+
+constexpr uint8_t Del = 0x7F;
+constexpr char32_t FirstC1 = 0x80, LastC1 = 0x9F;
+
+void PutHex(std::string& out, uint8_t b) {
+  static const char digits[] = "0123456789abcdef";
+  out += "\\x";
+  out += digits[b >> 4];
+  out += digits[b & 0xF];
+}
+
+// Length of the well-formed UTF-8 sequence at s (its code point in *cp), or 0.
+size_t SequenceAt(std::string_view s, size_t i, char32_t* cp) {
+  uint8_t b = (uint8_t)s[i];
+  size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  char32_t c = n == 1 ? b : b & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    uint8_t t = (uint8_t)s[i + k];
+    if ((t & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (t & 0x3F);
+  }
+  static const char32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < Least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  *cp = c;
+  return n;
+}
+
+// Characters that move the cursor, drive the terminal, or reorder or break
+// the line they are in without being seen.
+bool Hidden(char32_t c) {
+  return c < 0x20 || c == Del || (c >= FirstC1 && c <= LastC1) || c == 0x200E || c == 0x200F ||
+         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+std::string Escape(std::string_view s, bool keepLines) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    char32_t c = 0;
+    size_t n = SequenceAt(s, i, &c);
+    if (n == 0) {
+      PutHex(out, (uint8_t)s[i++]);
+      continue;
+    }
+    if (keepLines && (c == '\n' || (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n'))) {
+      if (c == '\n') out += '\n';
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (Hidden(c)) {
+      for (size_t k = 0; k < n; ++k) PutHex(out, (uint8_t)s[i + k]);
+    } else {
+      out.append(s.substr(i, n));
+    }
+    i += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Escaped(std::string_view utf8) { return Escape(utf8, false); }
+
+std::string EscapedText(std::string_view utf8) { return Escape(utf8, true); }
+
+std::string EscapedCp932(const std::string& cp932) { return Escaped(ToUtf8(cp932)); }

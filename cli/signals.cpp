@@ -1,0 +1,80 @@
+#include "cli/signals.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/workarea.h"
+
+volatile sig_atomic_t InterruptSignal = 0;
+
+namespace {
+
+const int Caught[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Written before the handler can see it, read only by the handler: the
+// handler may run on any thread, at any moment, so it takes only what is
+// whole (a path is copied in, then published by its length).
+char removePath[PATH_MAX];
+volatile sig_atomic_t removeLength = 0;
+
+void Say(const char* text) {
+  ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+}
+
+void OnInterrupt(int signal) {
+  InterruptSignal = signal;
+  if (Work != nullptr) Work->cancelRequested = 1;
+  if (removeLength > 0) {
+    unlink(removePath);
+    Say("\r\033[Klzhsfx: interrupted by ");
+    Say(InterruptName(signal));
+    Say("; the unfinished archive was removed\n");
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+  }
+}
+
+}  // namespace
+
+void CatchInterrupts(bool ignoreBrokenPipe) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  for (int s : Caught) sigaddset(&action.sa_mask, s);
+  // No SA_RESTART, so a pending question returns at once; the handler resets
+  // itself, so a second signal ends the process even if nothing checks.
+  action.sa_flags = SA_RESETHAND;
+  for (int s : Caught) sigaction(s, &action, nullptr);
+  if (ignoreBrokenPipe) signal(SIGPIPE, SIG_IGN);
+}
+
+void RemoveOnInterrupt(const char* path) {
+  removeLength = 0;
+  if (path == nullptr) return;
+  size_t length = std::strlen(path);
+  if (length == 0 || length >= sizeof removePath) return;
+  std::memcpy(removePath, path, length + 1);
+  removeLength = (sig_atomic_t)length;
+}
+
+const char* InterruptName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+void EndByInterrupt() {
+  int s = InterruptSignal != 0 ? InterruptSignal : SIGTERM;
+  std::fflush(nullptr);
+  signal(s, SIG_DFL);
+  raise(s);
+  std::_Exit(128 + s);
+}
