@@ -32,6 +32,13 @@ class BitWriter {
     Drain();
     return bytes_;
   }
+  // Moves the whole bytes written so far to the end of into; the bits of a
+  // byte not yet complete stay for the next ones.
+  void TakeWholeBytes(std::vector<uint8_t>& into) {
+    Drain();
+    into.insert(into.end(), bytes_.begin(), bytes_.end());
+    bytes_.clear();
+  }
 
  private:
   // Moves the pending whole bytes out, leaving fewer than 8 bits.

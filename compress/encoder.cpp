@@ -3,10 +3,17 @@
 // per chunk, a shortest-path parse over the candidate matches of every
 // position, costed in bits under the codes of the previous parse, repeated;
 // then blocks split where that is smaller and each part parsed again.
+//
+// A member streams through: bytes are taken in pieces into a window that
+// keeps one method window of history behind the parse and the longest match
+// ahead of it, so every decision sees exactly the bytes it would see with
+// the whole member in memory, and the stream is the same whatever the
+// pieces. Blocks leave as soon as they are complete.
 #include "compress/encoder.h"
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 #include "compress/blockcoder.h"
 #include "compress/matcher.h"
@@ -35,6 +42,12 @@ constexpr uint32_t UnusedExtra = 2;       // bits above the longest code for a s
 static_assert(OptimalChunk <= MaxBlockSymbols, "a chunk must fit one block");
 
 constexpr size_t ProgressStep = 1u << 20;
+// Bytes the fast parse may look at beyond a position: a lazy search one byte
+// on reads a whole longest match there, and the chain hash a few bytes more.
+constexpr uint64_t Lookahead = MaxMatch + 8;
+// The window's bytes before the parse are let go in steps this large, so
+// moving the rest down costs little per byte.
+constexpr size_t SlideStep = 256u << 10;
 
 Token Literal(uint8_t b) { return {0, b}; }
 Token Match(uint32_t length, uint32_t distance) {
@@ -99,69 +112,6 @@ void WriteSplit(BitWriter& out, const Token* t, size_t n, const MethodParams& me
   }
 }
 
-void WriteBlocks(BitWriter& out, const std::vector<Token>& tokens, size_t blockSymbols,
-                 const MethodParams& method) {
-  for (size_t i = 0; i < tokens.size(); i += blockSymbols)
-    WriteSplit(out, tokens.data() + i, std::min(blockSymbols, tokens.size() - i), method, FastSplitDepth);
-}
-
-std::vector<uint8_t> EncodeFast(const uint8_t* data, size_t size, const MethodParams& method,
-                                const EncodeProgress& progress) {
-  MatchFinder finder(data, size, method.windowSize);
-  // The token buffer is kept per thread from one member to the next, so
-  // small members cost no fresh memory; one grown past a large member is let go.
-  static thread_local std::vector<Token> buffer;
-  std::vector<Token> tokens = std::move(buffer);
-  tokens.clear();
-  tokens.reserve(size / 3 + 16);
-  size_t pos = 0, nextReport = ProgressStep;
-  uint32_t curLen = 0, curDist = 0;
-  bool carried = false;
-  auto search = [&](size_t p, uint32_t& dist, int depth) {
-    uint32_t len = finder.Longest(p, static_cast<uint32_t>(std::min<size_t>(MaxMatch, size - p)), depth,
-                                  FastNice, dist);
-    return (len == MinMatch && dist > FarShortMatch) ? 0u : len;
-  };
-  while (pos < size) {
-    if (!carried) curLen = search(pos, curDist, FastDepth);
-    carried = false;
-    finder.Insert(pos);
-    if (curLen >= MinMatch && curLen < LazyLimit && pos + 1 < size) {
-      uint32_t nextDist = 0;
-      const uint32_t nextLen = search(pos + 1, nextDist, curLen >= GoodLength ? FastDepth / 4 : FastDepth);
-      // Worth a literal first: a longer match, or one as long whose offset
-      // takes several bits fewer.
-      if (nextLen > curLen ||
-          (nextLen == curLen && OffsetSymbol(nextDist - 1) + CheaperOffsetBits <= OffsetSymbol(curDist - 1))) {
-        tokens.push_back(Literal(data[pos]));
-        ++pos;
-        curLen = nextLen;
-        curDist = nextDist;
-        carried = true;
-        continue;
-      }
-    }
-    if (curLen >= MinMatch) {
-      tokens.push_back(Match(curLen, curDist));
-      for (size_t p = pos + 1; p < pos + curLen; ++p) finder.Insert(p);
-      pos += curLen;
-    } else {
-      tokens.push_back(Literal(data[pos]));
-      ++pos;
-    }
-    if (progress && pos >= nextReport) {
-      progress(pos);
-      nextReport = pos + ProgressStep;
-    }
-  }
-  BitWriter out;
-  out.Bytes().reserve(size / 2 + 64);
-  WriteBlocks(out, tokens, FastBlockSymbols, method);
-  out.Flush();
-  if (tokens.capacity() <= (size_t{1} << 22)) buffer = std::move(tokens);
-  return std::move(out.Bytes());
-}
-
 // Costs of every literal/length symbol and offset symbol (extra bits
 // included), in 1/CostScale bits.
 constexpr uint32_t CostScale = 16;
@@ -209,12 +159,12 @@ struct Chunk {
   std::vector<MatchCandidate> cand;
 };
 
-void CollectCandidates(TreeMatchFinder& finder, size_t begin, size_t end, Chunk& chunk) {
-  const size_t n = end - begin;
+void CollectCandidates(TreeMatchFinder& finder, uint64_t begin, uint64_t end, Chunk& chunk) {
+  const size_t n = static_cast<size_t>(end - begin);
   chunk.first.assign(n + 1, 0);
   chunk.cand.clear();
-  size_t skipUntil = begin;
-  for (size_t p = begin; p < end; ++p) {
+  uint64_t skipUntil = begin;
+  for (uint64_t p = begin; p < end; ++p) {
     chunk.first[p - begin] = static_cast<uint32_t>(chunk.cand.size());
     if (p < skipUntil) {
       finder.Skip(p, OptimalDepth);
@@ -235,14 +185,14 @@ void CollectCandidates(TreeMatchFinder& finder, size_t begin, size_t end, Chunk&
 // Cheapest parse of the chunk's bytes [from, to) under the model, by a
 // forward pass over positions (each reached at its least cost) and a walk
 // back. Matches are cut at `to`, so the tokens cover exactly that range.
-std::vector<Token> ParseRange(const uint8_t* data, size_t chunkBegin, size_t from, size_t to, const Chunk& chunk,
+std::vector<Token> ParseRange(const uint8_t* chunkData, size_t from, size_t to, const Chunk& chunk,
                               const CostModel& model) {
   const size_t n = to - from;
   constexpr uint32_t Unreached = std::numeric_limits<uint32_t>::max();
   std::vector<uint32_t> cost(n + 1, Unreached);
   std::vector<Token> step(n + 1);
   cost[0] = 0;
-  const uint8_t* bytes = data + chunkBegin + from;
+  const uint8_t* bytes = chunkData + from;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t here = cost[i];
     const uint32_t lit = here + model.lit[bytes[i]];
@@ -290,13 +240,13 @@ size_t BytesOf(const Token* t, size_t n) {
 
 // Parses [from, to) `passes` times, each pass under the codes the previous
 // one produced, and keeps the cheapest block. Returns its size in bits.
-uint64_t RefineRange(const uint8_t* data, size_t chunkBegin, size_t from, size_t to, const Chunk& chunk,
+uint64_t RefineRange(const uint8_t* chunkData, size_t from, size_t to, const Chunk& chunk,
                      CostModel model, int passes, const MethodParams& method, std::vector<Token>& best,
                      CostModel* bestModel) {
   uint64_t bestBits = best.empty() ? std::numeric_limits<uint64_t>::max()
                                    : BlockBits(best.data(), best.size(), method);
   for (int pass = 0; pass < passes; ++pass) {
-    std::vector<Token> tokens = ParseRange(data, chunkBegin, from, to, chunk, model);
+    std::vector<Token> tokens = ParseRange(chunkData, from, to, chunk, model);
     const uint64_t bits = BlockBits(tokens.data(), tokens.size(), method);
     model = CostsFromTokens(tokens, method);
     if (bits < bestBits) {
@@ -308,46 +258,199 @@ uint64_t RefineRange(const uint8_t* data, size_t chunkBegin, size_t from, size_t
   return bestBits;
 }
 
-std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size, const MethodParams& method,
-                                   const EncodeProgress& progress) {
-  TreeMatchFinder finder(data, size, method.windowSize);
-  BitWriter out;
+}  // namespace
+
+// The member's bytes from `start` on that the parse still needs, the
+// parse's state, and the bit stream of the blocks written so far.
+struct MemberEncoder::State {
+  const MethodParams& method;
+  const int level;
+  std::vector<uint8_t> window;  // member bytes [start, start + window.size())
+  uint64_t start = 0;
+  bool finished = false;
+  BitWriter bits;
+  std::vector<uint8_t> output;
+  // Fast level.
+  std::unique_ptr<MatchFinder> chains;
+  std::vector<Token> tokens;
+  uint64_t pos = 0;  // next position to parse
+  uint32_t curLen = 0, curDist = 0;
+  bool carried = false;  // curLen and curDist already hold pos's match
+  // Level 9.
+  std::unique_ptr<TreeMatchFinder> trees;
   Chunk chunk;
-  CostModel carried = InitialCosts(method);
-  size_t nextReport = ProgressStep;
-  for (size_t begin = 0; begin < size; begin += OptimalChunk) {
-    const size_t end = std::min(size, begin + OptimalChunk);
-    CollectCandidates(finder, begin, end, chunk);
-    std::vector<Token> best;
-    RefineRange(data, begin, 0, end - begin, chunk, carried, OptimalPasses, method, best, &carried);
-    // Where the statistics change inside the chunk, split it and parse each
-    // part again under codes of its own.
-    std::vector<size_t> cuts;
-    SplitBits(best.data(), best.size(), method, SplitDepth, &cuts, 0);
-    size_t at = 0, byteAt = 0;
-    for (size_t cut : cuts) {
-      std::vector<Token> part(best.begin() + at, best.begin() + cut);
-      const size_t partBytes = BytesOf(part.data(), part.size());
-      if (cuts.size() > 1)
-        RefineRange(data, begin, byteAt, byteAt + partBytes, chunk, CostsFromTokens(part, method), SplitPasses,
-                    method, part, nullptr);
-      WriteBlock(out, part.data(), part.size(), method);
-      at = cut;
-      byteAt += partBytes;
-    }
-    if (progress && end >= nextReport) {
-      progress(end);
-      nextReport = end + ProgressStep;
+  CostModel carriedCosts;
+  uint64_t chunkBegin = 0;
+
+  State(const MethodParams& m, int l, uint64_t maxSize) : method(m), level(l) {
+    const uint64_t room = uint64_t{m.windowSize} + Lookahead + 2 * SlideStep;
+    window.reserve(static_cast<size_t>(std::min(maxSize, room)));
+    if (level >= 9) {
+      trees = std::make_unique<TreeMatchFinder>(m.windowSize);
+      carriedCosts = InitialCosts(m);
+    } else {
+      chains = std::make_unique<MatchFinder>(m.windowSize, maxSize);
+      tokens.reserve(static_cast<size_t>(std::min<uint64_t>(maxSize / 3 + 16, FastBlockSymbols)));
     }
   }
-  out.Flush();
-  return std::move(out.Bytes());
+
+  uint64_t End() const { return start + window.size(); }
+  const uint8_t* At(uint64_t p) const { return window.data() + (p - start); }
+
+  void TakeBits() { bits.TakeWholeBytes(output); }
+
+  void ParseFast() {
+    const uint64_t end = End();
+    const uint64_t limit = finished ? end : (end > Lookahead ? end - Lookahead : 0);
+    MatchFinder& finder = *chains;
+    finder.View(window.data(), start, end);
+    auto search = [&](uint64_t p, uint32_t& dist, int depth) {
+      uint32_t len = finder.Longest(p, static_cast<uint32_t>(std::min<uint64_t>(MaxMatch, end - p)), depth,
+                                    FastNice, dist);
+      return (len == MinMatch && dist > FarShortMatch) ? 0u : len;
+    };
+    while (pos < limit) {
+      if (!carried) curLen = search(pos, curDist, FastDepth);
+      carried = false;
+      finder.Insert(pos);
+      if (curLen >= MinMatch && curLen < LazyLimit && pos + 1 < end) {
+        uint32_t nextDist = 0;
+        const uint32_t nextLen = search(pos + 1, nextDist, curLen >= GoodLength ? FastDepth / 4 : FastDepth);
+        // Worth a literal first: a longer match, or one as long whose offset
+        // takes several bits fewer.
+        if (nextLen > curLen ||
+            (nextLen == curLen && OffsetSymbol(nextDist - 1) + CheaperOffsetBits <= OffsetSymbol(curDist - 1))) {
+          tokens.push_back(Literal(*At(pos)));
+          ++pos;
+          curLen = nextLen;
+          curDist = nextDist;
+          carried = true;
+          if (tokens.size() == FastBlockSymbols) WriteTokens();
+          continue;
+        }
+      }
+      if (curLen >= MinMatch) {
+        tokens.push_back(Match(curLen, curDist));
+        for (uint64_t p = pos + 1; p < pos + curLen; ++p) finder.Insert(p);
+        pos += curLen;
+      } else {
+        tokens.push_back(Literal(*At(pos)));
+        ++pos;
+      }
+      if (tokens.size() == FastBlockSymbols) WriteTokens();
+    }
+    if (finished && !tokens.empty()) WriteTokens();
+  }
+
+  // Each stretch of FastBlockSymbols tokens, and the rest at the end, is
+  // written as one or more blocks.
+  void WriteTokens() {
+    WriteSplit(bits, tokens.data(), tokens.size(), method, FastSplitDepth);
+    tokens.clear();
+    TakeBits();
+  }
+
+  void ParseOptimal() {
+    const uint64_t end = End();
+    TreeMatchFinder& finder = *trees;
+    finder.View(window.data(), start, end);
+    for (;;) {
+      uint64_t chunkEnd = chunkBegin + OptimalChunk;
+      if (finished) {
+        if (chunkBegin >= end) break;
+        chunkEnd = std::min(chunkEnd, end);
+      } else if (chunkEnd + MaxMatch > end) {
+        break;
+      }
+      CollectCandidates(finder, chunkBegin, chunkEnd, chunk);
+      const uint8_t* chunkData = At(chunkBegin);
+      std::vector<Token> best;
+      RefineRange(chunkData, 0, static_cast<size_t>(chunkEnd - chunkBegin), chunk, carriedCosts, OptimalPasses,
+                  method, best, &carriedCosts);
+      // Where the statistics change inside the chunk, split it and parse each
+      // part again under codes of its own.
+      std::vector<size_t> cuts;
+      SplitBits(best.data(), best.size(), method, SplitDepth, &cuts, 0);
+      size_t at = 0, byteAt = 0;
+      for (size_t cut : cuts) {
+        std::vector<Token> part(best.begin() + at, best.begin() + cut);
+        const size_t partBytes = BytesOf(part.data(), part.size());
+        if (cuts.size() > 1)
+          RefineRange(chunkData, byteAt, byteAt + partBytes, chunk, CostsFromTokens(part, method), SplitPasses,
+                      method, part, nullptr);
+        WriteBlock(bits, part.data(), part.size(), method);
+        at = cut;
+        byteAt += partBytes;
+      }
+      TakeBits();
+      chunkBegin = chunkEnd;
+    }
+  }
+
+  void Parse() {
+    if (level >= 9)
+      ParseOptimal();
+    else
+      ParseFast();
+  }
+
+  // Lets go of the bytes more than a window behind where the parse stands.
+  void Slide() {
+    const uint64_t at = level >= 9 ? chunkBegin : pos;
+    const uint64_t keep = at > method.windowSize ? at - method.windowSize : 0;
+    if (keep < start + SlideStep) return;
+    const size_t drop = static_cast<size_t>(keep - start);
+    window.erase(window.begin(), window.begin() + drop);
+    start = keep;
+  }
+};
+
+MemberEncoder::MemberEncoder(const MethodParams& method, int level, uint64_t maxSize)
+    : state_(std::make_unique<State>(method, level, maxSize)) {}
+
+MemberEncoder::~MemberEncoder() = default;
+
+void MemberEncoder::Put(const uint8_t* data, size_t size) {
+  State& s = *state_;
+  while (size > 0) {
+    // Room for a step's worth beyond what the parse must keep.
+    const size_t room = s.window.capacity() > s.window.size() ? s.window.capacity() - s.window.size() : 0;
+    const size_t take = std::min(size, std::max(room, SlideStep));
+    s.window.insert(s.window.end(), data, data + take);
+    data += take;
+    size -= take;
+    s.Parse();
+    s.Slide();
+  }
 }
 
-}  // namespace
+void MemberEncoder::Finish() {
+  State& s = *state_;
+  if (s.finished) return;
+  s.finished = true;
+  s.Parse();
+  s.bits.Flush();
+  s.TakeBits();
+}
+
+std::vector<uint8_t>& MemberEncoder::Output() { return state_->output; }
 
 std::vector<uint8_t> EncodeMember(const uint8_t* data, size_t size, const MethodParams& method, int level,
                                   const EncodeProgress& progress) {
   if (size == 0) return {};
-  return level >= 9 ? EncodeOptimal(data, size, method, progress) : EncodeFast(data, size, method, progress);
+  MemberEncoder encoder(method, level, size);
+  std::vector<uint8_t> out;
+  for (size_t done = 0; done < size;) {
+    const size_t piece = std::min(size - done, ProgressStep);
+    encoder.Put(data + done, piece);
+    done += piece;
+    std::vector<uint8_t>& o = encoder.Output();
+    out.insert(out.end(), o.begin(), o.end());
+    o.clear();
+    if (progress) progress(done);
+  }
+  encoder.Finish();
+  std::vector<uint8_t>& o = encoder.Output();
+  out.insert(out.end(), o.begin(), o.end());
+  return out;
 }

@@ -23,16 +23,17 @@ static inline uint32_t HashAt(const uint8_t* data, size_t pos) {
   return (v * HashMultiplier) >> (32 - HashBits);
 }
 
-// Bytes that agree at a and b, at most limit; both runs lie inside the data.
-// HashAt with one load where a fourth byte is there to read.
-static inline uint32_t ChainHash(const uint8_t* data, size_t size, size_t pos) {
-  if (pos + 4 > size) return HashAt(data, pos);
+// HashAt with one load where a fourth byte is there to read (left bytes
+// from at on).
+static inline uint32_t ChainHash(const uint8_t* at, uint64_t left) {
+  if (left < 4) return HashAt(at, 0);
   uint32_t v;
-  std::memcpy(&v, data + pos, 4);
-  if constexpr (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return HashAt(data, pos);
+  std::memcpy(&v, at, 4);
+  if constexpr (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return HashAt(at, 0);
   return ((v & 0xFFFFFFu) * HashMultiplier) >> (32 - HashBits);
 }
 
+// Bytes that agree at a and b, at most limit; both runs lie inside the data.
 static inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
   uint32_t n = 0;
   while (n + 8 <= limit) {
@@ -46,9 +47,6 @@ static inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t
   return n;
 }
 
-static inline uint32_t CommonLength(const uint8_t* data, size_t a, size_t b, uint32_t limit) {
-  return CommonLength(data + a, data + b, limit);
-}
 
 namespace {
 
@@ -63,14 +61,13 @@ thread_local ChainTables chainTables;
 
 }  // namespace
 
-MatchFinder::MatchFinder(const uint8_t* data, size_t size, uint32_t window)
-    : data_(data), size_(size), window_(window) {
+MatchFinder::MatchFinder(uint32_t window, uint64_t maxSize) : window_(window), size_(maxSize) {
   ChainTables& t = chainTables;
   // Past this the stored positions could reach NoPosition: start afresh.
   constexpr uint64_t Limit = 0xF0000000u;
-  const bool reuse = !t.busy && t.window == window && t.nextBase + uint64_t{size} + window < Limit;
+  const bool reuse = !t.busy && t.window == window && t.nextBase + size_ + window < Limit;
   if (!reuse) {
-    if (t.busy || uint64_t{size} + window >= Limit) {
+    if (t.busy || size_ + window >= Limit) {
       // Nested use or a huge input: tables of its own.
       ownHead_.assign(1u << HashBits, NoPosition);
       ownPrev_.assign(window, NoPosition);
@@ -95,28 +92,30 @@ MatchFinder::~MatchFinder() {
   if (!owner_) return;
   ChainTables& t = chainTables;
   t.busy = false;
-  t.nextBase = base_ + static_cast<uint32_t>(size_);
+  // Only the positions this member reached were stored.
+  t.nextBase = base_ + static_cast<uint32_t>(used_);
 }
 
-void MatchFinder::Insert(size_t pos) {
-  if (pos + MinMatch > size_) return;
-  const uint32_t h = ChainHash(data_, size_, pos);
+void MatchFinder::Insert(uint64_t pos) {
+  if (pos + MinMatch > end_) return;
+  used_ = pos + 1;
+  const uint32_t h = ChainHash(At(pos), end_ - pos);
   const uint32_t stored = base_ + static_cast<uint32_t>(pos);
   prev_[stored & (window_ - 1)] = head_[h];
   head_[h] = stored;
 }
 
-uint32_t MatchFinder::Longest(size_t pos, uint32_t maxLength, int depth, uint32_t nice,
+uint32_t MatchFinder::Longest(uint64_t pos, uint32_t maxLength, int depth, uint32_t nice,
                               uint32_t& distance) const {
-  if (maxLength < MinMatch || pos + MinMatch > size_) return 0;
+  if (maxLength < MinMatch || pos + MinMatch > end_) return 0;
   const uint32_t here = base_ + static_cast<uint32_t>(pos);
   const uint32_t oldest = pos > window_ ? here - window_ : base_;
-  const uint8_t* const cur = data_ + pos;
+  const uint8_t* const cur = At(pos);
   const uint32_t mask = window_ - 1;
   uint32_t best = MinMatch - 1;
-  for (uint32_t cand = head_[ChainHash(data_, size_, pos)]; cand != NoPosition && cand >= oldest && depth-- > 0;
+  for (uint32_t cand = head_[ChainHash(cur, end_ - pos)]; cand != NoPosition && cand >= oldest && depth-- > 0;
        cand = prev_[cand & mask]) {
-    const uint8_t* const src = data_ + (cand - base_);
+    const uint8_t* const src = At(cand - base_);
     // A longer match must agree at the current best length first.
     if (src[best] != cur[best]) continue;
     const uint32_t len = CommonLength(src, cur, maxLength);
@@ -129,34 +128,33 @@ uint32_t MatchFinder::Longest(size_t pos, uint32_t maxLength, int depth, uint32_
   return best >= MinMatch ? best : 0;
 }
 
-TreeMatchFinder::TreeMatchFinder(const uint8_t* data, size_t size, uint32_t window)
-    : data_(data),
-      size_(size),
-      window_(window),
+TreeMatchFinder::TreeMatchFinder(uint32_t window)
+    : window_(window),
       slotMask_(2 * window - 1),
       head_(1u << HashBits, NoPosition),
       child_(4 * static_cast<size_t>(window), NoPosition) {}
 
-size_t TreeMatchFinder::FindAndInsert(size_t pos, int depth, std::vector<MatchCandidate>& out) {
+size_t TreeMatchFinder::FindAndInsert(uint64_t pos, int depth, std::vector<MatchCandidate>& out) {
   return Walk(pos, depth, &out);
 }
 
-void TreeMatchFinder::Skip(size_t pos, int depth) { Walk(pos, depth, nullptr); }
+void TreeMatchFinder::Skip(uint64_t pos, int depth) { Walk(pos, depth, nullptr); }
 
 // Walks from the root, re-hanging the tree under pos: sources whose
 // following bytes sort below pos's go to its smaller side, the others to its
 // greater side. The bytes known to agree on each side (lessLen, moreLen)
 // let every comparison start at the shorter of the two.
-size_t TreeMatchFinder::Walk(size_t pos, int depth, std::vector<MatchCandidate>* out) {
-  if (pos + MinMatch > size_) return 0;
-  const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(MaxMatch, size_ - pos));
-  const uint32_t h = HashAt(data_, pos);
+size_t TreeMatchFinder::Walk(uint64_t pos, int depth, std::vector<MatchCandidate>* out) {
+  if (pos + MinMatch > end_) return 0;
+  const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(MaxMatch, end_ - pos));
+  const uint8_t* const cur = data_ + (pos - start_);
+  const uint32_t h = HashAt(cur, 0);
   uint32_t cand = head_[h];
   head_[h] = static_cast<uint32_t>(pos);
   uint32_t* smaller = &child_[2 * (pos & slotMask_)];
   uint32_t* greater = smaller + 1;
   uint32_t lessLen = 0, moreLen = 0, best = MinMatch - 1;
-  const size_t oldest = pos > window_ ? pos - window_ : 0;
+  const uint64_t oldest = pos > window_ ? pos - window_ : 0;
   const size_t before = out ? out->size() : 0;
   for (;;) {
     if (cand == NoPosition || cand < oldest || depth-- <= 0) {
@@ -165,7 +163,8 @@ size_t TreeMatchFinder::Walk(size_t pos, int depth, std::vector<MatchCandidate>*
     }
     uint32_t* pair = &child_[2 * (cand & slotMask_)];
     uint32_t len = std::min(lessLen, moreLen);
-    len += CommonLength(data_, cand + len, pos + len, limit - len);
+    const uint8_t* const src = data_ + (cand - start_);
+    len += CommonLength(src + len, cur + len, limit - len);
     if (len > best) {
       best = len;
       if (out) out->push_back({static_cast<uint16_t>(len), static_cast<uint32_t>(pos - cand)});
@@ -176,7 +175,7 @@ size_t TreeMatchFinder::Walk(size_t pos, int depth, std::vector<MatchCandidate>*
       *greater = pair[1];
       break;
     }
-    if (data_[cand + len] < data_[pos + len]) {
+    if (src[len] < cur[len]) {
       *smaller = cand;
       smaller = &pair[1];
       cand = *smaller;
