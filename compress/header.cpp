@@ -31,12 +31,11 @@ struct Record {
 
 bool AppendLevel2Header(std::vector<uint8_t>& out, const MemberHeaderFields& f) {
   const std::string attr{static_cast<char>(f.attributes & 0xFF), static_cast<char>(f.attributes >> 8)};
-  const Record records[] = {
-      {ExtHeaderCrc, std::string(2, '\0')},
-      {ExtFileName, f.fileName},
-      {ExtDirName, f.directory},
-      {ExtAttributes, attr},
-  };
+  // A name at the archive's root has no directory-name record at all: some
+  // readers refuse an empty one as a broken header.
+  std::vector<Record> records = {{ExtHeaderCrc, std::string(2, '\0')}, {ExtFileName, f.fileName}};
+  if (!f.directory.empty()) records.push_back({ExtDirName, f.directory});
+  records.push_back({ExtAttributes, attr});
   uint32_t size = HdrFixedSize;
   for (const Record& r : records) size += ExtMinSize + static_cast<uint32_t>(r.data.size());
   const bool pad = (size & 0xFF) == 0;
