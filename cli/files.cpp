@@ -6,25 +6,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "cli/escape.h"
+#include "cli/signals.h"
 
 namespace {
 
 constexpr size_t ReadChunkSize = 65536;
+constexpr size_t CopyPieceSize = 1u << 20;
 
 std::string Quoted(const std::string& path) { return "'" + Escaped(path) + "'"; }
 
-bool WriteAll(int fd, const Bytes& data) {
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
   size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
+  while (done < size) {
+    ssize_t n = write(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
     done += (size_t)n;
   }
   return true;
@@ -84,11 +90,18 @@ PendingFile::~PendingFile() { Discard(); }
 void PendingFile::Discard() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  if (!temp_.empty()) unlink(temp_.c_str());
+  if (!temp_.empty()) {
+    unlink(temp_.c_str());
+    RemoveOnInterrupt(nullptr);
+  }
   temp_.clear();
 }
 
-bool PendingFile::Write(const Bytes& data, mode_t mode, std::string& error) {
+std::string PendingFile::Failure(const char* what) const {
+  return std::string("cannot ") + what + " " + Quoted(target_) + ": " + std::strerror(errno);
+}
+
+bool PendingFile::Create(mode_t mode, std::string& error) {
   Discard();
   std::string temp = target_ + ".XXXXXX";
   fd_ = mkstemp(temp.data());
@@ -97,23 +110,53 @@ bool PendingFile::Write(const Bytes& data, mode_t mode, std::string& error) {
     return false;
   }
   temp_ = temp;
-  if (fchmod(fd_, mode) != 0 || !WriteAll(fd_, data) || fsync(fd_) != 0) {
-    error = "cannot write " + Quoted(target_) + ": " + std::strerror(errno);
+  RemoveOnInterrupt(temp_.c_str());
+  size_ = 0;
+  if (fchmod(fd_, mode) != 0) {
+    error = Failure("write");
     Discard();
     return false;
   }
   return true;
 }
 
+bool PendingFile::Append(const void* data, size_t size, std::string& error) {
+  if (fd_ < 0 || !WriteAll(fd_, (const uint8_t*)data, size)) {
+    if (fd_ < 0) errno = EBADF;
+    error = Failure("write");
+    return false;
+  }
+  size_ += size;
+  return true;
+}
+
+bool PendingFile::Sync(std::string& error) {
+  if (fd_ >= 0 && fsync(fd_) == 0) return true;
+  if (fd_ < 0) errno = EBADF;
+  error = Failure("write");
+  return false;
+}
+
+bool PendingFile::Write(const Bytes& data, mode_t mode, std::string& error) {
+  if (Create(mode, error) && Append(data.data(), data.size(), error) && Sync(error)) return true;
+  Discard();
+  return false;
+}
+
 bool PendingFile::Commit(std::string& error) {
-  int fd = fd_;
-  fd_ = -1;
-  bool ok = fd >= 0 && close(fd) == 0 && rename(temp_.c_str(), target_.c_str()) == 0;
-  if (!ok) {
-    error = "cannot write " + Quoted(target_) + ": " + std::strerror(fd >= 0 ? errno : EBADF);
+  if (!Sync(error)) {
     Discard();
     return false;
   }
+  int fd = fd_;
+  fd_ = -1;
+  bool ok = close(fd) == 0 && rename(temp_.c_str(), target_.c_str()) == 0;
+  if (!ok) {
+    error = Failure("write");
+    Discard();
+    return false;
+  }
+  RemoveOnInterrupt(nullptr);
   temp_.clear();
   return true;
 }
@@ -121,4 +164,21 @@ bool PendingFile::Commit(std::string& error) {
 bool WriteAtomically(const std::string& path, const Bytes& data, mode_t mode, std::string& error) {
   PendingFile file(path);
   return file.Write(data, mode, error) && file.Commit(error);
+}
+
+bool CopyRange(int fd, const std::string& source, uint64_t offset, uint64_t count, PendingFile& out,
+               std::string& error) {
+  std::vector<uint8_t> piece((size_t)std::min<uint64_t>(count, CopyPieceSize));
+  while (count > 0) {
+    size_t want = (size_t)std::min<uint64_t>(count, piece.size());
+    if (ReadAt(fd, offset, piece.data(), want) != want) {
+      error = "cannot read " + Quoted(source) + ": " +
+              (errno != 0 ? std::strerror(errno) : "the file ends early");
+      return false;
+    }
+    if (!out.Append(piece.data(), want, error)) return false;
+    offset += want;
+    count -= want;
+  }
+  return true;
 }

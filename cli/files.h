@@ -24,7 +24,7 @@ mode_t NewFileMode();
 // A file being written beside its target. It stays open after Write, so the
 // caller can read it back before deciding; Commit renames it over the target,
 // and a PendingFile destroyed uncommitted removes it, leaving the target as
-// it was.
+// it was. While it exists, SIGINT, SIGTERM and SIGHUP remove it too.
 class PendingFile {
  public:
   explicit PendingFile(std::string target);
@@ -32,20 +32,34 @@ class PendingFile {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
-  // Creates the temporary file with mode and writes data, flushed to disk.
+  // Creates the temporary file with mode, empty.
+  bool Create(mode_t mode, std::string& error);
+  // Appends to it.
+  bool Append(const void* data, size_t size, std::string& error);
+  // Create and Append in one step, flushed to disk.
   bool Write(const Bytes& data, mode_t mode, std::string& error);
+  // Flushes what was appended to disk.
+  bool Sync(std::string& error);
   int Descriptor() const { return fd_; }
   const std::string& TemporaryPath() const { return temp_; }
-  // Closes the file and renames it over the target.
+  uint64_t Size() const { return size_; }
+  // Flushes, closes the file and renames it over the target.
   bool Commit(std::string& error);
 
  private:
   void Discard();
+  std::string Failure(const char* what) const;
 
   std::string target_;
   std::string temp_;
   int fd_ = -1;
+  uint64_t size_ = 0;
 };
 
 // Write and Commit in one step.
 bool WriteAtomically(const std::string& path, const Bytes& data, mode_t mode, std::string& error);
+
+// Copies count bytes at offset of the file fd holds into the pending file;
+// false with a message naming source when they cannot be read.
+bool CopyRange(int fd, const std::string& source, uint64_t offset, uint64_t count, PendingFile& out,
+               std::string& error);

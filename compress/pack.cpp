@@ -3,9 +3,10 @@
 // Unix time stamp, attributes, data CRC, compressed unless that would not
 // shrink it. The result is a function of the input tree alone.
 //
-// The walk runs on the calling thread and hands each file to a small pool of
-// workers that read and compress it; members are appended strictly in walk
-// order, so the archive is the same whatever the number of threads.
+// The walk plans every member first. Packing hands each file to a small
+// pool of workers that read and compress it in pieces into a spool of its
+// own; members leave strictly in plan order, so the archive is the same
+// whatever the number of threads.
 #include "compress/pack.h"
 
 #include <dirent.h>
@@ -14,9 +15,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -27,28 +28,25 @@
 
 #include "base/format.h"
 #include "base/text.h"
-#include "platform/cp932.h"
 #include "compress/crc16.h"
 #include "compress/encoder.h"
-#include "compress/header.h"
+#include "platform/cp932.h"
 
 namespace {
 
 constexpr uint64_t MaxMemberSize = 0xFFFFFFFFull;
 constexpr mode_t AnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 
-class Pipeline;
-
-struct Walk {
-  const PackOptions& options;
-  Pipeline& pipeline;
-  std::string& error;                              // a failure of the walk itself
-  std::set<std::string> packed;                    // member names already written
-  std::vector<std::pair<dev_t, ino_t>> openDirs;   // folders on the current path (loop guard)
-  bool haveExclude = false;
-  dev_t excludeDev = 0;
-  ino_t excludeIno = 0;
-};
+// Memory: each worker reads a piece at a time and keeps an encoder of a few
+// windows; finished members wait in memory up to SpoolBudget bytes in all
+// (at most MemberMemory each), the rest in unnamed files. With MaxWorkers
+// that stays well under 64 MB whatever the files' sizes.
+constexpr size_t ReadPiece = 256u << 10;
+constexpr size_t CopyPiece = 1u << 20;
+constexpr unsigned MaxWorkers = 8;
+constexpr size_t MembersPerWorker = 32;
+constexpr uint64_t SpoolBudget = 24u << 20;
+constexpr size_t MemberMemory = 4u << 20;
 
 // One name component in CP932. Refuses names the extractor would split or
 // misread: no CP932 form, or a single-byte '\' or 0xFF (both separators).
@@ -74,32 +72,6 @@ std::string Join(const std::vector<std::string>& parts) {
   return s;
 }
 
-bool Fail(Walk& w, const std::string& message) {
-  w.error = message;
-  return false;
-}
-
-bool NamesFor(Walk& w, const std::vector<std::string>& parts, bool isDir, MemberHeaderFields& f) {
-  f.directory.clear();
-  f.fileName.clear();
-  for (size_t i = 0; i < parts.size(); ++i) {
-    std::string cp;
-    if (!ComponentToCp932(parts[i], cp)) {
-      std::string message = Join(parts);
-      message.insert(0, 1, '\'');
-      message.append("': the name has no CP932 form");
-      return Fail(w, message);
-    }
-    if (isDir || i + 1 < parts.size()) {
-      f.directory.append(cp);
-      f.directory.push_back(static_cast<char>(ByteSeparator));
-    }
-    else
-      f.fileName = cp;
-  }
-  return true;
-}
-
 uint16_t AttributesOf(const struct stat& st) {
   uint16_t a = S_ISDIR(st.st_mode) ? AttrDirectory : AttrArchive;
   if ((st.st_mode & AnyWriteBit) == 0) a |= AttrReadOnly;
@@ -111,109 +83,385 @@ uint32_t TimeOf(const struct stat& st) {
   return static_cast<uint64_t>(st.st_mtime) > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(st.st_mtime);
 }
 
-bool ReadWhole(const std::string& path, std::vector<uint8_t>& data, std::string& why) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return why = std::strerror(errno), false;
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    why = std::strerror(errno);
-    close(fd);
-    return false;
-  }
-  if (static_cast<uint64_t>(st.st_size) > MaxMemberSize) {
-    why = "file too large for the format (4 GB at most)";
-    close(fd);
-    return false;
-  }
-  // Read the size fstat gave; a file that grows meanwhile is cut there, one
-  // that shrinks is kept as read.
-  data.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t got = read(fd, data.data() + done, data.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      why = std::strerror(errno);
-      close(fd);
-      return false;
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+// ---- The walk -------------------------------------------------------------
+
+struct Walk {
+  const PackOptions& options;
+  PackPlan& plan;
+  std::string& error;                              // why the walk stopped
+  std::set<std::string> packed;                    // member names already planned
+  std::vector<std::pair<dev_t, ino_t>> openDirs;   // folders on the current path (loop guard)
+  bool haveExclude = false;
+  dev_t excludeDev = 0;
+  ino_t excludeIno = 0;
+};
+
+bool Fail(Walk& w, const std::string& message) {
+  w.error = message;
+  return false;
+}
+
+void Note(Walk& w, const std::string& message) {
+  if (w.options.note) w.options.note(message);
+}
+
+// The member's names in CP932: a folder's name is all directory, a file's
+// last part its file name. Sets entry.name, the name the extractor composes.
+bool NamesFor(Walk& w, const std::string& path, const std::vector<std::string>& parts, bool isDir,
+              PackEntry& entry) {
+  MemberHeaderFields& f = entry.fields;
+  f.directory.clear();
+  f.fileName.clear();
+  entry.name.clear();
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::string cp;
+    if (!ComponentToCp932(parts[i], cp)) return Fail(w, Quoted(Join(parts)) + ": the name has no CP932 form");
+    entry.name += cp;
+    if (isDir || i + 1 < parts.size()) {
+      f.directory.append(cp);
+      f.directory.push_back(static_cast<char>(ByteSeparator));
+      entry.name += '/';
+    } else {
+      f.fileName = cp;
     }
-    if (got == 0) break;
-    done += static_cast<size_t>(got);
   }
-  data.resize(done);
-  close(fd);
+  const size_t limit = w.options.maxNameBytes;
+  if (limit != 0 && entry.name.size() > limit)
+    return Fail(w, Quoted(path) + ": its member name \"" + Join(parts) + "\" is " +
+                       std::to_string(entry.name.size()) + " bytes in CP932; an extractor keeps at most " +
+                       std::to_string(limit) + " (shorten the path, or pack from a folder nearer to it)");
   return true;
 }
 
-void ShowProgress(const std::string& name, size_t done, size_t total) {
-  const unsigned percent = total == 0 ? 100u : static_cast<unsigned>(done * 100 / total);
-  std::fprintf(stderr, "\r\033[K%s %3u%%", name.c_str(), percent);
-  std::fflush(stderr);
+bool PlanPath(Walk& w, const std::string& path, const std::vector<std::string>& parts);
+
+bool PlanDirectory(Walk& w, const std::string& path, const std::vector<std::string>& parts,
+                   const struct stat& st) {
+  const auto id = std::make_pair(st.st_dev, st.st_ino);
+  if (std::find(w.openDirs.begin(), w.openDirs.end(), id) != w.openDirs.end()) {
+    Note(w, "skipping " + Quoted(path) + ": it leads back into a folder being packed");
+    return true;
+  }
+  if (!parts.empty()) {
+    PackEntry e;
+    if (!NamesFor(w, path, parts, true, e)) return false;
+    if (w.packed.insert(e.name).second) {
+      e.fields.method = MethodDirectory;
+      e.fields.timeStamp = TimeOf(st);
+      e.fields.attributes = AttributesOf(st);
+      w.plan.entries.push_back(std::move(e));
+    }
+  }
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return Fail(w, Quoted(path) + ": " + std::strerror(errno));
+  std::vector<std::string> names;
+  errno = 0;
+  while (const dirent* e = readdir(dir)) {
+    const std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(n);
+  }
+  const int why = errno;
+  closedir(dir);
+  if (why != 0) return Fail(w, Quoted(path) + ": " + std::strerror(why));
+  std::sort(names.begin(), names.end());
+  w.openDirs.push_back(id);
+  const std::string prefix = path == "/" ? path : path + "/";
+  for (const auto& n : names) {
+    std::vector<std::string> childParts = parts;
+    childParts.push_back(n);
+    if (!PlanPath(w, prefix + n, childParts)) return false;
+  }
+  w.openDirs.pop_back();
+  return true;
 }
 
-// One member on its way into the archive. A folder's header is ready at
-// once; a file is read and compressed by a worker, which fills `bytes` (header
-// and data) or `error`, then sets `done`.
+bool PlanPath(Walk& w, const std::string& path, const std::vector<std::string>& parts) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return Fail(w, Quoted(path) + ": " + std::strerror(errno));
+  if (S_ISLNK(st.st_mode)) {
+    if (!w.options.followSymlinks) {
+      Note(w, "skipping symbolic link " + Quoted(path) + " (--follow-symlinks packs its target)");
+      return true;
+    }
+    if (stat(path.c_str(), &st) != 0) return Fail(w, Quoted(path) + ": " + std::strerror(errno));
+  }
+  if (w.haveExclude && st.st_dev == w.excludeDev && st.st_ino == w.excludeIno) return true;
+  if (S_ISDIR(st.st_mode)) return PlanDirectory(w, path, parts, st);
+  if (!S_ISREG(st.st_mode)) {
+    Note(w, "skipping " + Quoted(path) + ": not a regular file or folder");
+    return true;
+  }
+  if (parts.empty()) return Fail(w, Quoted(path) + ": no name to store it under");
+  if (static_cast<uint64_t>(st.st_size) > MaxMemberSize)
+    return Fail(w, Quoted(path) + ": file too large for the format (4 GB at most)");
+  PackEntry e;
+  if (!NamesFor(w, path, parts, false, e)) return false;
+  if (!w.packed.insert(e.name).second) return true;
+  e.path = path;
+  e.size = static_cast<uint64_t>(st.st_size);
+  e.fields.timeStamp = TimeOf(st);
+  e.fields.attributes = AttributesOf(st);
+  w.plan.bytes += e.size;
+  w.plan.entries.push_back(std::move(e));
+  return true;
+}
+
+// Member name parts of a path as given: leading "/" and "." parts dropped,
+// ".." refused.
+bool SplitArgument(const std::string& path, std::vector<std::string>& parts) {
+  parts.clear();
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    const std::string part = path.substr(i, j - i);
+    if (part == "..") return false;
+    if (!part.empty() && part != ".") parts.push_back(part);
+    i = j + 1;
+  }
+  return true;
+}
+
+// ---- Spools ---------------------------------------------------------------
+
+// The memory that finished members may hold while they wait, shared by all.
+class MemoryBudget {
+ public:
+  explicit MemoryBudget(uint64_t bytes) : left_(static_cast<int64_t>(bytes)) {}
+  bool Take(size_t n) {
+    int64_t left = left_.load();
+    while (left >= static_cast<int64_t>(n))
+      if (left_.compare_exchange_weak(left, left - static_cast<int64_t>(n))) return true;
+    return false;
+  }
+  void Give(size_t n) { left_ += static_cast<int64_t>(n); }
+
+ private:
+  std::atomic<int64_t> left_;
+};
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// A member's header and data on their way to the archive: in memory while
+// the budget allows, else in a file without a name (gone with the process,
+// whatever ends it) in the spool directory.
+class Spool {
+ public:
+  Spool(MemoryBudget& budget, const std::string& directory) : budget_(budget), directory_(directory) {}
+  ~Spool() {
+    Clear();
+    if (fd_ >= 0) close(fd_);
+  }
+  Spool(const Spool&) = delete;
+  Spool& operator=(const Spool&) = delete;
+
+  bool Append(const uint8_t* data, size_t size, std::string& why) {
+    if (size == 0) return true;
+    if (fd_ < 0 && memory_.size() + size <= MemberMemory && budget_.Take(size)) {
+      memory_.insert(memory_.end(), data, data + size);
+      return true;
+    }
+    if (fd_ < 0 && !Spill(why)) return false;
+    if (!WriteAll(fd_, data, size)) return why = std::strerror(errno), false;
+    fileBytes_ += size;
+    return true;
+  }
+
+  // Drops everything appended so far.
+  void Clear() {
+    budget_.Give(memory_.size());
+    std::vector<uint8_t>().swap(memory_);
+    if (fd_ >= 0 && fileBytes_ > 0) {
+      if (ftruncate(fd_, 0) == 0) lseek(fd_, 0, SEEK_SET);
+      fileBytes_ = 0;
+    }
+  }
+
+  uint64_t Size() const { return fd_ >= 0 ? fileBytes_ : memory_.size(); }
+
+  bool CopyTo(const ArchiveWriter& out, std::string& error) {
+    if (fd_ < 0) return out(memory_.data(), memory_.size(), error);
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(CopyPiece, fileBytes_)));
+    for (uint64_t at = 0; at < fileBytes_;) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), fileBytes_ - at));
+      const ssize_t got = pread(fd_, piece.data(), want, static_cast<off_t>(at));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        error = std::string("cannot read back a packed member: ") +
+                (got < 0 ? std::strerror(errno) : "its spool file was cut short");
+        return false;
+      }
+      if (!out(piece.data(), static_cast<size_t>(got), error)) return false;
+      at += static_cast<uint64_t>(got);
+    }
+    return true;
+  }
+
+ private:
+  bool Spill(std::string& why) {
+    fd_ = open(directory_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      // A file system without unnamed files: a named one, unlinked at once.
+      std::string temp = directory_ + "/.lzhsfx-spool-XXXXXX";
+      fd_ = mkostemp(temp.data(), O_CLOEXEC);
+      if (fd_ >= 0) unlink(temp.c_str());
+    }
+    if (fd_ < 0) {
+      why = "cannot make a spool file in " + Quoted(directory_) + ": " + std::strerror(errno);
+      return false;
+    }
+    const bool ok = WriteAll(fd_, memory_.data(), memory_.size());
+    if (!ok) why = std::strerror(errno);
+    fileBytes_ = memory_.size();
+    budget_.Give(memory_.size());
+    std::vector<uint8_t>().swap(memory_);
+    return ok;
+  }
+
+  MemoryBudget& budget_;
+  const std::string& directory_;
+  std::vector<uint8_t> memory_;
+  int fd_ = -1;
+  uint64_t fileBytes_ = 0;
+};
+
+// ---- Packing --------------------------------------------------------------
+
+// One member in flight. A folder is ready at once; a file is read and
+// compressed by a worker, which fills the spool (header and data) or error,
+// then sets done.
 struct Member {
-  size_t seq = 0;              // position in the archive
-  bool isFile = false;
-  std::string path;            // the file to read
-  std::string display;         // its name for the progress line
-  uint64_t size = 0;           // the file's size when the walk saw it
-  MemberHeaderFields fields;   // names, time stamp, attributes (and, for a folder, all)
-  bool done = false;           // guarded by Pipeline::mutex_
-  std::vector<uint8_t> bytes;
+  const PackEntry* entry = nullptr;
+  std::vector<uint8_t> header;
+  std::unique_ptr<Spool> spool;
+  bool done = false;  // guarded by Pipeline::mutex_
   std::string error;
 };
 
-// Reads, checks and compresses one file member into m.bytes (or m.error).
-// Runs on a worker; the encoder keeps its reused tables per thread.
-void BuildFileMember(Member& m, const PackOptions& options, const EncodeProgress& progress) {
-  MemberHeaderFields& f = m.fields;
-  std::vector<uint8_t> data;
-  std::string why;
-  if (!ReadWhole(m.path, data, why)) {
-    m.error = "'" + m.path + "': " + why;
-    return;
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~InputFile() {
+    if (fd_ >= 0) close(fd_);
   }
-  f.originalSize = static_cast<uint32_t>(data.size());
-  f.dataCrc = Crc16Update(0, data.data(), data.size());
+  bool Open() const { return fd_ >= 0; }
+  // Up to size bytes at offset; 0 at the end; -1 on an error (errno set).
+  ssize_t ReadAt(uint8_t* data, size_t size, uint64_t offset) const {
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = pread(fd_, data + done, size - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return -1;
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+  }
 
-  std::vector<uint8_t> packed;
-  const MethodParams* method = ParamsForMethod(options.method);
-  if (method != nullptr && !data.empty())
-    packed = EncodeMember(data.data(), data.size(), *method, options.level, progress);
-  const bool stored = method == nullptr || data.empty() || packed.size() >= data.size();
-  f.method = stored ? '0' : method->digit;
-  const std::vector<uint8_t>& body = stored ? data : packed;
-  f.compressedSize = static_cast<uint32_t>(body.size());
-  if (!AppendLevel2Header(m.bytes, f)) {
-    m.error = "'" + m.path + "': the name is too long";
-    m.bytes.clear();
+ private:
+  int fd_;
+};
+
+// Reads, checks and compresses one file into its spool (or m.error). Runs on
+// a worker. The data is read up to the size the walk saw: a file that grows
+// meanwhile is cut there, one that shrinks is kept as read.
+void BuildFileMember(Member& m, const PackOptions& options, std::vector<uint8_t>& piece) {
+  const PackEntry& e = *m.entry;
+  const std::string who = Quoted(e.path) + ": ";
+  InputFile in(e.path);
+  if (!in.Open()) {
+    m.error = who + std::strerror(errno);
     return;
   }
-  m.bytes.insert(m.bytes.end(), body.begin(), body.end());
+  Spool& spool = *m.spool;
+  const MethodParams* method = ParamsForMethod(options.method);
+  std::unique_ptr<MemberEncoder> encoder;
+  if (method != nullptr && e.size > 0) encoder = std::make_unique<MemberEncoder>(*method, options.level, e.size);
+  std::string why;
+  uint16_t crc = 0;
+  uint64_t read = 0;
+  while (read < e.size) {
+    const ssize_t got = in.ReadAt(piece.data(), static_cast<size_t>(std::min<uint64_t>(piece.size(), e.size - read)), read);
+    if (got < 0) {
+      m.error = who + std::strerror(errno);
+      return;
+    }
+    if (got == 0) break;
+    crc = Crc16Update(crc, piece.data(), static_cast<size_t>(got));
+    read += static_cast<uint64_t>(got);
+    if (encoder) {
+      encoder->Put(piece.data(), static_cast<size_t>(got));
+      std::vector<uint8_t>& out = encoder->Output();
+      if (!spool.Append(out.data(), out.size(), why)) return void(m.error = who + why);
+      out.clear();
+    } else if (!spool.Append(piece.data(), static_cast<size_t>(got), why)) {
+      return void(m.error = who + why);
+    }
+    if (options.progress) options.progress(static_cast<uint64_t>(got));
+  }
+  if (encoder) {
+    encoder->Finish();
+    std::vector<uint8_t>& out = encoder->Output();
+    if (!spool.Append(out.data(), out.size(), why)) return void(m.error = who + why);
+  }
+  MemberHeaderFields f = e.fields;
+  f.originalSize = static_cast<uint32_t>(read);
+  f.dataCrc = crc;
+  // A member that would not shrink is stored: its data is read again, and
+  // must be what was read the first time.
+  const bool stored = !encoder || spool.Size() >= read;
+  if (stored && encoder) {
+    spool.Clear();
+    uint16_t again = 0;
+    for (uint64_t at = 0; at < read;) {
+      const ssize_t got = in.ReadAt(piece.data(), static_cast<size_t>(std::min<uint64_t>(piece.size(), read - at)), at);
+      if (got <= 0) {
+        m.error = who + (got < 0 ? std::strerror(errno) : "the file shrank while it was being packed");
+        return;
+      }
+      again = Crc16Update(again, piece.data(), static_cast<size_t>(got));
+      if (!spool.Append(piece.data(), static_cast<size_t>(got), why)) return void(m.error = who + why);
+      at += static_cast<uint64_t>(got);
+    }
+    if (again != crc) {
+      m.error = who + "the file changed while it was being packed";
+      return;
+    }
+  }
+  f.method = stored ? MethodStored : method->digit;
+  f.compressedSize = static_cast<uint32_t>(spool.Size());
+  if (!AppendLevel2Header(m.header, f)) m.error = who + "the name is too long for a header";
 }
 
-// Members in flight between the walk and the archive. The walk (the calling
-// thread) adds members in archive order; workers compress files; the calling
-// thread appends finished members from the front, in order. Memory stays
-// bounded: at most MembersPerWorker members and BytesPerWorker bytes of file
-// data per worker are in flight (a larger file goes in alone). Counting members
-// alone would let one large file hold up the workers behind a full window of
-// small finished ones. The first failed member in archive order stops
-// everything; later ones are dropped.
+// Members in flight between the plan and the archive. The calling thread
+// queues members in plan order and hands finished ones to the writer from
+// the front, in order; workers compress files. At most MembersPerWorker
+// members per worker are in flight; what they hold waits within the spool
+// budget. The first failed member in plan order stops everything; later
+// ones are dropped.
 //
-// Only the calling thread touches inFlight_, archive_, error_ and bytes_;
-// written_ is guarded by printMutex_; workers touch todo_ and Member::done
-// under mutex_.
+// Only the calling thread touches inFlight_ and error_; workers touch todo_
+// and Member::done under mutex_.
 class Pipeline {
  public:
-  Pipeline(const PackOptions& options, std::vector<uint8_t>& archive)
-      : options_(options), archive_(archive) {
-    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+  Pipeline(const PackOptions& options, const ArchiveWriter& out)
+      : options_(options), out_(out), budget_(SpoolBudget) {
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, MaxWorkers);
     maxMembers_ = MembersPerWorker * workers;
-    maxBytes_ = BytesPerWorker * workers;
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~Pipeline() { Stop(); }
@@ -222,25 +470,27 @@ class Pipeline {
 
   // Queues a member; first writes out finished ones while the window is
   // full. False once an earlier member has failed.
-  bool Add(std::unique_ptr<Member> m) {
-    while (error_.empty() && !inFlight_.empty() &&
-           (inFlight_.size() >= maxMembers_ || bytes_ + m->size > maxBytes_))
-      WriteFront();
+  bool Add(const PackEntry& entry) {
+    while (error_.empty() && inFlight_.size() >= maxMembers_) WriteFront();
     if (!error_.empty()) return false;
-    m->seq = nextSeq_++;
-    bytes_ += m->size;
+    auto m = std::make_unique<Member>();
+    m->entry = &entry;
+    m->spool = std::make_unique<Spool>(budget_, options_.spoolDirectory);
+    const bool isFile = !entry.path.empty();
+    if (!isFile && !AppendLevel2Header(m->header, entry.fields))
+      m->error = "a folder's name is too long for a header";
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!m->isFile) m->done = true;
-    inFlight_.push_back(std::move(m));
-    if (inFlight_.back()->isFile) {
-      todo_.push_back(inFlight_.back().get());
+    m->done = !isFile;
+    if (isFile) {
+      todo_.push_back(m.get());
       workReady_.notify_one();
     }
+    inFlight_.push_back(std::move(m));
     return true;
   }
 
   // Writes out every member still in flight (up to the first failure), then
-  // stops the workers. Returns the first member error in archive order, or "".
+  // stops the workers. Returns the first error in plan order, or "".
   std::string Finish() {
     while (error_.empty() && !inFlight_.empty()) WriteFront();
     Stop();
@@ -248,7 +498,7 @@ class Pipeline {
   }
 
  private:
-  // Waits for the front member, then appends it or records its error.
+  // Waits for the front member, then writes it or records its error.
   void WriteFront() {
     std::unique_ptr<Member> m;
     {
@@ -257,19 +507,16 @@ class Pipeline {
       m = std::move(inFlight_.front());
       inFlight_.pop_front();
     }
-    bytes_ -= m->size;
-    if (!m->error.empty()) {
-      error_ = m->error;
+    std::string error = m->error;
+    if (error.empty() && out_(m->header.data(), m->header.size(), error)) m->spool->CopyTo(out_, error);
+    if (!error.empty()) {
+      error_ = error;
       Stop();
-      return;
     }
-    archive_.insert(archive_.end(), m->bytes.begin(), m->bytes.end());
-    std::lock_guard<std::mutex> print(printMutex_);
-    written_ = m->seq + 1;
-    if (options_.progress && m->isFile) ShowProgress(m->display, 1, 1);
   }
 
   void Work() {
+    std::vector<uint8_t> piece(ReadPiece);
     for (;;) {
       Member* m;
       {
@@ -279,15 +526,7 @@ class Pipeline {
         m = todo_.front();
         todo_.pop_front();
       }
-      // Only the member next in line shows its progress, so the line on the
-      // terminal moves forward through the archive as the sequential one did.
-      EncodeProgress progress;
-      if (options_.progress)
-        progress = [this, m](size_t done) {
-          std::lock_guard<std::mutex> print(printMutex_);
-          if (m->seq == written_) ShowProgress(m->display, done, m->fields.originalSize);
-        };
-      BuildFileMember(*m, options_, progress);
+      BuildFileMember(*m, options_, piece);
       std::lock_guard<std::mutex> lock(mutex_);
       m->done = true;
       memberDone_.notify_all();
@@ -307,160 +546,54 @@ class Pipeline {
   }
 
   const PackOptions& options_;
-  std::vector<uint8_t>& archive_;
-  static constexpr size_t MembersPerWorker = 32;
-  static constexpr uint64_t BytesPerWorker = 32u << 20;
+  const ArchiveWriter& out_;
+  MemoryBudget budget_;
   size_t maxMembers_ = 0;
-  uint64_t maxBytes_ = 0;
-  uint64_t bytes_ = 0;  // sizes of the files in flight
-  size_t nextSeq_ = 0;
   std::string error_;
-  std::deque<std::unique_ptr<Member>> inFlight_;  // archive order
+  std::deque<std::unique_ptr<Member>> inFlight_;  // plan order
   std::mutex mutex_;
   std::condition_variable workReady_, memberDone_;
   std::deque<Member*> todo_;  // files not yet taken by a worker
   bool stopping_ = false;
-  std::mutex printMutex_;
-  size_t written_ = 0;  // seq of the next member to write (guarded by printMutex_)
   std::vector<std::thread> threads_;
 };
 
-bool PackFile(Walk& w, const std::string& path, const std::vector<std::string>& parts, const struct stat& st) {
-  auto m = std::make_unique<Member>();
-  if (!NamesFor(w, parts, false, m->fields)) return false;
-  m->isFile = true;
-  m->path = path;
-  m->display = Join(parts);
-  m->size = static_cast<uint64_t>(st.st_size);
-  m->fields.timeStamp = TimeOf(st);
-  m->fields.attributes = AttributesOf(st);
-  return w.pipeline.Add(std::move(m));
-}
-
-bool PackPath(Walk& w, const std::string& path, const std::vector<std::string>& parts);
-
-bool PackDirectory(Walk& w, const std::string& path, const std::vector<std::string>& parts,
-                   const struct stat& st) {
-  const auto id = std::make_pair(st.st_dev, st.st_ino);
-  if (std::find(w.openDirs.begin(), w.openDirs.end(), id) != w.openDirs.end()) {
-    std::fprintf(stderr, "lzhsfx: skipping '%s': it leads back into a folder being packed\n", path.c_str());
-    return true;
-  }
-  if (!parts.empty()) {
-    MemberHeaderFields f;
-    if (!NamesFor(w, parts, true, f)) return false;
-    const std::string name = Join(parts) + "/";
-    if (w.packed.insert(name).second) {
-      f.method = 'd';
-      f.timeStamp = TimeOf(st);
-      f.attributes = AttributesOf(st);
-      auto m = std::make_unique<Member>();
-      if (!AppendLevel2Header(m->bytes, f)) return Fail(w, "'" + path + "': the name is too long");
-      if (!w.pipeline.Add(std::move(m))) return false;
-    }
-  }
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return Fail(w, "'" + path + "': " + std::strerror(errno));
-  std::vector<std::string> names;
-  while (const dirent* e = readdir(dir)) {
-    const std::string n = e->d_name;
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  closedir(dir);
-  std::sort(names.begin(), names.end());
-  w.openDirs.push_back(id);
-  const std::string prefix = path == "/" ? path : path + "/";
-  for (const auto& n : names) {
-    std::vector<std::string> childParts = parts;
-    childParts.push_back(n);
-    if (!PackPath(w, prefix + n, childParts)) return false;
-  }
-  w.openDirs.pop_back();
-  return true;
-}
-
-bool PackPath(Walk& w, const std::string& path, const std::vector<std::string>& parts) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return Fail(w, "'" + path + "': " + std::strerror(errno));
-  if (S_ISLNK(st.st_mode)) {
-    if (!w.options.followSymlinks) {
-      std::fprintf(stderr, "lzhsfx: skipping symbolic link '%s' (--follow-symlinks packs its target)\n",
-                   path.c_str());
-      return true;
-    }
-    if (stat(path.c_str(), &st) != 0) return Fail(w, "'" + path + "': " + std::strerror(errno));
-  }
-  if (w.haveExclude && st.st_dev == w.excludeDev && st.st_ino == w.excludeIno) return true;
-  if (S_ISDIR(st.st_mode)) return PackDirectory(w, path, parts, st);
-  if (!S_ISREG(st.st_mode)) {
-    std::fprintf(stderr, "lzhsfx: skipping '%s': not a regular file or folder\n", path.c_str());
-    return true;
-  }
-  if (parts.empty()) return Fail(w, "'" + path + "': no name to store it under");
-  if (!w.packed.insert(Join(parts)).second) return true;
-  return PackFile(w, path, parts, st);
-}
-
-// Member name parts of a path as given: leading "/" and "." parts dropped,
-// ".." refused.
-bool SplitArgument(const std::string& path, std::vector<std::string>& parts) {
-  parts.clear();
-  size_t i = 0;
-  while (i <= path.size()) {
-    size_t j = path.find('/', i);
-    if (j == std::string::npos) j = path.size();
-    const std::string part = path.substr(i, j - i);
-    if (part == "..") return false;
-    if (!part.empty() && part != ".") parts.push_back(part);
-    i = j + 1;
-  }
-  return true;
-}
-
 }  // namespace
 
-bool PackPaths(const std::vector<std::string>& paths, const PackOptions& options, std::vector<uint8_t>& archive,
+bool PlanPaths(const std::vector<std::string>& paths, const PackOptions& options, PackPlan& plan,
                std::string& error) {
-  archive.clear();
-  if (options.method != '0' && ParamsForMethod(options.method) == nullptr) {
+  plan = PackPlan();
+  if (options.method != MethodStored && ParamsForMethod(options.method) == nullptr) {
     error = std::string("unknown method -lh") + options.method + "-";
     return false;
   }
-  Pipeline pipeline(options, archive);
-  Walk w{options, pipeline, error, {}, {}, false, 0, 0};
+  Walk w{options, plan, error, {}, {}, false, 0, 0};
   struct stat ex;
   if (!options.excludePath.empty() && stat(options.excludePath.c_str(), &ex) == 0) {
     w.haveExclude = true;
     w.excludeDev = ex.st_dev;
     w.excludeIno = ex.st_ino;
   }
-  bool ok = true;
   for (const auto& path : paths) {
     std::vector<std::string> parts;
     if (!SplitArgument(path, parts)) {
-      error = "'" + path + "': a path with '..' cannot be stored";
-      ok = false;
-      break;
+      error = Quoted(path) + ": a path with '..' cannot be stored";
+      return false;
     }
-    if (!PackPath(w, path, parts)) {
-      ok = false;
-      break;
-    }
+    if (!PlanPath(w, path, parts)) return false;
   }
-  // Members before the point where the walk stopped come first: an error
-  // among them is the one to report.
-  const std::string memberError = pipeline.Finish();
-  if (!memberError.empty()) {
-    error = memberError;
-    ok = false;
-  }
-  if (options.progress) std::fputs("\r\033[K", stderr);
-  if (!ok) {
-    archive.clear();
-    return false;
-  }
-  archive.push_back(0);
   return true;
+}
+
+bool PackPlanned(const PackPlan& plan, const PackOptions& options, const ArchiveWriter& out,
+                 std::string& error) {
+  Pipeline pipeline(options, out);
+  for (const PackEntry& e : plan.entries)
+    if (!pipeline.Add(e)) break;
+  // Members before the point where packing stopped come first: an error
+  // among them is the one to report.
+  error = pipeline.Finish();
+  return error.empty();
 }
 
 void AppendStoredMember(std::vector<uint8_t>& archive, const std::string& cp932Name, const std::string& data,
