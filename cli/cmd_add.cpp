@@ -1,32 +1,212 @@
-// lzhsfx a: packs files and folders into a new level-2 LZH archive. The
-// archive is written to a temporary file beside the target and renamed over
-// it only when complete, so a failed run never leaves a partial archive.
+// lzhsfx a and d: add files to an archive and delete members from it, as
+// lha does. The archive may be a plain .lzh or a self-extracting program of
+// ours; the members kept are copied byte for byte where the engine's member
+// walk finds them, a self-extracting file keeps its stub and configuration
+// (the archive stays at its offset), and the result is written beside the
+// target and renamed over it only when complete and, for a self-extracting
+// file, checked by the same walk the stub runs.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <limits.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "cli/archive_check.h"
+#include "cli/archive_open.h"
 #include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/escape.h"
 #include "cli/files.h"
+#include "cli/signals.h"
+#include "cli/stubfile.h"
+#include "cli/textformat.h"
 #include "compress/pack.h"
+#include "core/workarea.h"
+#include "extract/header.h"
+#include "extract/walk.h"
+#include "platform/cp932.h"
 
 const char* const AddHelp =
-    "usage: lzhsfx a ARCHIVE.lzh PATH... [-m lh0|lh5|lh6|lh7] [-9] [--follow-symlinks]\n"
+    "usage: lzhsfx a ARCHIVE PATH... [-m lh0|lh5|lh6|lh7] [-9] [--follow-symlinks] [-q]\n"
     "\n"
-    "Creates (or replaces) ARCHIVE.lzh holding the given files and folders,\n"
-    "folders recursively in sorted order, with level-2 headers and CP932 names.\n"
-    "Member names are the paths as given, without a leading '/' or './'.\n"
+    "Adds the given files and folders (folders recursively, in sorted order) to\n"
+    "ARCHIVE, with level-2 headers and CP932 names, creating it if it does not\n"
+    "exist. A member of the same name is replaced; the other members are kept\n"
+    "as they are, in front of the new ones. ARCHIVE may be a self-extracting\n"
+    "file made by lzhsfx create: its program and settings stay, only the\n"
+    "archive behind them changes. Member names are the paths as given,\n"
+    "without a leading '/' or './', at most 259 bytes in CP932. The archive is\n"
+    "never packed into itself. The new archive replaces the old one only when\n"
+    "complete; SIGINT, SIGTERM and SIGHUP remove the unfinished one.\n"
     "\n"
     "  -m METHOD          lh5 (default, 8 KB window), lh6 (32 KB), lh7 (64 KB),\n"
     "                     or lh0 (store); members that would not shrink are stored\n"
     "  -9                 slower, smaller: choose matches by their cost in bits\n"
-    "  --follow-symlinks  pack what symbolic links point to (default: skip them)\n";
+    "  --follow-symlinks  pack what symbolic links point to (default: skip them)\n"
+    "  -q                 no progress line\n"
+    "\n"
+    "Exit codes: 0 written, 1 ARCHIVE exists but is no archive of ours or is\n"
+    "damaged (it is left alone), 2 usage or I/O error or a file that cannot\n"
+    "be packed.\n";
+
+const char* const DeleteHelp =
+    "usage: lzhsfx d ARCHIVE NAME...\n"
+    "\n"
+    "Deletes the named members from ARCHIVE (a plain .lzh or a self-extracting\n"
+    "file made by lzhsfx create, whose program and settings stay). A NAME that\n"
+    "is a folder deletes the folder and every member under it. The names of\n"
+    "the deleted members are printed. When a NAME matches no member nothing is\n"
+    "changed. The new archive replaces the old one only when complete.\n"
+    "\n"
+    "Exit codes: 0 deleted, 1 a NAME matches no member, or ARCHIVE is no\n"
+    "archive of ours or is damaged (it is left alone), 2 usage or I/O error.\n";
 
 namespace {
 
-int Usage(const char* message) {
-  std::fprintf(stderr, "lzhsfx a: %s\n\n%s", message, AddHelp);
+constexpr size_t EndMarkSize = 1;
+// An end mark may be written as a whole zero size field.
+constexpr uint64_t LongestEndMark = 2;
+
+// A member of the archive being changed, as the walk found it.
+struct OldMember {
+  uint64_t offset = 0;   // its header
+  uint64_t length = 0;   // header and data, up to the next header
+  std::string name;      // CP932, '/' separated; a folder's ends in '/'
+};
+
+struct OldArchive {
+  bool exists = false;
+  mode_t mode = 0;
+  ArchiveSource source;
+  std::vector<OldMember> members;
+  ~OldArchive() { CloseArchiveSource(source); }
+};
+
+int Complain(const char* command, int code, const std::string& message) {
+  StopProgress();
+  std::fprintf(stderr, "lzhsfx %s: %s\n", command, message.c_str());
+  return code;
+}
+
+// The file to write: a symbolic link is followed, so the archive it points
+// to is updated rather than the link replaced by a file.
+std::string TargetOf(const std::string& path) {
+  struct stat st;
+  char resolved[PATH_MAX];
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(path.c_str(), resolved))
+    return resolved;
+  return path;
+}
+
+// Reads the members of an existing archive through the engine's walk. 0, or
+// the exit code of the failure already reported. A missing file (or an empty
+// one) is a new archive when allowed.
+int ReadOld(const char* command, const std::string& path, bool mayBeNew, OldArchive& old) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_size == 0)) {
+    if (errno == ENOENT || (errno == 0 && st.st_size == 0)) {
+      if (mayBeNew) return ExitOk;
+      return Complain(command, ExitUsage, "cannot open '" + Escaped(path) + "': " + std::strerror(ENOENT));
+    }
+    return Complain(command, ExitUsage, "cannot open '" + Escaped(path) + "': " + std::strerror(errno));
+  }
+  old.exists = true;
+  old.mode = st.st_mode & 07777;
+  errno = 0;
+  if (int rc = OpenArchiveSource(path, old.source)) {
+    std::fprintf(stderr, "lzhsfx %s: '%s' is left as it is\n", command, Escaped(path).c_str());
+    return rc;
+  }
+  if (int rc = PrepareWorkArea(old.source)) return rc;
+  if (!OpenArchiveRun()) {
+    CloseArchiveRun();
+    return Complain(command, ExitUsage, "cannot read '" + Escaped(path) + "'");
+  }
+  HeaderReadResult result;
+  while ((result = NextMember()) == MemberReady) {
+    OldMember m;
+    m.offset = MemberHeaderOffset();
+    m.length = Work->nextHeaderOffset - m.offset;
+    m.name = Work->memberName;
+    old.members.push_back(m);
+  }
+  uint64_t end = Work->nextHeaderOffset;
+  CloseArchiveRun();
+  if (result != EndOfArchive)
+    return Complain(command, ExitBadArchive,
+                    Format("'%s' is damaged after its member %zu (%s); it is left as it is",
+                           Escaped(path).c_str(), old.members.size(),
+                           result == InvalidHeader ? "a header cannot be read"
+                                                   : "a member's data runs past the end of the file"));
+  // Bytes behind the end mark of a self-extracting file are most likely its
+  // signature, which any change breaks; a plain archive merely loses them.
+  uint64_t trailing = old.source.fileSize > end + LongestEndMark ? old.source.fileSize - end - 1 : 0;
+  if (trailing > 0 && old.source.isSfx)
+    return Complain(command, ExitBadArchive,
+                    Format("'%s' has %llu bytes behind its archive (a signature?), which a change "
+                           "would break; it is left as it is: re-create it with lzhsfx create "
+                           "and sign it again", Escaped(path).c_str(), (unsigned long long)trailing));
+  if (trailing > 0)
+    std::fprintf(stderr, "lzhsfx %s: note: the %llu bytes behind the archive's end are dropped\n",
+                 command, (unsigned long long)trailing);
+  return ExitOk;
+}
+
+// Writes the stub (for a self-extracting file), the kept old members, the
+// planned new ones and the end mark beside the target, checks a
+// self-extracting result as the stub will read it, and puts it in place.
+int Rewrite(const char* command, const std::string& path, OldArchive& old, const std::vector<bool>& keep,
+            const PackPlan* plan, const PackOptions* options, bool quiet) {
+  PendingFile out(TargetOf(path));
+  std::string error;
+  if (!out.Create(old.exists ? old.mode : NewFileMode(), error)) return Complain(command, ExitUsage, error);
+  const ArchiveSource& source = old.source;
+  if (source.isSfx && !CopyRange(source.fd, path, 0, source.config.archiveOffset, out, error))
+    return Complain(command, ExitUsage, error);
+  for (size_t i = 0; i < old.members.size(); ++i)
+    if (keep[i] && !CopyRange(source.fd, path, old.members[i].offset, old.members[i].length, out, error))
+      return Complain(command, ExitUsage, error);
+  if (plan != nullptr) {
+    StartProgress(plan->bytes, !quiet);
+    ArchiveWriter writer = [&out](const uint8_t* data, size_t size, std::string& why) {
+      return out.Append(data, size, why);
+    };
+    bool packed = PackPlanned(*plan, *options, writer, error);
+    StopProgress();
+    if (!packed) return Complain(command, ExitUsage, Escaped(error));
+  }
+  const uint8_t endMark[EndMarkSize] = {0};
+  if (!out.Append(endMark, sizeof endMark, error)) return Complain(command, ExitUsage, error);
+  if (source.isSfx) {
+    if (out.Size() > MaxSfxFileSize)
+      return Complain(command, ExitUsage,
+                      Format("'%s' would be %llu bytes; the stub reads files up to %llu bytes",
+                             Escaped(path).c_str(), (unsigned long long)out.Size(),
+                             (unsigned long long)MaxSfxFileSize));
+    if (!out.Sync(error)) return Complain(command, ExitUsage, error);
+    CheckOptions check;
+    check.allowUnsafe = true;  // names are the user's own; where they land is not judged here
+    ArchiveReport report;
+    bool sound = CheckArchive(out.Descriptor(), out.TemporaryPath(), source.config, check, report);
+    for (const auto& w : report.warnings) std::fprintf(stderr, "lzhsfx %s: warning: %s\n", command, w.c_str());
+    if (!sound)
+      return Complain(command, ExitBadArchive,
+                      "the stub could not extract the changed archive (" + report.error + "); '" +
+                          Escaped(path) + "' is left as it is");
+  }
+  if (!out.Commit(error)) return Complain(command, ExitUsage, error);
+  return ExitOk;
+}
+
+int AddUsage(const std::string& message) {
+  std::fprintf(stderr, "lzhsfx a: %s\n\n%s", message.c_str(), AddHelp);
   return ExitUsage;
 }
 
@@ -39,13 +219,27 @@ bool ParseMethod(const std::string& text, char& method) {
   return true;
 }
 
+// A member name as the user types it, in the form the walk composes: CP932,
+// no leading "./" or "/", no trailing '/'. Empty when it has no CP932 form.
+std::string MemberNameOf(const std::string& utf8) {
+  std::string cp932;
+  if (!ToCp932(utf8, cp932)) return "";
+  std::vector<char> text(cp932.begin(), cp932.end());
+  text.push_back('\0');
+  NormalizeSeparators(text.data(), '/');
+  std::string name = text.data();
+  while (name.rfind("./", 0) == 0 || name.rfind('/', 0) == 0) name.erase(0, name[0] == '.' ? 2 : 1);
+  while (!name.empty() && name.back() == '/') name.pop_back();
+  return name;
+}
+
 }  // namespace
 
 int CmdAdd(const Args& args) {
   PackOptions options;
   std::string archivePath;
   std::vector<std::string> paths;
-  bool optionsEnded = false;
+  bool optionsEnded = false, quiet = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (!optionsEnded && a == "--") {
@@ -53,36 +247,96 @@ int CmdAdd(const Args& args) {
     } else if (!optionsEnded && (a == "-m" || (a.compare(0, 2, "-m") == 0 && a.size() > 2))) {
       std::string value = a.size() > 2 ? a.substr(2) : "";
       if (value.empty()) {
-        if (i + 1 >= args.size()) return Usage("-m needs a method");
+        if (i + 1 >= args.size()) return AddUsage("-m needs a method");
         value = args[++i];
       }
-      if (!ParseMethod(value, options.method)) return Usage(("unknown method '" + value + "'").c_str());
+      if (!ParseMethod(value, options.method)) return AddUsage("unknown method '" + Escaped(value) + "'");
     } else if (!optionsEnded && a == "-9") {
       options.level = 9;
+    } else if (!optionsEnded && a == "-q") {
+      quiet = true;
     } else if (!optionsEnded && a == "--follow-symlinks") {
       options.followSymlinks = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      return Usage(("unknown option '" + a + "'").c_str());
+      return AddUsage("unknown option '" + Escaped(a) + "'");
     } else if (archivePath.empty()) {
       archivePath = a;
     } else {
       paths.push_back(a);
     }
   }
-  if (archivePath.empty()) return Usage("no archive named");
-  if (paths.empty()) return Usage("nothing to pack");
-  options.progress = isatty(STDERR_FILENO) != 0;
-  options.excludePath = archivePath;
+  if (archivePath.empty()) return AddUsage("no archive named");
+  if (paths.empty()) return AddUsage("nothing to pack");
+  CatchInterrupts(false);
+  std::string target = TargetOf(archivePath);
+  options.excludePath = target;
+  options.maxNameBytes = MemberNameSize - 1;
+  size_t slash = target.rfind('/');
+  options.spoolDirectory = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  options.progress = [](uint64_t bytes) { AddProgress(bytes); };
+  options.note = [](const std::string& message) {
+    ClearProgress();
+    std::fprintf(stderr, "lzhsfx: %s\n", Escaped(message).c_str());
+  };
 
-  std::vector<uint8_t> archive;
+  PackPlan plan;
   std::string error;
-  if (!PackPaths(paths, options, archive, error)) {
-    std::fprintf(stderr, "lzhsfx a: %s\n", error.c_str());
+  if (!PlanPaths(paths, options, plan, error)) return Complain("a", ExitUsage, Escaped(error));
+  OldArchive old;
+  if (int rc = ReadOld("a", archivePath, true, old)) return rc;
+  std::set<std::string> added;
+  for (const PackEntry& e : plan.entries) added.insert(e.name);
+  std::vector<bool> keep;
+  for (const OldMember& m : old.members) keep.push_back(added.count(m.name) == 0);
+  return Rewrite("a", archivePath, old, keep, &plan, &options, quiet);
+}
+
+int CmdDelete(const Args& args) {
+  std::string archivePath;
+  std::vector<std::string> names;
+  bool optionsEnded = false;
+  for (const std::string& a : args) {
+    if (!optionsEnded && a == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "lzhsfx d: unknown option '%s'\n\n%s", Escaped(a).c_str(), DeleteHelp);
+      return ExitUsage;
+    } else if (archivePath.empty()) {
+      archivePath = a;
+    } else {
+      names.push_back(a);
+    }
+  }
+  if (archivePath.empty() || names.empty()) {
+    std::fprintf(stderr, "lzhsfx d: give the archive and the names to delete\n\n%s", DeleteHelp);
     return ExitUsage;
   }
-  if (!WriteAtomically(archivePath, archive, NewFileMode(), error)) {
-    std::fprintf(stderr, "lzhsfx a: %s\n", error.c_str());
-    return ExitUsage;
+  CatchInterrupts(false);
+  OldArchive old;
+  if (int rc = ReadOld("d", archivePath, false, old)) return rc;
+  std::vector<bool> keep(old.members.size(), true);
+  bool missing = false;
+  for (const std::string& given : names) {
+    std::string name = MemberNameOf(given);
+    bool found = false;
+    for (size_t i = 0; i < old.members.size(); ++i) {
+      const std::string& m = old.members[i].name;
+      bool match = !name.empty() && (m == name || m.rfind(name + "/", 0) == 0);
+      if (match) keep[i] = false, found = true;
+    }
+    if (!found) {
+      std::fprintf(stderr, "lzhsfx d: no member named '%s' in '%s'\n", Escaped(given).c_str(),
+                   Escaped(archivePath).c_str());
+      missing = true;
+    }
   }
-  return ExitOk;
+  if (missing) {
+    std::fprintf(stderr, "lzhsfx d: nothing deleted; '%s' is left as it is\n", Escaped(archivePath).c_str());
+    return ExitBadArchive;
+  }
+  int rc = Rewrite("d", archivePath, old, keep, nullptr, nullptr, true);
+  if (rc == ExitOk)
+    for (size_t i = 0; i < old.members.size(); ++i)
+      if (!keep[i]) PrintLine(EscapedCp932(old.members[i].name));
+  return rc;
 }

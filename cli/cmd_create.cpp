@@ -2,9 +2,11 @@
 // an LZH archive. The finished file is written beside its target, checked
 // there by the engine's own member walk for everything the stub needs, and
 // renamed into place only when sound, so it appears whole or not at all.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,8 +15,10 @@
 
 #include "cli/archive_check.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/escape.h"
 #include "cli/files.h"
+#include "cli/signals.h"
 #include "cli/stubfile.h"
 #include "cli/textformat.h"
 #include "compress/pack.h"
@@ -45,6 +49,11 @@ const char* const CreateHelp =
     "  --message FILE       show FILE's text (UTF-8) as a yes/no question first\n"
     "  --stub FILE          stub to use (default: sfxstub.exe beside lzhsfx)\n"
     "  --allow-unsafe-paths accept member names that leave the destination\n"
+    "  -q                   no progress line\n"
+    "\n"
+    "OUT.exe itself is never packed. Member names are at most 259 bytes in\n"
+    "CP932. The file is written beside OUT.exe and takes its place only when\n"
+    "complete and checked; SIGINT, SIGTERM and SIGHUP remove the unfinished one.\n"
     "\n"
     "Exit codes: 0 written, 1 the archive cannot be used, 2 usage or I/O error.\n";
 
@@ -131,7 +140,7 @@ std::string DefaultStubPath() {
 struct CreateOptions {
   std::string out, fromLzh, title, prompt, dir, run, message, stub;
   bool haveTitle = false, havePrompt = false, haveDir = false, haveRun = false;
-  bool autoStart = false, overwrite = false, attributes = false, allowUnsafe = false;
+  bool autoStart = false, overwrite = false, attributes = false, allowUnsafe = false, quiet = false;
   std::vector<std::string> paths;
 };
 
@@ -164,7 +173,7 @@ int ParseCreate(const Args& args, CreateOptions& o) {
   };
   const FlagOption flags[] = {{"--auto", &o.autoStart}, {"--overwrite", &o.overwrite},
                               {"--attributes", &o.attributes},
-                              {"--allow-unsafe-paths", &o.allowUnsafe}};
+                              {"--allow-unsafe-paths", &o.allowUnsafe}, {"-q", &o.quiet}};
   std::vector<std::string> positional;
   bool optionsDone = false;
   for (size_t i = 0; i < args.size(); i++) {
@@ -225,6 +234,7 @@ uint64_t AlignUp(uint64_t value, uint64_t alignment) {
 int CmdCreate(const Args& args) {
   CreateOptions o;
   if (int code = ParseCreate(args, o)) return code;
+  CatchInterrupts(false);
   std::string error;
 
   // The stub must be a bare stub of ours: anything else would make a file
@@ -233,11 +243,11 @@ int CmdCreate(const Args& args) {
   if (!ReadWholeFile(o.stub, MaxStubSize, image, error))
     return Fail(ExitUsage, error + "; build the stub with \"make stub\" or pass --stub FILE");
   if (!StubImageRecognised(image.data(), image.size()))
-    return Fail(ExitUsage, o.stub + " is not a self-extracting stub of lzhsfx (no MZ header with "
+    return Fail(ExitUsage, Escaped(o.stub) + " is not a self-extracting stub of lzhsfx (no MZ header with "
                                     "its PE header at 0x500 and its real-mode notice); pass the "
                                     "sfxstub.exe that \"make stub\" builds");
   if (!StubConfigIsBlank(image.data(), image.size()))
-    return Fail(ExitUsage, o.stub + " already has its configuration block filled in (it is a "
+    return Fail(ExitUsage, Escaped(o.stub) + " already has its configuration block filled in (it is a "
                                     "self-extracting file, not the bare stub); pass the bare "
                                     "sfxstub.exe");
 
@@ -257,40 +267,76 @@ int CmdCreate(const Args& args) {
   if (!o.message.empty() && !MessageText(o.message, message, messageTime, error))
     return Fail(ExitUsage, error);
 
-  // The archive: taken as it is, or packed here.
-  Bytes archive;
+  // The packed members are planned first: their names are refused early,
+  // and their total size is known for the progress line. The file being
+  // written (and an older one in its place) is never packed into itself.
+  PackOptions pack;
+  PackPlan plan;
+  pack.method = DefaultPackMethod;
+  pack.excludePath = o.out;
+  pack.maxNameBytes = MemberNameSize - 1;
+  size_t slash = o.out.rfind('/');
+  pack.spoolDirectory = slash == std::string::npos ? "." : slash == 0 ? "/" : o.out.substr(0, slash);
+  pack.progress = [](uint64_t bytes) { AddProgress(bytes); };
+  pack.note = [](const std::string& note) {
+    ClearProgress();
+    std::fprintf(stderr, "lzhsfx: %s\n", Escaped(note).c_str());
+  };
+  if (o.fromLzh.empty() && !PlanPaths(o.paths, pack, plan, error)) return Fail(ExitUsage, Escaped(error));
+  int fromFd = -1;
+  uint64_t fromSize = 0;
   if (!o.fromLzh.empty()) {
-    if (!ReadWholeFile(o.fromLzh, MaxSfxFileSize, archive, error)) return Fail(ExitUsage, error);
-  } else {
-    PackOptions pack;
-    pack.method = DefaultPackMethod;
-    if (!PackPaths(o.paths, pack, archive, error)) return Fail(ExitUsage, error);
+    fromFd = open(o.fromLzh.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat st;
+    if (fromFd < 0 || fstat(fromFd, &st) != 0)
+      return Fail(ExitUsage, "cannot open '" + Escaped(o.fromLzh) + "': " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return Fail(ExitUsage, "'" + Escaped(o.fromLzh) + "' is not a regular file");
+    fromSize = (uint64_t)st.st_size;
   }
-  // An empty archive still gets its end marker: a file with nothing at its
-  // archive offset is no self-extracting file to the other commands.
-  if (archive.empty()) archive.push_back(0);
+  struct FromCloser {
+    int fd;
+    ~FromCloser() {
+      if (fd >= 0) close(fd);
+    }
+  } fromCloser{fromFd};
 
-  // Stub, zero padding up to an aligned offset, the archive.
+  // Stub, zero padding up to an aligned offset, the archive, written as it
+  // is made.
   uint64_t archiveOffset = AlignUp(image.size(), ArchiveAlignment);
+  config.archiveOffset = (uint32_t)archiveOffset;
+  image.resize(archiveOffset, 0);
+  std::memcpy(&image[StubConfigOffset], &config, sizeof config);
   Bytes head;
   if (!message.empty()) AppendStoredMember(head, MessageMemberName, message, messageTime);
-  uint64_t total = archiveOffset + head.size() + archive.size();
-  if (total > MaxSfxFileSize)
+  PendingFile pending(o.out);
+  if (!pending.Create(OutputMode, error) || !pending.Append(image.data(), image.size(), error) ||
+      !pending.Append(head.data(), head.size(), error))
+    return Fail(ExitUsage, error);
+  Bytes().swap(image);
+  if (fromFd >= 0) {
+    if (!CopyRange(fromFd, o.fromLzh, 0, fromSize, pending, error)) return Fail(ExitUsage, error);
+  } else {
+    StartProgress(plan.bytes, !o.quiet);
+    ArchiveWriter writer = [&pending](const uint8_t* data, size_t size, std::string& why) {
+      return pending.Append(data, size, why);
+    };
+    bool packed = PackPlanned(plan, pack, writer, error);
+    StopProgress();
+    if (!packed) return Fail(ExitUsage, Escaped(error));
+  }
+  // A packed archive ends with its end mark; an empty one given gets one
+  // too: a file with nothing at its archive offset is no self-extracting
+  // file to the other commands.
+  const uint8_t endMark = 0;
+  if ((fromFd < 0 || fromSize == 0) && !pending.Append(&endMark, 1, error)) return Fail(ExitUsage, error);
+  if (pending.Size() > MaxSfxFileSize)
     return Fail(ExitUsage, Format("the file would be %llu bytes; the stub reads files up to %llu "
-                                  "bytes", (unsigned long long)total,
+                                  "bytes", (unsigned long long)pending.Size(),
                                   (unsigned long long)MaxSfxFileSize));
-  config.archiveOffset = (uint32_t)archiveOffset;
-  Bytes out = std::move(image);
-  out.resize(archiveOffset, 0);
-  std::memcpy(&out[StubConfigOffset], &config, sizeof config);
-  out.insert(out.end(), head.begin(), head.end());
-  out.insert(out.end(), archive.begin(), archive.end());
-  Bytes().swap(archive);
+  if (!pending.Sync(error)) return Fail(ExitUsage, error);
 
   // The finished file is checked where it lies, by the walk the stub runs,
   // so what is checked is what the user will extract.
-  PendingFile pending(o.out);
-  if (!pending.Write(out, OutputMode, error)) return Fail(ExitUsage, error);
   CheckOptions check;
   check.allowUnsafe = o.allowUnsafe;
   check.ownMembers = message.empty() ? 0 : 1;
@@ -304,12 +350,13 @@ int CmdCreate(const Args& args) {
   PrintWarnings(report);
   if (!sound)
     return Fail(ExitBadArchive,
-                (o.fromLzh.empty() ? std::string("packed archive: ") : o.fromLzh + ": ") +
+                (o.fromLzh.empty() ? std::string("packed archive: ") : Escaped(o.fromLzh) + ": ") +
                     report.error);
+  uint64_t written = pending.Size();
   if (!pending.Commit(error)) return Fail(ExitUsage, error);
   size_t members = report.members.size() - check.ownMembers;
   std::printf("%s: %zu member%s%s, archive at offset %llu, %llu bytes\n", Escaped(o.out).c_str(), members,
               members == 1 ? "" : "s", message.empty() ? "" : " and a message",
-              (unsigned long long)archiveOffset, (unsigned long long)out.size());
+              (unsigned long long)archiveOffset, (unsigned long long)written);
   return ExitOk;
 }

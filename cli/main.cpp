@@ -16,16 +16,22 @@ const char* const MainHelp =
     "\n"
     "Commands:\n"
     "  l ARCHIVE                    list the members of an .lzh or self-extracting .exe\n"
-    "  t ARCHIVE                    decode every member and check its CRC\n"
+    "  t ARCHIVE [-q] [--stop-on-error]\n"
+    "                               decode every member and check its CRC\n"
     "  x ARCHIVE [-C DIR] [-y] [--overwrite=ask|always|never] [--allow-unsafe-paths]\n"
+    "            [-q] [--stop-on-error]\n"
     "                               extract the members under DIR (default: .)\n"
-    "  a ARCHIVE.lzh PATH... [-m lh0|lh5|lh6|lh7] [-9]\n"
-    "                               create a level-2 LZH archive\n"
+    "  a ARCHIVE PATH... [-m lh0|lh5|lh6|lh7] [-9] [-q]\n"
+    "                               add files to an archive (created if missing),\n"
+    "                               replacing members of the same name\n"
+    "  d ARCHIVE NAME...            delete members from an archive\n"
     "  create OUT.exe PATH...|--from-lzh ARCHIVE.lzh [options]\n"
     "                               build a self-extracting file for Windows\n"
     "  info FILE.exe                show the configuration of a self-extracting file\n"
     "\n"
     "Run \"lzhsfx COMMAND --help\" for the options of a command.\n"
+    "Names are shown with control characters as \\xHH. SIGINT, SIGTERM and\n"
+    "SIGHUP remove what a command was writing; it then ends by that signal.\n"
     "Exit codes: 0 success, 1 bad archive or member, 2 usage or I/O error.\n";
 
 struct Command {
@@ -37,6 +43,7 @@ struct Command {
 const Command Commands[] = {
     {"l", CmdList, &ListHelp},        {"t", CmdTest, &TestHelp},
     {"x", CmdExtract, &ExtractHelp},  {"a", CmdAdd, &AddHelp},
+    {"d", CmdDelete, &DeleteHelp},
     {"create", CmdCreate, &CreateHelp}, {"info", CmdInfo, &InfoHelp},
 };
 
