@@ -39,10 +39,50 @@ enum : uint8_t {
   ExtFileName = 0x01,
   ExtDirName = 0x02,
   ExtAttributes = 0x40,
+  ExtUnixMode = 0x50,      // 16-bit permission bits
+  ExtUnixIds = 0x51,       // 16-bit group id, then 16-bit user id
+  ExtGroupName = 0x52,
+  ExtUserName = 0x53,
+  ExtUnixTime = 0x54,      // 32-bit Unix time, overriding the fixed part's
   ByteSeparator = 0xFF,    // ends each level of a directory name
+  HeaderLevelZero = 0,
+  HeaderLevelOne = 1,
   HeaderLevelTwo = 2,
+  HeaderLevelThree = 3,
+  OsIdMsdos = 'M',
+  OsIdUnix = 'U',
   OsIdWindows = 'W',
 };
+
+// The other header levels, read by the host tool only. Levels 0 and 1 keep
+// the level-2 offsets up to the attribute and level bytes, but their first
+// byte counts the header bytes after the first two, the second is an 8-bit
+// sum of those bytes, the time is a local MS-DOS time and the name follows
+// its length byte at 21; the data CRC comes after the name. Level 1 then
+// has the OS id and the 16-bit size of its first record; its records follow
+// the base header and are counted in the packed size. A level-0 header may
+// end with a Unix extension: the OS id, a version byte, the Unix time, the
+// mode, the user id and the group id. Level 3 is level 2 with 32-bit sizes:
+// the first two bytes hold the width of a size field (4), the total header
+// size is at 24 and every record ends with a 32-bit size of the next one.
+constexpr uint32_t HdrBaseSize = 0;         // levels 0 and 1: header bytes after the first two
+constexpr uint32_t HdrChecksum = 1;         // levels 0 and 1: their 8-bit sum
+constexpr uint32_t BaseUncounted = 2;       // the two bytes the base size does not count
+constexpr uint32_t HdrNameLength = 21;
+constexpr uint32_t HdrName = 22;
+constexpr uint32_t BaseDataCrcSize = 2;     // the data CRC behind the name
+constexpr uint32_t Level1TailSize = BaseDataCrcSize + 1 + SizeFieldLength;  // CRC, OS id, first record size
+constexpr uint32_t Level0UnixExtSize = 12;  // OS id, version, time, mode, user id, group id
+constexpr uint32_t Level0UnixTime = 2;      // offsets inside that extension
+constexpr uint32_t Level0UnixMode = 6;
+constexpr uint32_t Level0UnixUid = 8;
+constexpr uint32_t Level0UnixGid = 10;
+constexpr uint32_t Level3SizeWidth = 4;     // the value of a level-3 header's first two bytes
+constexpr uint32_t HdrTotalSize = 24;       // level 3: the whole header's size
+constexpr uint32_t Hdr3FirstNextSize = 28;
+constexpr uint32_t Hdr3FixedSize = 32;
+constexpr uint32_t LongSizeFieldLength = 4;
+constexpr uint32_t ExtLongMinSize = ExtTypeLength + LongSizeFieldLength;
 
 // The method characters of "-lh?-".
 enum : char {
@@ -53,6 +93,9 @@ enum : char {
   MethodLh7 = '7',
   MethodDirectory = 'd',
 };
+
+// The LArc method -lz4- stores its data as -lh0- does.
+enum : char { MethodLzStored = '4' };
 
 // Attribute bits, as the header's attribute byte and record carry them;
 // they are also the bits the Windows file calls use.
@@ -104,3 +147,4 @@ inline uint32_t WindowBitsOf(char method) {
 
 // -lh6- and -lh7- send the larger offset alphabet.
 inline int HasLargeOffsets(char method) { return method == MethodLh6 || method == MethodLh7; }
+

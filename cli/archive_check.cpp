@@ -291,5 +291,7 @@ bool CheckArchive(int fd, const std::string& path, const StubConfig& config,
     report.error = "not enough memory to check the archive";
     return false;
   }
+  // The archive is checked for the stub, so its headers are read as the stub reads them.
+  Work->stubHeadersOnly = 1;
   return Checker(fd, options, report).Run();
 }

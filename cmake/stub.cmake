@@ -30,6 +30,9 @@ endif()
 
 file(GLOB STUB_SOURCES CONFIGURE_DEPENDS
   base/*.cpp core/*.cpp extract/*.cpp startup/*.cpp ui/*.cpp)
+# Files whose name ends in _host hold what only the host tool reads and
+# decodes (the other header levels, the older methods); the stub never links them.
+list(FILTER STUB_SOURCES EXCLUDE REGEX "_host\\.cpp$")
 list(APPEND STUB_SOURCES platform/win32.cpp resources/sfx.rc)
 
 # windres reads the UTF-8 .rc and stores the dialog texts as Unicode.

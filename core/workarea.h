@@ -16,6 +16,7 @@ enum : uint32_t {
   OutputPathSize = 516,
   DestDirSize = 256,
   TextSize = 1024,
+  UnixNameSize = 64,               // user and group names of the Unix records
 };
 
 // Decoder dimensions.
@@ -99,6 +100,20 @@ struct SfxWorkArea {
   int32_t failed;                       // the current run failed
   uint8_t continueAfterFault;           // host: go on after a failed member
   uint8_t checkDirectories;             // host: a directory entry not made fails
+  // Host only (extract/*_host.cpp): the other header levels, the Unix
+  // records and the methods the stub does not decode. The stub never sets
+  // or reads these; they stand last so the fields above keep their offsets.
+  uint8_t stubHeadersOnly;              // read headers as the stub does (create's check)
+  uint32_t headerLength;                // bytes of the header on disk, records included
+  uint8_t headerLevel;                  // 0..3, as stored
+  uint8_t timeIsLocal;                  // the stamp holds a level-0/1 local DOS time
+  uint8_t hasUnixMode;
+  uint8_t hasUnixIds;
+  uint16_t unixMode;
+  uint16_t unixUid;
+  uint16_t unixGid;
+  char unixUser[UnixNameSize];          // "" when the header names none
+  char unixGroup[UnixNameSize];
 };
 
 // Process-wide values, all starting at zero.

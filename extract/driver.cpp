@@ -7,6 +7,7 @@
 #include "extract/crc16.h"
 #include "extract/decode.h"
 #include "extract/header.h"
+#include "extract/methods.h"
 #include "extract/outpath.h"
 #include "extract/timeconv.h"
 #include "extract/walk.h"
@@ -43,7 +44,9 @@ void DecodeMember() {
   Work->crc = 0;
   Work->inputPos = InputBufferEmpty;
   char method = MemberMethod();
-  if (method == StoredMethod)
+  if (!MemberHasStubMethod())
+    ExpandOtherMethod();
+  else if (method == StoredMethod)
     CopyStoredMember(MemberOriginalSize());
   else if (method != DirectoryMethod)
     ExpandMember();
@@ -145,6 +148,7 @@ int ExtractMember(int longNames) {
     Work->failed = 1;
     return 1;
   }
+  if (!MemberMethodKnown()) return MemberFailed(UnsupportedMethodText(), Work->memberName);
   BuildOutputPath(longNames);
   if (MemberMethod() == DirectoryMethod) {
     // The stub passes over a directory it could not make (its files then
@@ -162,6 +166,7 @@ int ExtractMember(int longNames) {
 
 // One member of a test run: decoded into a discarding sink, CRC compared.
 int TestMember() {
+  if (!MemberMethodKnown()) return MemberFailed(UnsupportedMethodText(), Work->memberName);
   if (MemberMethod() == DirectoryMethod) return 1;
   ShowMemberPath(Work->memberName);
   Work->outputFile = PlatformOpenDiscard();
@@ -178,7 +183,7 @@ void AskMessageMember() {
   Work->outputFile = InvalidFile;
   Work->messageLoaded = 0;
   Work->text[0] = '\0';
-  DecodeMember();
+  if (MemberMethodKnown()) DecodeMember();
   if (AskMessage() != AnswerYes) Work->failed = 1;
 }
 

@@ -113,6 +113,28 @@ static HeaderReadResult Refuse(HeaderFault fault) {
   return InvalidHeader;
 }
 
+// The record chain, the CRC and the name of a level-2 header whose method
+// has been checked. Inlined into ReadHeaderBody, so the stub's reader stays
+// one function.
+__attribute__((always_inline)) static inline HeaderReadResult CheckRecords(uint8_t* buffer,
+                                                                          uint32_t headerSize) {
+  Work->headerCrcField = nullptr;
+  Work->dirNameLength = 0;
+  Work->fileNameLength = 0;
+  Work->attributes = buffer[HdrDosAttribute];
+  if (!WalkExtendedHeaders(headerSize)) return Refuse(FaultChain);
+  if (Work->headerCrcField == nullptr) return Refuse(FaultNoCrc);
+
+  Work->headerCrcField[0] = 0;
+  Work->headerCrcField[1] = 0;
+  Work->crc = 0;
+  if (CrcUpdate(buffer, (int32_t)headerSize) != Work->headerCrc) return Refuse(FaultCrc);
+
+  ComposeMemberName();
+  NormalizeSeparators(Work->memberName, '/');
+  return MemberReady;
+}
+
 // Reads and checks the header whose size field is sizeField.
 static HeaderReadResult ReadHeaderBody(const uint8_t* sizeField) {
   uint32_t headerSize = ReadLe16(sizeField);
@@ -135,22 +157,11 @@ static HeaderReadResult ReadHeaderBody(const uint8_t* sizeField) {
   if (buffer[HdrMethodEnd] != '-' || !IsAcceptedMethod(buffer[HdrMethodChar])) {
     return Refuse(FaultMethod);
   }
+  return CheckRecords(buffer, headerSize);
+}
 
-  Work->headerCrcField = nullptr;
-  Work->dirNameLength = 0;
-  Work->fileNameLength = 0;
-  Work->attributes = buffer[HdrDosAttribute];
-  if (!WalkExtendedHeaders(headerSize)) return Refuse(FaultChain);
-  if (Work->headerCrcField == nullptr) return Refuse(FaultNoCrc);
-
-  Work->headerCrcField[0] = 0;
-  Work->headerCrcField[1] = 0;
-  Work->crc = 0;
-  if (CrcUpdate(buffer, (int32_t)headerSize) != Work->headerCrc) return Refuse(FaultCrc);
-
-  ComposeMemberName();
-  NormalizeSeparators(Work->memberName, '/');
-  return MemberReady;
+HeaderReadResult CheckHeaderBuffer(uint8_t* buffer, uint32_t headerSize) {
+  return CheckRecords(buffer, headerSize);
 }
 
 HeaderReadResult ReadMemberHeader() {

@@ -22,6 +22,12 @@ enum HeaderFault : uint8_t {
 };
 
 HeaderReadResult ReadMemberHeader();
+// Checks the record chain and CRC of the level-2 header of headerSize bytes
+// in buffer, which is Work->header, and composes memberName, as
+// ReadMemberHeader does once it has read a header and checked its method.
+// The host's reader of the other levels hands it the level-2 header it
+// builds from theirs, and checks their method ids itself.
+HeaderReadResult CheckHeaderBuffer(uint8_t* buffer, uint32_t headerSize);
 
 // Fields of the current header (Work->header).
 char MemberMethod();                 // '0', '4'..'7' or 'd'

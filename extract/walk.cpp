@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "core/workarea.h"
 #include "extract/crc16.h"
+#include "extract/levels.h"
 #include "platform/platform.h"
 
 static void ReleaseHeader() {
@@ -36,10 +37,10 @@ HeaderReadResult NextMember() {
   uint64_t at = Work->nextHeaderOffset;
   if (at > Work->archiveSize) return ArchiveBroken;
   if (!PlatformSeekSet(Work->archiveFile, (uint32_t)at)) return ArchiveBroken;
-  HeaderReadResult result = ReadMemberHeader();
+  HeaderReadResult result = ReadNextHeader();
   if (result != MemberReady) return result;
   Work->headerOffset = (uint32_t)at;
-  Work->nextHeaderOffset = at + ReadLe16(Work->header + HdrSize) + MemberCompressedSize();
+  Work->nextHeaderOffset = at + MemberHeaderLength() + MemberCompressedSize();
   return MemberReady;
 }
 

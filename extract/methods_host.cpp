@@ -1,0 +1,53 @@
+// The methods the host decodes beyond the stub's: -lz4-, LArc's stored
+// method. A member of any other method is
+// refused by the driver with its id and name, and the walk goes on with the
+// next member.
+#include "extract/methods.h"
+
+#include "base/format.h"
+#include "base/text.h"
+#include "core/workarea.h"
+#include "extract/decode.h"
+#include "extract/header.h"
+
+namespace {
+
+const char UnsupportedPrefix[] = "unsupported method ";
+enum : uint32_t { UnsupportedTextSize = sizeof UnsupportedPrefix + MethodIdLength };
+
+const uint8_t* MethodId() { return Work->header + HdrMethod; }
+
+// 1 when the id is "-" prefix letters, the method character, "-".
+int IdIs(const char* prefix, char method) {
+  const uint8_t* id = MethodId();
+  return id[0] == '-' && id[1] == (uint8_t)prefix[0] && id[2] == (uint8_t)prefix[1] &&
+         id[3] == (uint8_t)method && id[4] == '-';
+}
+
+int IsLh(char method) { return IdIs("lh", method); }
+int IsLz(char method) { return IdIs("lz", method); }
+
+}  // namespace
+
+int MemberHasStubMethod() {
+  return IsLh(MethodStored) || IsLh(MethodLh4) || IsLh(MethodLh5) || IsLh(MethodLh6) ||
+         IsLh(MethodLh7) || IsLh(MethodDirectory);
+}
+
+int MemberMethodKnown() {
+  return MemberHasStubMethod() || IsLz(MethodLzStored);
+}
+
+void ExpandOtherMethod() {
+  if (IsLz(MethodLzStored)) CopyStoredMember(MemberOriginalSize());
+}
+
+const char* UnsupportedMethodText() {
+  static char text[UnsupportedTextSize];
+  CopyText(text, UnsupportedPrefix, UnsupportedTextSize);
+  uint32_t at = TextLength(text);
+  // The reader admits only printable ASCII between the dashes.
+  for (uint32_t i = 0; i < MethodIdLength; i++) text[at + i] = (char)MethodId()[i];
+  text[at + MethodIdLength] = 0;
+  return text;
+}
