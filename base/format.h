@@ -87,6 +87,9 @@ constexpr uint32_t ExtLongMinSize = ExtTypeLength + LongSizeFieldLength;
 // The method characters of "-lh?-".
 enum : char {
   MethodStored = '0',
+  MethodLh1 = '1',
+  MethodLh2 = '2',
+  MethodLh3 = '3',
   MethodLh4 = '4',
   MethodLh5 = '5',
   MethodLh6 = '6',
@@ -94,8 +97,12 @@ enum : char {
   MethodDirectory = 'd',
 };
 
-// The LArc method -lz4- stores its data as -lh0- does.
-enum : char { MethodLzStored = '4' };
+// The LArc methods are "-lz?-": -lz4- stored, -lz5- and -lzs- compressed.
+enum : char {
+  MethodLzStored = '4',
+  MethodLz5 = '5',
+  MethodLzs = 's',
+};
 
 // Attribute bits, as the header's attribute byte and record carry them;
 // they are also the bits the Windows file calls use.
@@ -148,3 +155,52 @@ inline uint32_t WindowBitsOf(char method) {
 // -lh6- and -lh7- send the larger offset alphabet.
 inline int HasLargeOffsets(char method) { return method == MethodLh6 || method == MethodLh7; }
 
+// ---- Methods the host alone decodes ----------------------------------------
+
+// -lh1-: a 4 KB window; literals and lengths 3..60 in one adaptively coded
+// alphabet whose tree is rebuilt with halved counts when the root's count
+// reaches the limit; a match's position is its upper six bits in a fixed
+// code of 3 to 8 bits, then its lower six bits as they are.
+constexpr uint32_t Lh1WindowBits = 12;
+constexpr uint32_t Lh1MaxMatch = 60;
+constexpr uint32_t Lh1SymbolCount = LiteralCount + Lh1MaxMatch - MinMatch + 1;
+constexpr uint32_t Lh1NodeCount = 2 * Lh1SymbolCount - 1;
+constexpr uint32_t Lh1MaxFrequency = 0x8000;
+constexpr uint32_t Lh1PositionLowBits = 6;
+constexpr uint32_t Lh1PositionHighCount = 64;
+constexpr uint32_t Lh1PositionMinLength = 3;
+constexpr uint32_t Lh1PositionMaxLength = 8;
+// How many of the 64 upper values have a code of 3, 4, ... 8 bits, in order.
+constexpr uint8_t Lh1PositionLengthCounts[] = {1, 3, 8, 12, 24, 16};
+static_assert(Lh1SymbolCount == 314, "-lh1- alphabet");
+
+// -lh3-: an 8 KB window and Huffman codes sent per block: the literal and
+// length code with an escape symbol whose 8 extra bits reach the longer
+// matches, and the code of a position's upper six bits, sent or fixed.
+constexpr uint32_t Lh3WindowBits = 13;
+constexpr uint32_t Lh3SymbolCount = 286;          // the last is the escape
+constexpr uint32_t Lh3EscapeBits = 8;
+constexpr uint32_t Lh3CodeLengthBits = 4;         // a sent length is 1..16
+constexpr uint32_t Lh3SingleBits = 9;             // a block of one literal symbol
+constexpr uint32_t Lh3PositionCount = 1u << (Lh3WindowBits - Lh1PositionLowBits);
+constexpr uint32_t Lh3PositionSingleBits = Lh3WindowBits - Lh1PositionLowBits;
+constexpr uint32_t Lh3PositionMinLength = 2;
+// How many of the 128 upper values have a fixed code of 2, 3, ... 9 bits.
+constexpr uint8_t Lh3PositionLengthCounts[] = {1, 0, 2, 3, 7, 18, 47, 50};
+
+// -lzs- (LArc): a 2 KB window; a 1 bit announces an 8-bit literal, a 0 bit
+// an 11-bit window position and a 4-bit length less two.
+constexpr uint32_t LzsWindowBits = 11;
+constexpr uint32_t LzsLengthBits = 4;
+constexpr uint32_t LzsMinMatch = 2;
+constexpr uint32_t LzsMaxMatch = LzsMinMatch + (1u << LzsLengthBits) - 1;
+// -lz5- (LArc): a 4 KB window; a flag byte announces eight items, a 1 bit a
+// literal byte, a 0 bit two bytes holding a 12-bit window position and a
+// 4-bit length less three. The window starts filled with a fixed pattern.
+constexpr uint32_t Lz5WindowBits = 12;
+constexpr uint32_t Lz5MinMatch = 3;
+constexpr uint32_t Lz5MaxMatch = Lz5MinMatch + 15;
+// Both write their first byte this many bytes before the window's end, and
+// a match names where its bytes stand in the window.
+constexpr uint32_t LzsStart = (1u << LzsWindowBits) - LzsMaxMatch;
+constexpr uint32_t Lz5Start = (1u << Lz5WindowBits) - Lz5MaxMatch;

@@ -114,6 +114,13 @@ struct SfxWorkArea {
   uint16_t unixGid;
   char unixUser[UnixNameSize];          // "" when the header names none
   char unixGroup[UnixNameSize];
+  uint16_t lh1Frequency[Lh1NodeCount + 1];  // -lh1-: counts, a sentinel above the root
+  uint16_t lh1Parent[Lh1NodeCount + Lh1SymbolCount];  // of nodes, then of leaves
+  uint16_t lh1Child[Lh1NodeCount];      // a node's first child, or a leaf's symbol + node count
+  uint8_t positionLengths[Lh3PositionCount];  // -lh1-, -lh3-: the position code
+  uint16_t positionTable[AuxTableSize];
+  uint8_t lzFlags;                      // -lz5-: the flag byte being used up
+  uint8_t lzFlagCount;                  //   and how many of its bits are left
 };
 
 // Process-wide values, all starting at zero.

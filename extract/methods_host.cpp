@@ -1,5 +1,5 @@
-// The methods the host decodes beyond the stub's: -lz4-, LArc's stored
-// method. A member of any other method is
+// The methods the host decodes beyond the stub's: -lh1- and -lh3-, the LArc
+// methods -lz4- (stored), -lz5- and -lzs-. A member of any other method is
 // refused by the driver with its id and name, and the walk goes on with the
 // next member.
 #include "extract/methods.h"
@@ -9,6 +9,7 @@
 #include "core/workarea.h"
 #include "extract/decode.h"
 #include "extract/header.h"
+#include "extract/olddecode_host.h"
 
 namespace {
 
@@ -35,11 +36,21 @@ int MemberHasStubMethod() {
 }
 
 int MemberMethodKnown() {
-  return MemberHasStubMethod() || IsLz(MethodLzStored);
+  return MemberHasStubMethod() || IsLh(MethodLh1) || IsLh(MethodLh3) || IsLz(MethodLzStored) ||
+         IsLz(MethodLz5) || IsLz(MethodLzs);
 }
 
 void ExpandOtherMethod() {
-  if (IsLz(MethodLzStored)) CopyStoredMember(MemberOriginalSize());
+  if (IsLz(MethodLzStored))
+    CopyStoredMember(MemberOriginalSize());
+  else if (IsLh(MethodLh1))
+    DecodeLh1();
+  else if (IsLh(MethodLh3))
+    DecodeLh3();
+  else if (IsLz(MethodLz5))
+    DecodeLz5();
+  else if (IsLz(MethodLzs))
+    DecodeLzs();
 }
 
 const char* UnsupportedMethodText() {

@@ -1,0 +1,10 @@
+// The host's decoders of the methods older than -lh4-, each producing the
+// current member through the window of extract/window_host.h. All of their
+// state lives in the work area; every read of a table stays inside it and
+// every loop is bounded by the member's original size or its data.
+#pragma once
+
+void DecodeLh1();
+void DecodeLh3();
+void DecodeLz5();
+void DecodeLzs();
