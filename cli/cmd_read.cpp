@@ -247,8 +247,9 @@ int ListMembers() {
     uint32_t packed = MemberCompressedSize();
     uint32_t original = MemberOriginalSize();
     char method = MemberMethod();
-    std::printf("%10u %10u %6s -lh%c- %s %04X %s%s\n", original, packed,
-                RatioText(packed, original).c_str(), method,
+    // The whole id: the host reads methods beyond "-lh?-" (-lz5-, -lzs-, ...).
+    std::printf("%10u %10u %6s %.5s %s %04X %s%s\n", original, packed,
+                RatioText(packed, original).c_str(), (const char*)Work->header + HdrMethod,
                 UtcText(MemberTimeStamp()).c_str(), MemberDataCrc(),
                 EscapedCp932(Work->memberName).c_str(), Work->nameCut ? "... [name cut]" : "");
     if (method == MethodDirectory)
