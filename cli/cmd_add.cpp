@@ -267,7 +267,7 @@ int CmdAdd(const Args& args) {
   }
   if (archivePath.empty()) return AddUsage("no archive named");
   if (paths.empty()) return AddUsage("nothing to pack");
-  CatchInterrupts(false);
+  CatchInterrupts(InterruptStyle::End);
   std::string target = TargetOf(archivePath);
   options.excludePath = target;
   options.maxNameBytes = MemberNameSize - 1;
@@ -311,7 +311,7 @@ int CmdDelete(const Args& args) {
     std::fprintf(stderr, "lzhsfx d: give the archive and the names to delete\n\n%s", DeleteHelp);
     return ExitUsage;
   }
-  CatchInterrupts(false);
+  CatchInterrupts(InterruptStyle::End);
   OldArchive old;
   if (int rc = ReadOld("d", archivePath, false, old)) return rc;
   std::vector<bool> keep(old.members.size(), true);

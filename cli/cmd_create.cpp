@@ -234,7 +234,7 @@ uint64_t AlignUp(uint64_t value, uint64_t alignment) {
 int CmdCreate(const Args& args) {
   CreateOptions o;
   if (int code = ParseCreate(args, o)) return code;
-  CatchInterrupts(false);
+  CatchInterrupts(InterruptStyle::End);
   std::string error;
 
   // The stub must be a bare stub of ours: anything else would make a file

@@ -349,7 +349,7 @@ bool EnterDestination(const std::string& directory) {
 int CmdList(const Args& args) {
   std::string archive;
   if (!SingleArchiveArgument(args, ListHelp, archive)) return ExitUsage;
-  CatchInterrupts(false);
+  CatchInterrupts(InterruptStyle::End);
   ArchiveSource source;
   int rc = OpenForEngine(archive, source);
   if (rc == ExitOk) rc = ListMembers();

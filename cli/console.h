@@ -23,6 +23,7 @@ struct ConsoleState {
   uint32_t failedMembers = 0;           // members an error was shown for
   uint32_t errorsShown = 0;             // ShowError / ShowPlainError calls
   bool memberFailed = false;            // the member now in hand counts as failed
+  std::string memberShown;              // its name as shown (escaped)
   bool ioError = false;                 // an open, read, write or close failed
   bool cancelled = false;               // a signal stopped the run
   bool messageAsked = false;            // the message member's question came up

@@ -104,13 +104,16 @@ std::string PendingFile::Failure(const char* what) const {
 bool PendingFile::Create(mode_t mode, std::string& error) {
   Discard();
   std::string temp = target_ + ".XXXXXX";
-  fd_ = mkstemp(temp.data());
-  if (fd_ < 0) {
-    error = "cannot create a temporary file beside " + Quoted(target_) + ": " + std::strerror(errno);
-    return false;
+  {
+    InterruptsHeld held;
+    fd_ = mkstemp(temp.data());
+    if (fd_ < 0) {
+      error = "cannot create a temporary file beside " + Quoted(target_) + ": " + std::strerror(errno);
+      return false;
+    }
+    temp_ = temp;
+    RemoveOnInterrupt(temp_.c_str());
   }
-  temp_ = temp;
-  RemoveOnInterrupt(temp_.c_str());
   size_ = 0;
   if (fchmod(fd_, mode) != 0) {
     error = Failure("write");
@@ -150,6 +153,7 @@ bool PendingFile::Commit(std::string& error) {
   }
   int fd = fd_;
   fd_ = -1;
+  InterruptsHeld held;
   bool ok = close(fd) == 0 && rename(temp_.c_str(), target_.c_str()) == 0;
   if (!ok) {
     error = Failure("write");

@@ -79,7 +79,9 @@ std::string SubjectText(const char* subject) {
   return EscapedCp932(subject != nullptr ? subject : "");
 }
 
-void PrintMessage(const std::string& head, const char* message) {
+// tail follows the message and the reason (the member a fault of the
+// archive's data belongs to).
+void PrintMessage(const std::string& head, const char* message, const std::string& tail = "") {
   ClearProgress();
   std::string utf8 = ToUtf8(message != nullptr ? message : "");
   const char* english = GlossOf(utf8);
@@ -103,10 +105,10 @@ void PrintMessage(const std::string& head, const char* message) {
   }
   std::fflush(stdout);
   if (english != nullptr)
-    std::fprintf(stderr, "lzhsfx: %s%s (%s)%s\n", head.c_str(), utf8.c_str(), english,
-                 reason.c_str());
+    std::fprintf(stderr, "lzhsfx: %s%s (%s)%s%s\n", head.c_str(), utf8.c_str(), english,
+                 reason.c_str(), tail.c_str());
   else
-    std::fprintf(stderr, "lzhsfx: %s%s%s\n", head.c_str(), utf8.c_str(), reason.c_str());
+    std::fprintf(stderr, "lzhsfx: %s%s%s%s\n", head.c_str(), utf8.c_str(), reason.c_str(), tail.c_str());
 }
 
 // Reads one answer line from stdin and returns its first non-blank letter,
@@ -185,7 +187,7 @@ bool IsUnsafeMemberName(const char* name) {
 }  // namespace
 
 void InstallCancelHandler() {
-  CatchInterrupts(true);
+  CatchInterrupts(InterruptStyle::Cancel);
   std::atexit(StopProgress);
 }
 
@@ -200,7 +202,14 @@ void ShowError(const char* message, const char* subject) {
   std::string head = "\"";
   head += SubjectText(subject);
   head += "\" ";
-  PrintMessage(head, message);
+  // A fault in the archive's data while a member is in hand is that member's.
+  std::string tail;
+  bool aboutArchive = Work != nullptr && subject != nullptr && std::strcmp(subject, Work->archivePath) == 0;
+  std::string utf8 = ToUtf8(message != nullptr ? message : "");
+  if (aboutArchive && Console.membersStarted > 0 && Console.mode != ConsoleMode::Other &&
+      !IsOneOf(utf8, ArchiveMessages, std::size(ArchiveMessages)))
+    tail = " in member \"" + Console.memberShown + "\"";
+  PrintMessage(head, message, tail);
 }
 
 void ShowPlainError(const char* message) { PrintMessage("", message); }
@@ -223,6 +232,7 @@ void ShowMemberPath(const char* text) {
   if (Work->cancelRequested) CancelNow();
   ++Console.membersStarted;
   Console.memberFailed = false;
+  Console.memberShown = EscapedCp932(Work->memberName);
   Console.bytesBefore += Console.memberBytes;
   Console.memberBytes = MemberOriginalSize();
   SetProgress(Console.bytesBefore);

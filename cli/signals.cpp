@@ -1,6 +1,7 @@
 #include "cli/signals.h"
 
 #include <limits.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +21,7 @@ const int Caught[] = {SIGINT, SIGTERM, SIGHUP};
 // whole (a path is copied in, then published by its length).
 char removePath[PATH_MAX];
 volatile sig_atomic_t removeLength = 0;
+volatile sig_atomic_t endAtOnce = 0;
 
 void Say(const char* text) {
   ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
@@ -29,29 +31,45 @@ void Say(const char* text) {
 void OnInterrupt(int signal) {
   InterruptSignal = signal;
   if (Work != nullptr) Work->cancelRequested = 1;
+  if (!endAtOnce) return;
+  Say("\r\033[Klzhsfx: interrupted by ");
+  Say(InterruptName(signal));
   if (removeLength > 0) {
     unlink(removePath);
-    Say("\r\033[Klzhsfx: interrupted by ");
-    Say(InterruptName(signal));
-    Say("; the unfinished archive was removed\n");
-    ::signal(signal, SIG_DFL);
-    raise(signal);
+    Say("; the unfinished archive was removed");
   }
+  Say("\n");
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+sigset_t CaughtSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : Caught) sigaddset(&set, s);
+  return set;
 }
 
 }  // namespace
 
-void CatchInterrupts(bool ignoreBrokenPipe) {
+void CatchInterrupts(InterruptStyle style) {
+  endAtOnce = style == InterruptStyle::End;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  for (int s : Caught) sigaddset(&action.sa_mask, s);
+  action.sa_mask = CaughtSet();
   // No SA_RESTART, so a pending question returns at once; the handler resets
   // itself, so a second signal ends the process even if nothing checks.
   action.sa_flags = SA_RESETHAND;
   for (int s : Caught) sigaction(s, &action, nullptr);
-  if (ignoreBrokenPipe) signal(SIGPIPE, SIG_IGN);
+  if (style == InterruptStyle::Cancel) signal(SIGPIPE, SIG_IGN);
 }
+
+InterruptsHeld::InterruptsHeld() {
+  sigset_t set = CaughtSet();
+  pthread_sigmask(SIG_BLOCK, &set, &saved_);
+}
+
+InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
 
 void RemoveOnInterrupt(const char* path) {
   removeLength = 0;
