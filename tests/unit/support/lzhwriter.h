@@ -1,5 +1,6 @@
-// Hand-made level-2 archives for the tests, written without the product's
-// code: a bitwise CRC-16/ARC and a header writer whose every field can be
+// Hand-made archives for the tests, written without the product's code: a
+// bitwise CRC-16/ARC and a header writer (level 2, and levels 0, 1 and 3 as
+// LzhMember::level says) whose every field can be
 // set on its own, so a test can lay out well-formed members as easily as
 // members with a wrong CRC, no CRC record, odd record orders, unknown
 // methods or sizes that do not match the data. No test framework is needed,
@@ -27,6 +28,12 @@ struct LzhRecord {
 };
 
 LzhRecord FileNameRecord(const std::string& name);
+// The Unix records: permission bits, group and user ids, names, time.
+LzhRecord UnixModeRecord(uint16_t mode);
+LzhRecord UnixIdsRecord(uint16_t gid, uint16_t uid);
+LzhRecord UnixTimeRecord(uint32_t seconds);
+// The level-0 Unix extension: 'U', a version byte, time, mode, uid, gid.
+std::string Level0UnixExtension(uint32_t seconds, uint16_t mode, uint16_t uid, uint16_t gid);
 // dir holds each level followed by 0xFF, as the archive stores it.
 LzhRecord DirNameRecord(const std::string& dir);
 LzhRecord AttributeRecord(uint16_t attributes);
@@ -36,6 +43,16 @@ LzhRecord AttributeRecord(uint16_t attributes);
 enum : int { CrcRecordLast = -1, NoCrcRecord = -2 };
 
 struct LzhMember {
+  // The header's layout: 2 as described above; 0 and 1 put baseName in a
+  // base header with its 8-bit checksum (level 1 then writes the records
+  // behind it and counts them in the packed size, level 0 writes none but
+  // baseExtension after the data CRC); 3 writes the records with 32-bit
+  // sizes and the total size at offset 24. timeStamp is written as given:
+  // MS-DOS date and time for levels 0 and 1.
+  uint8_t level = HeaderLevelTwo;
+  std::string baseName;                  // levels 0 and 1
+  std::string baseExtension;             // level 0: bytes after the data CRC
+  bool corruptChecksum = false;          // levels 0 and 1: a checksum one off
   std::string method = "-lh0-";          // the five bytes, taken as given
   std::string data;                      // the bytes that follow the header
   std::optional<uint32_t> compressedSize;  // stated size; data.size() when unset
