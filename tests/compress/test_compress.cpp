@@ -2,12 +2,17 @@
 // level round-trips, the stream has exactly the structure the extractor
 // reads, and the header bytes match values worked out by hand.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "compress/blockcoder.h"
 #include "compress/crc16.h"
 #include "compress/encoder.h"
@@ -218,6 +223,139 @@ TEST(Compress, HeaderSizeNeverEndsInZeroByte) {
     ASSERT_NE(archive[0], 0) << nameLength;
     EXPECT_EQ(archive[0] | (archive[1] << 8), archive.size());
   }
+}
+
+// Catches an encoder whose stream depends on how the member is cut into
+// pieces: a decision made without the bytes it needs behind the parse (the
+// window's history lost at a piece's end) or ahead of it (a match cut at the
+// piece's end). Inputs cross the encoder's own slide steps several times.
+TEST(Compress, PiecesGiveTheSameStream) {
+  std::vector<uint8_t> text = Text(700000);
+  const std::vector<uint8_t> noise = Random(90000, 5);
+  text.insert(text.begin() + 300000, noise.begin(), noise.end());  // statistics change mid-member
+  for (const Method& m : Methods)
+    for (int level : {0, 9}) {
+      SCOPED_TRACE(std::string("-lh") + m.digit + "- level " + std::to_string(level));
+      const std::vector<uint8_t> whole = EncodeMember(text.data(), text.size(), *ParamsForMethod(m.digit), level);
+      std::vector<uint8_t> out;
+      Decoded(whole, text.size(), m, out);
+      ASSERT_TRUE(out == text);
+      for (size_t piece : {size_t{1} << 10, size_t{65537}, size_t{300001}}) {
+        if (level == 9 && piece < 4096) continue;  // slow and says nothing more
+        MemberEncoder encoder(*ParamsForMethod(m.digit), level, text.size());
+        std::vector<uint8_t> streamed;
+        for (size_t at = 0; at < text.size(); at += piece) {
+          encoder.Put(text.data() + at, std::min(piece, text.size() - at));
+          // Output is taken as it comes, as the packer does.
+          streamed.insert(streamed.end(), encoder.Output().begin(), encoder.Output().end());
+          encoder.Output().clear();
+        }
+        encoder.Finish();
+        streamed.insert(streamed.end(), encoder.Output().begin(), encoder.Output().end());
+        EXPECT_TRUE(streamed == whole) << "pieces of " << piece;
+      }
+    }
+}
+
+// Catches a member whose compressed bytes wait until its end: with pieces
+// fed one after another, output must come out along the way.
+TEST(Compress, OutputLeavesAsBlocksComplete) {
+  const std::vector<uint8_t> text = Text(2000000);
+  MemberEncoder encoder(*ParamsForMethod('5'), 0, text.size());
+  size_t taken = 0, fedWhenFirst = 0;
+  for (size_t at = 0; at < text.size(); at += 100000) {
+    encoder.Put(text.data() + at, 100000);
+    if (taken == 0 && !encoder.Output().empty()) fedWhenFirst = at + 100000;
+    taken += encoder.Output().size();
+    encoder.Output().clear();
+  }
+  EXPECT_GT(fedWhenFirst, 0u);
+  EXPECT_LT(fedWhenFirst, text.size() / 2);
+}
+
+// The type bytes of the records of the first header in an archive.
+std::vector<uint8_t> RecordTypes(const std::vector<uint8_t>& archive) {
+  std::vector<uint8_t> types;
+  const size_t size = archive[0] | (archive[1] << 8);
+  for (size_t at = 24; at + 2 <= size;) {
+    const size_t next = archive[at] | (archive[at + 1] << 8);
+    if (next == 0) break;
+    types.push_back(archive[at + 2]);
+    at += next;
+  }
+  return types;
+}
+
+// Catches an empty directory-name record for a name at the root, which
+// some readers refuse as a broken header.
+TEST(Compress, RootNameHasNoDirectoryRecord) {
+  std::vector<uint8_t> root, nested;
+  AppendStoredMember(root, "x", "hi", 0);
+  AppendStoredMember(nested, "d/x", "hi", 0);
+  EXPECT_EQ(RecordTypes(root), (std::vector<uint8_t>{0x00, 0x01, 0x40}));
+  EXPECT_EQ(RecordTypes(nested), (std::vector<uint8_t>{0x00, 0x01, 0x02, 0x40}));
+}
+
+// A folder of files for PlanPaths, removed afterwards.
+struct Folder {
+  std::filesystem::path root;
+  Folder() {
+    char pattern[] = "/tmp/lzhsfx-pack-XXXXXX";
+    root = mkdtemp(pattern);
+  }
+  ~Folder() { std::filesystem::remove_all(root); }
+  std::string Put(const std::string& name, const std::vector<uint8_t>& data) {
+    std::filesystem::path p = root / name;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
+    return p.string();
+  }
+};
+
+// Catches the packer losing or reordering data on the ways a member can
+// take: compressed in memory, stored after all (read again), and too large
+// to wait in memory (through an unnamed spool file), with several workers
+// finishing out of order.
+TEST(Compress, PackedMembersComeOutInOrderWhateverTheirWay) {
+  Folder f;
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+      {"a-text", Text(200000)}, {"b-random-large", Random(6u << 20, 9)},
+      {"c-text-large", Text(9u << 20)}, {"d-small", {1, 2, 3}}, {"e-empty", {}}};
+  for (int i = 0; i < 40; ++i) files.push_back({"f" + std::to_string(100 + i), Text(1000 + 97 * i)});
+  for (const auto& [name, data] : files) f.Put("in/" + name, data);
+  PackOptions options;
+  options.spoolDirectory = f.root.string();
+  PackPlan plan;
+  std::string error;
+  ASSERT_TRUE(PlanPaths({(f.root / "in").string()}, options, plan, error)) << error;
+  ASSERT_EQ(plan.entries.size(), files.size() + 1);  // and the folder
+  std::vector<uint8_t> archive;
+  ArchiveWriter writer = [&](const uint8_t* data, size_t size, std::string&) {
+    archive.insert(archive.end(), data, data + size);
+    return true;
+  };
+  ASSERT_TRUE(PackPlanned(plan, options, writer, error)) << error;
+  // Walk the members: method, sizes, name, data.
+  size_t at = 0, index = 0;
+  while (at < archive.size()) {
+    const uint8_t* h = archive.data() + at;
+    const size_t headerSize = h[0] | (h[1] << 8);
+    const uint32_t packed = ReadLe32(h + 7), original = ReadLe32(h + 11);
+    const std::vector<uint8_t> body(archive.begin() + at + headerSize, archive.begin() + at + headerSize + packed);
+    at += headerSize + packed;
+    if (index++ == 0) continue;  // the folder
+    const auto& [name, data] = files[index - 2];
+    SCOPED_TRACE(name);
+    ASSERT_EQ(original, data.size());
+    std::vector<uint8_t> out = body;
+    if (h[5] == '5') Decoded(body, data.size(), Methods[0], out);
+    else EXPECT_EQ(h[5], '0');
+    EXPECT_TRUE(out == data);
+    EXPECT_EQ(ReadLe16(h + 21), Crc16Update(0, data.data(), data.size()));
+  }
+  EXPECT_EQ(index, files.size() + 1);
+  // The random member does not shrink and is stored; no spool file is left.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.root), {}), 1);
 }
 
 }  // namespace
