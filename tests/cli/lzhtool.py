@@ -1,5 +1,5 @@
 # Test-side LZH writer, independent of the code under test: CRC-16/ARC,
-# level-2 headers built field by field, and a small -lh4-..-lh7- encoder
+# level-2 headers built field by field (and levels 0, 1 and 3), and a small -lh4-..-lh7- encoder
 # (greedy LZ77 + per-block canonical Huffman codes) whose output lhasa
 # accepts. Used to hand-build archives jlha cannot make (-lh4-, odd names,
 # message members, self-extractor files) and to damage them on purpose;
@@ -329,6 +329,84 @@ def member(name, data=b"", method="0", body=None, mtime=DEFAULT_TIME, attr=0x20,
         value = crc16(bytes(header)) ^ (0x0101 if corrupt_header_crc else 0)
         header[pos:pos + 2] = struct.pack("<H", value)
     return bytes(header) + body
+
+def unix_records(mode=None, uid=None, gid=None, user=None, group=None, mtime=None):
+    """The Unix records (0x50 mode, 0x51 gid and uid, 0x52 group, 0x53 user,
+    0x54 time) for extra_records or level_member."""
+    out = []
+    if mode is not None:
+        out.append(ext_record(0x50, struct.pack("<H", mode)))
+    if uid is not None:
+        out.append(ext_record(0x51, struct.pack("<HH", gid, uid)))
+    if group is not None:
+        out.append(ext_record(0x52, group))
+    if user is not None:
+        out.append(ext_record(0x53, user))
+    if mtime is not None:
+        out.append(ext_record(0x54, struct.pack("<I", mtime)))
+    return out
+
+
+def dos_time(seconds):
+    """MS-DOS date and time fields (as one 32-bit value) of the UTC time."""
+    import time
+    t = time.gmtime(seconds)
+    date = ((t.tm_year - 1980) << 9) | (t.tm_mon << 5) | t.tm_mday
+    return (date << 16) | (t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec // 2)
+
+
+def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAULT_TIME,
+                 records=(), os_id=b"U", attr=0x20, unix0=None):
+    """One member with a header of level 0, 1 or 3 (level 2: member()).
+
+    name is bytes or str, '/' separated: levels 0 and 1 keep it in the base
+    header ('\\' separated at level 0; at level 1 the directory goes into a
+    0x02 record), level 3 into records. body replaces the data as stored
+    (coded data), mtime is Unix time (written as MS-DOS fields at levels 0
+    and 1), records are extra records (levels 1 and 3), unix0 a tuple
+    (mode, uid, gid) for level 0's Unix extension."""
+    if isinstance(name, str):
+        name = name.encode("cp932")
+    body = data if body is None else body
+    parts = name.split(b"/")
+    file_part, dir_part = parts[-1], b"".join(p + b"\xff" for p in parts[:-1])
+    stamp = dos_time(mtime) if level < 2 else mtime
+    middle = struct.pack("<5sIIIBB", method, 0, len(data), stamp, attr, level)
+    if level == 3:
+        recs = [ext_record(0x00, b"\0\0"), ext_record(0x01, file_part)]
+        if dir_part:
+            recs.append(ext_record(0x02, dir_part))
+        recs.extend(records)
+        h = bytearray(struct.pack("<H", 4) + middle + struct.pack("<HBI", crc16(data), os_id[0], 0))
+        h[7:11] = struct.pack("<I", len(body))
+        for r in recs:
+            h += struct.pack("<I", len(r) + 4) + r
+        h += struct.pack("<I", 0)
+        h[24:28] = struct.pack("<I", len(h))
+        h[33:35] = struct.pack("<H", crc16(bytes(h)))  # the CRC record comes first
+        return bytes(h) + body
+    recs = []
+    if level == 1:
+        base_name = file_part
+        if dir_part:
+            recs.append(ext_record(0x02, dir_part))
+        recs.extend(records)
+        chain = b""
+        for i, r in enumerate(recs):
+            following = len(recs[i + 1]) + 2 if i + 1 < len(recs) else 0
+            chain += r + struct.pack("<H", following)
+        tail = struct.pack("<HBH", crc16(data), os_id[0], len(recs[0]) + 2 if recs else 0)
+    else:
+        base_name = name.replace(b"/", b"\\")
+        chain = b""
+        tail = struct.pack("<H", crc16(data))
+        if unix0 is not None:
+            mode, uid, gid = unix0
+            tail += b"U\0" + struct.pack("<IHHH", mtime, mode, uid, gid)
+    base = bytearray(middle + bytes([len(base_name)]) + base_name + tail)
+    base[5:9] = struct.pack("<I", len(body) + len(chain))
+    return bytes([len(base), sum(base) & 0xFF]) + bytes(base) + chain + body
+
 
 def archive(*members, end=b"\0"):
     return b"".join(members) + end

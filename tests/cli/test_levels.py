@@ -1,0 +1,250 @@
+# The host tool on the LZH files people have: header levels 0 to 3 and the
+# methods before -lh4-, end to end. Archives are made at test time by jlha
+# (levels 0, 1 and 2 with CP932 names), by jlha's Java library through
+# tests/peers/JlhaPack.java (every method it writes, at every level) and by
+# lzhtool (Unix owners and modes at every level, LArc streams that reach
+# into -lz5-'s prefilled window); lzhsfx's extraction is compared with the
+# source files and with lhasa's (and 7z's where it reads the archive), and
+# its listing's times with the times lhasa gives the files.
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import lzhtool as L  # noqa: E402
+from lzhtool import Checker, run  # noqa: E402
+
+LZHSFX = os.path.abspath(sys.argv[1])
+PEERS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "peers")
+JA_ENV = {"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8", "TZ": "UTC"}
+UTC = {"TZ": "UTC"}
+JLHA_JAR = "/usr/share/java/jlha.jar"
+BASE_TIME = 1600000000
+
+c = Checker("levels")
+
+
+def make_tree(root):
+    rnd = random.Random(5)
+    words = [b"alpha ", b"beta ", b"gamma\n", b"delta ", b"0123456789"]
+    text = b"".join(rnd.choice(words) for _ in range(30000))
+    files = {
+        "text.txt": text,
+        "mixed.bin": bytes(rnd.getrandbits(8) if rnd.random() < 0.3 else (i * 7) & 255
+                           for i in range(70000)),
+        "run.bin": b"r" * 50000,
+        "one.bin": b"\x01",
+        "日本語/ファイル.txt": "日本語の内容\n".encode("utf-8") * 40,
+    }
+    for i, (name, data) in enumerate(sorted(files.items())):
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.utime(path, (BASE_TIME + 2 * i, BASE_TIME + 2 * i))
+    return files
+
+
+def tree_files(root, cp932_names=False):
+    """Relative path -> bytes. lhasa writes names as stored (CP932), lzhsfx
+    and 7z in UTF-8: with cp932_names the names are read back as CP932."""
+    out = {}
+    for dirpath, _, filenames in os.walk(root):
+        for name in filenames:
+            path = os.path.join(dirpath, name)
+            rel = os.path.relpath(path, root)
+            if cp932_names:
+                rel = os.fsencode(rel).decode("cp932")
+            with open(path, "rb") as f:
+                out[rel] = f.read()
+    return out
+
+
+def extract(tool, archive, dest):
+    shutil.rmtree(dest, ignore_errors=True)
+    os.makedirs(dest)
+    if tool == "lzhsfx":
+        cmd = [LZHSFX, "x", archive, "-C", dest, "-y"]
+    elif tool == "lhasa":
+        cmd = ["lhasa", "-xq", archive]
+    else:
+        cmd = ["7z", "x", "-y", "-o" + dest, archive]
+    return run(cmd, cwd=dest, env=JA_ENV, timeout=60)[0]
+
+
+def same_as(label, dest, expected):
+    got = tree_files(dest)
+    c.check(got == expected, f"{label}: extracted files match "
+            f"(missing {sorted(set(expected) - set(got))}, extra {sorted(set(got) - set(expected))}, "
+            f"differing {sorted(k for k in expected if k in got and got[k] != expected[k])})")
+
+
+def listed_methods(archive):
+    rc, out, _ = run([LZHSFX, "l", archive], env=UTC)
+    rows = [line.split() for line in out.splitlines()]
+    return rc, [r[3] for r in rows if len(r) >= 8 and r[0].isdigit() and r[3].startswith("-")]
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="lzhsfx-levels-")
+    try:
+        src = os.path.join(work, "src")
+        files = make_tree(src)
+        names = sorted(files)
+
+        # ---- jlha's command: levels 0, 1 and 2, CP932 names ----------------
+        for level in (0, 1, 2):
+            for opt, method in (("o5", "-lh5-"), ("z", "-lh0-")):
+                tag = f"jlha c{level}{opt}"
+                lzh = os.path.join(work, f"jlha{level}{opt}.lzh")
+                rc = run(["jlha", f"c{level}{opt}q", lzh] + names, cwd=src, env=JA_ENV, timeout=60)[0]
+                if not c.check(rc == 0 and os.path.exists(lzh), f"{tag}: jlha made the archive"):
+                    continue
+                with open(lzh, "rb") as f:
+                    c.check(f.read(21)[20] == level, f"{tag}: jlha wrote level {level}")
+                c.check(run([LZHSFX, "t", lzh])[0] == 0, f"{tag}: lzhsfx t passes")
+                rc, listed = listed_methods(lzh)
+                # jlha stores what does not shrink (the single byte) as -lh0-.
+                c.check(rc == 0 and len(listed) == len(names) and method in listed and
+                        set(listed) <= {method, "-lh0-"}, f"{tag}: l lists {method}: {listed}")
+                out = os.path.join(work, "out")
+                c.check(extract("lzhsfx", lzh, out) == 0, f"{tag}: lzhsfx x succeeds")
+                same_as(tag, out, files)
+                peer = os.path.join(work, "peer")
+                c.check(extract("7z", lzh, peer) == 0, f"{tag}: 7z extracts")
+                seven = tree_files(peer)
+                c.check(sorted(seven.values()) == sorted(files.values()), f"{tag}: 7z's contents agree")
+
+        # ---- jlha's Java library: every method at every level ---------------
+        classes = os.path.join(work, "classes")
+        os.makedirs(classes)
+        rc, _, err = run(["javac", "-d", classes, "-cp", JLHA_JAR,
+                          os.path.join(PEERS, "JlhaPack.java")], timeout=120)
+        if c.check(rc == 0, f"javac compiles JlhaPack ({err.strip()[:200]})"):
+            # jlha writes -lz4- members as -lh0-; lzhtool writes -lz4- below.
+            methods = ["-lh0-", "-lh1-", "-lh3-", "-lh5-", "-lz5-", "-lzs-"]
+            archives = []
+            listing = os.path.join(work, "list.txt")
+            with open(listing, "w") as f:
+                for method in methods:
+                    for level in range(4):
+                        lzh = os.path.join(work, f"java{method}{level}.lzh")
+                        archives.append((method, level, lzh))
+                        f.write("\t".join([lzh, method, str(level)] + names) + "\n")
+            rc = run(["java", "-cp", JLHA_JAR + ":" + classes, "JlhaPack", listing], cwd=src,
+                     env=JA_ENV, timeout=300)[0]
+            c.check(rc == 0, "JlhaPack packed every archive")
+            for method, level, lzh in archives:
+                tag = f"java {method} level {level}"
+                if not c.check(os.path.exists(lzh), f"{tag}: archive made"):
+                    continue
+                c.check(run([LZHSFX, "t", lzh], timeout=60)[0] == 0, f"{tag}: lzhsfx t passes")
+                rc, listed = listed_methods(lzh)
+                # jlha stores what does not shrink (the single byte) as -lh0-.
+                c.check(rc == 0 and len(listed) == len(names) and method in listed and
+                        set(listed) <= {method, "-lh0-"}, f"{tag}: l lists {method}: {listed}")
+                out = os.path.join(work, "out")
+                c.check(extract("lzhsfx", lzh, out) == 0, f"{tag}: lzhsfx x succeeds")
+                same_as(tag, out, files)
+                # lhasa reads all of these but -lh3-.
+                if method != "-lh3-":
+                    peer = os.path.join(work, "peer")
+                    c.check(extract("lhasa", lzh, peer) == 0, f"{tag}: lhasa extracts")
+                    c.check(tree_files(peer, True) == tree_files(out), f"{tag}: lhasa's extraction agrees")
+
+        # ---- Unix owners, modes and times at every level; -lz4- ------------
+        unix = L.archive(
+            L.level_member(0, "u/zero.sh", b"zero\n", unix0=(0o100751, 11, 22), mtime=BASE_TIME),
+            L.level_member(1, "u/stored.txt", b"LArc's stored method\n", method=b"-lz4-",
+                           mtime=BASE_TIME),
+            L.level_member(1, "u/サブ/one.txt", b"one\n", mtime=BASE_TIME,
+                           records=L.unix_records(mode=0o100640, uid=33, gid=44, user=b"usr",
+                                                  group=b"grp", mtime=BASE_TIME + 2)),
+            L.member("u/two.txt", b"two\n", os_id=b"U",
+                     extra_records=L.unix_records(mode=0o100600, uid=55, gid=66,
+                                                  mtime=BASE_TIME + 4)),
+            L.level_member(3, "u/three.txt", b"three\n", mtime=BASE_TIME + 6,
+                           records=L.unix_records(mode=0o100755, uid=77, gid=88)),
+            L.level_member(0, "dos.txt", b"dos\n", mtime=BASE_TIME + 8),
+            L.level_member(1, "dos1.txt", b"dos one\n", os_id=b"M", mtime=BASE_TIME + 10))
+        lzh = L.write(os.path.join(work, "unix.lzh"), unix)
+        c.check(run([LZHSFX, "t", lzh])[0] == 0, "unix: lzhsfx t passes")
+        out, peer = os.path.join(work, "out"), os.path.join(work, "peer")
+        c.check(extract("lzhsfx", lzh, out) == 0, "unix: lzhsfx x succeeds")
+        c.check(extract("lhasa", lzh, peer) == 0, "unix: lhasa extracts")
+        c.check(tree_files(out) == tree_files(peer, True), "unix: the extractions agree")
+        # The times l shows are the ones lhasa gives the files.
+        rc, listing, _ = run([LZHSFX, "l", lzh], env=UTC)
+        shown = {}
+        for line in listing.splitlines():
+            parts = line.split(None, 6)
+            if len(parts) == 7 and parts[0].isdigit() and parts[3].startswith("-"):
+                shown[parts[6].split(" ", 1)[1]] = parts[4] + " " + parts[5].split()[0]
+        for rel, stored in zip(tree_files(peer, True), tree_files(peer)):
+            mtime = int(os.stat(os.path.join(peer, stored)).st_mtime)
+            expected = subprocess.run(["date", "-u", "-d", f"@{mtime}", "+%Y-%m-%d %H:%M:%S"],
+                                      capture_output=True, text=True).stdout.strip()
+            c.check(shown.get(rel) == expected, f"unix: l shows {rel} at {expected} as lhasa sets it "
+                    f"({shown.get(rel)})")
+
+        # ---- -lz5-'s prefilled window, against lhasa ------------------------------
+        # Matches at window positions inside the fixed pattern the window
+        # starts with: the runs of each byte value, the rising and falling
+        # values, the zeros, the spaces; then literals; then a match into
+        # what was just written.
+        pairs = [(0x41 * 13, 13), (0x7F * 13 + 5, 10), (3328 + 0x30, 10), (3584 + 3, 12),
+                 (3840 + 100, 18), (3968 + 10, 8), (4090, 6)]
+        items = [("m", p, n) for p, n in pairs] + [("l", b) for b in b"LArc"] + [("m", 4078, 8)]
+        stream, produced = bytearray(), 0
+        for start in range(0, len(items), 8):
+            group = items[start:start + 8]
+            flags = sum(1 << i for i, item in enumerate(group) if item[0] == "l")
+            stream.append(flags)
+            for item in group:
+                if item[0] == "l":
+                    stream.append(item[1])
+                    produced += 1
+                else:
+                    _, pos, length = item
+                    stream += bytes([pos & 0xFF, ((pos >> 4) & 0xF0) | (length - 3)])
+                    produced += length
+        # The CRC is unknown until lhasa has decoded it; write it, decode
+        # with lhasa (which writes the file whatever the CRC), then store it.
+        body = bytes(stream)
+        tmp = L.write(os.path.join(work, "lz5.lzh"),
+                      L.archive(L.member("pre.bin", b"\0" * produced, method=b"-lz5-", body=body)))
+        shutil.rmtree(peer, ignore_errors=True)
+        os.makedirs(peer)
+        run(["lhasa", "-xq", tmp], cwd=peer, timeout=30)
+        with open(os.path.join(peer, "pre.bin"), "rb") as f:
+            decoded = f.read()
+        c.check(len(decoded) == produced, f"lz5 window: lhasa decoded {len(decoded)} of {produced} bytes")
+        c.check(decoded != b"\0" * produced, "lz5 window: lhasa's output is the pattern, not zeros")
+        L.write(tmp, L.archive(L.member("pre.bin", decoded, method=b"-lz5-", body=body)))
+        c.check(extract("lzhsfx", tmp, out) == 0, "lz5 window: lzhsfx decodes lhasa's bytes, CRC and all")
+        c.check(tree_files(out) == {"pre.bin": decoded}, "lz5 window: same bytes as lhasa")
+
+        # ---- methods the host does not decode ------------------------------
+        mixed = L.archive(L.member("a.txt", b"first\n"),
+                          L.level_member(1, "old.bin", b"x" * 10, method=b"-lh2-", body=b"\x12" * 7),
+                          L.member("pm.bin", b"y", method=b"-pm2-", body=b"\x34" * 5),
+                          L.level_member(0, "b.txt", b"last\n"))
+        lzh = L.write(os.path.join(work, "unsupported.lzh"), mixed)
+        rc, _, err = run([LZHSFX, "t", lzh])
+        c.check(rc == 1, "unsupported: t fails")
+        c.check("unsupported method -lh2-" in err and "old.bin" in err, f"unsupported: names -lh2- ({err})")
+        c.check("unsupported method -pm2-" in err and "pm.bin" in err, "unsupported: names -pm2-")
+        rc, methods = listed_methods(lzh)
+        c.check(rc == 0 and methods == ["-lh0-", "-lh2-", "-pm2-", "-lh0-"], f"unsupported: l lists {methods}")
+        extract("lzhsfx", lzh, out)
+        c.check(tree_files(out) == {"a.txt": b"first\n", "b.txt": b"last\n"},
+                "unsupported: the other members are extracted, nothing else")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    c.done()
+
+
+main()
