@@ -1,7 +1,11 @@
-// The stub's entry point and start-up sequence: safe DLL search, version,
-// work area, command line, configuration, the scan for the message member,
-// then the main dialog. The process ends with the dialog's result (0 when
-// start-up stops early, 1 from AbortExtraction).
+// The stub's entry point and start-up sequence: safe DLL search, work area,
+// command line, configuration, the scan for the message member, then the
+// main dialog. The process ends with the dialog's result (0 when start-up
+// stops early, 1 from AbortExtraction).
+//
+// The version is not asked: the TZ correction is for the 32-bit layer on
+// 16-bit Windows, which has none of the UTF-16 calls the stub imports and so
+// cannot load it; IsWin32s stays 0.
 #include <windows.h>
 
 #include "extract/driver.h"
@@ -12,37 +16,41 @@
 #include "core/workarea.h"
 #include "ui/ui.h"
 
-// The extended version query takes the original record, 148 bytes.
-static_assert(sizeof(OSVERSIONINFOA) == 148, "version record size");
-// Platform identifier of the 32-bit layer hosted on 16-bit Windows.
-enum : DWORD { Win32sPlatform = 0 };
 enum : UINT { ErrorBox = MB_OK | MB_ICONERROR };
 
-static void QueryVersion() {
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  // A failed query leaves the record zero, which would read as the 16-bit
-  // host; only a real answer may select the TZ correction.
-  IsWin32s = (GetVersionExA(&version) && version.dwPlatformId == Win32sPlatform) ? 1 : 0;
+// The command line in CP932, newly allocated (null when it cannot be). A
+// character with no CP932 form becomes '?' and is noted (NameLost), so that
+// the dialog refuses a destination holding one instead of extracting
+// elsewhere.
+static char* CommandLine932() {
+  const wchar_t* wide = GetCommandLineW();
+  uint32_t length = 0;
+  while (wide[length] != 0) length++;
+  // One UTF-16 unit becomes at most two bytes.
+  uint32_t size = length * 2 + 1;
+  char* line = (char*)PlatformAlloc(size);
+  if (line != nullptr && !ToCp932(wide, line, size)) NameLost = 1;
+  return line;
 }
 
-static int RunStub(HINSTANCE instance, const char* commandLine) {
-  QueryVersion();
+static int RunStub(HINSTANCE instance) {
   InstanceHandle = instance;
 
   Work = (SfxWorkArea*)PlatformAlloc(sizeof(SfxWorkArea));
   if (Work == nullptr) {
-    MessageBoxA(nullptr, MsgNoMemory, DefaultTitle, ErrorBox);
+    ShowMessageBox(nullptr, MsgNoMemory, ErrorBox);
     return 0;
   }
   Work->text[0] = 0;
 
   int count = 0;
-  char** args = SplitCommandLine(commandLine, &count);
+  char* line = CommandLine932();
+  char** args = SplitCommandLine(line != nullptr ? SkipProgramName(line) : "", &count);
   DestinationFromCommandLine = 0;
   AutoStartMode = 0;
   WalkOptions(args, count);
   FreeArgs(args, count);
+  if (line != nullptr) PlatformFree(line);
 
   PlatformGetModuleFileName(Work->archivePath, ArchivePathSize);
   LoadStubConfig();
@@ -53,7 +61,7 @@ static int RunStub(HINSTANCE instance, const char* commandLine) {
     Work = nullptr;
     return 0;
   }
-  INT_PTR result = DialogBoxParamA(instance, "SfxDialog", nullptr, SfxDialogProc, 0);
+  INT_PTR result = DialogBoxParamW(instance, L"SfxDialog", nullptr, SfxDialogProc, 0);
   PlatformFree(Work);
   Work = nullptr;
   return (int)result;
@@ -63,5 +71,5 @@ static int RunStub(HINSTANCE instance, const char* commandLine) {
 extern "C" void SfxEntry() {
   PlatformSecureLoading();
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  ExitProcess((UINT)RunStub(instance, SkipProgramName(GetCommandLineA())));
+  ExitProcess((UINT)RunStub(instance));
 }

@@ -9,24 +9,39 @@
 #include "core/messages.h"
 #include "base/text.h"
 #include "core/workarea.h"
+#include "platform/win32_host.h"
 #include "ui/ui.h"
 
 enum : UINT_PTR { AutoStartTimer = 1 };
 enum : UINT { AutoStartDelay = 700 };  // milliseconds the dialog shows first
 enum : UINT { WarningBox = MB_OK | MB_ICONWARNING };
 static_assert(WarningBox == 0x30, "warning box style");
-enum : char { Backslash = '\\', Quote = '"', Space = ' ' };
+enum : char { Backslash = '\\', Quote = '"', Space = ' ', LostCharacter = '?' };
 
 // Set while the directory chooser runs: its modal loop still delivers posted
 // commands to this dialog, and none of them may start an extraction.
 static int ChooserOpen = 0;
 
+// A '?' in the destination stands for a character with no CP932 form when
+// a name from the system (the command line, a folder) had one; the engine
+// would turn it into '_' and extract into another folder.
+static int HasLostCharacter(const char* text) {
+  if (!NameLost) return 0;
+  for (const char* p = text; *p != 0; p++) {
+    if (*p == LostCharacter) return 1;
+  }
+  return 0;
+}
+
 static void OnInitDialog(HWND dialog) {
   StubConfig* config = &Work->config;
-  SetWindowTextA(dialog, config->title);
-  if (config->prompt[0] != 0) SetDlgItemTextA(dialog, IDC_DEST_LABEL, config->prompt);
-  SetDlgItemTextA(dialog, IDC_DESTINATION, config->defaultDir);
-  SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_LIMITTEXT, DestDirSize - 1, 0);
+  SetWindowText932(dialog, config->title);
+  if (config->prompt[0] != 0) SetWindowText932(GetDlgItem(dialog, IDC_DEST_LABEL), config->prompt);
+  SetWindowText932(GetDlgItem(dialog, IDC_DESTINATION), config->defaultDir);
+  // The limit counts characters; a destination whose CP932 form is longer
+  // than the field holds is refused at OK.
+  SendMessageW(GetDlgItem(dialog, IDC_DESTINATION), EM_LIMITTEXT, DestDirSize - 1, 0);
+  UseJapaneseFont(dialog);
 
   RECT rect;
   GetWindowRect(dialog, &rect);
@@ -41,7 +56,7 @@ static void OnInitDialog(HWND dialog) {
   Work->busy = 0;
   Work->cancelRequested = 0;
   ChooserOpen = 0;
-  SfxIcon = LoadIconA((HINSTANCE)InstanceHandle, MAKEINTRESOURCEA(IDI_ICON1));
+  SfxIcon = LoadIconW((HINSTANCE)InstanceHandle, MAKEINTRESOURCEW(IDI_ICON1));
   if (AutoStartMode != 0) SetTimer(dialog, AutoStartTimer, AutoStartDelay, nullptr);
 }
 
@@ -49,11 +64,16 @@ static INT_PTR OnOk(HWND dialog) {
   if (Work->busy || ChooserOpen) return 0;
   KillTimer(dialog, AutoStartTimer);  // a tick after this must not press OK again
 
-  Work->text[0] = 0;
-  GetDlgItemTextA(dialog, IDC_DESTINATION, Work->text, DestDirSize);
+  wchar_t wide[WideTextSize];
+  wide[0] = 0;
+  GetDlgItemTextW(dialog, IDC_DESTINATION, wide, WideTextSize);
+  // A typed character with no CP932 form, or a text longer than the
+  // destination holds, would name another folder than the one shown.
+  int whole = ToCp932(wide, Work->text, DestDirSize);
   StripQuotes(Work->destDir, Work->text, DestDirSize);
-  if (Work->destDir[0] == Backslash && Work->destDir[1] == Backslash) {
-    MessageBoxA(dialog, MsgBadDirectory, Work->config.title, WarningBox);
+  if (!whole || HasLostCharacter(Work->destDir) ||
+      (Work->destDir[0] == Backslash && Work->destDir[1] == Backslash)) {
+    ShowMessageBox(dialog, MsgBadDirectory, WarningBox);
     return 0;
   }
 
@@ -61,8 +81,8 @@ static INT_PTR OnOk(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_BROWSE), FALSE);
   EnableWindow(GetDlgItem(dialog, IDC_DESTINATION), FALSE);
   SetFocus(GetDlgItem(dialog, IDCANCEL));
-  SendMessageA(dialog, DM_SETDEFID, IDCANCEL, 0);
-  SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+  SendMessageW(dialog, DM_SETDEFID, IDCANCEL, 0);
+  SendMessageW(GetDlgItem(dialog, IDCANCEL), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
   Work->busy = 1;
 
   // Its result is shown to the user by the engine; the dialog ends either way.
@@ -101,7 +121,7 @@ static INT_PTR OnBrowse(HWND dialog) {
   } else {
     CopyText(text, chosen, TextSize);
   }
-  SetDlgItemTextA(dialog, IDC_DESTINATION, text);
+  SetWindowText932(GetDlgItem(dialog, IDC_DESTINATION), text);
   return 0;
 }
 
@@ -118,7 +138,7 @@ static INT_PTR OnCommand(HWND dialog, WPARAM wParam) {
 static INT_PTR OnTimer(HWND dialog, WPARAM timer) {
   if (timer != AutoStartTimer) return 0;
   KillTimer(dialog, AutoStartTimer);
-  if (!Work->busy && !ChooserOpen) PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  if (!Work->busy && !ChooserOpen) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
   return 0;
 }
 
@@ -127,7 +147,7 @@ static INT_PTR OnPaint(HWND dialog) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(dialog, &paint);
   int oldMode = GetMapMode(dc);
-  SendMessageA(dialog, WM_ICONERASEBKGND, (WPARAM)dc, 0);
+  SendMessageW(dialog, WM_ICONERASEBKGND, (WPARAM)dc, 0);
   SetMapMode(dc, MM_TEXT);
   if (SfxIcon != nullptr) DrawIcon(dc, 0, 0, (HICON)SfxIcon);
   SetMapMode(dc, oldMode);
@@ -145,7 +165,7 @@ INT_PTR CALLBACK SfxDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     case WM_PAINT: return OnPaint(dialog);
     case WM_ERASEBKGND: return IsIconic(dialog) ? 1 : 0;
     case WM_QUERYDRAGICON: return (INT_PTR)SfxIcon;
-    // The icon from LoadIconA is shared and owned by the system, so it is
+    // The icon from LoadIconW is shared and owned by the system, so it is
     // not destroyed; returning 0 lets the system turn Close into Cancel.
     case WM_CLOSE: return 0;
   }

@@ -15,7 +15,9 @@
 #include "core/report.h"
 #include "base/text.h"
 #include "core/workarea.h"
+#include "platform/win32_host.h"
 #include "resources/resource.h"
+#include "ui/ui.h"
 
 enum : UINT {
   ErrorBox = MB_OK | MB_ICONERROR,                   // 0x10
@@ -24,6 +26,45 @@ enum : UINT {
 };
 static_assert(ErrorBox == 0x10 && OverwriteBox == 0x23 && MessageMemberBox == 0x24,
               "message-box styles");
+enum : UINT { Cp932 = 932 };
+// NONCLIENTMETRICSW without the border padding that Vista added.
+enum : UINT { NonClientMetricsSize = 500 };
+static_assert(sizeof(NONCLIENTMETRICSW) - sizeof(int) == NonClientMetricsSize ||
+                  sizeof(NONCLIENTMETRICSW) == NonClientMetricsSize,
+              "metrics record size");
+
+int ShowMessageBox(HWND owner, const char* text, UINT style) {
+  wchar_t wideText[WideTextSize];
+  wchar_t wideTitle[TitleSize];
+  // Only the out-of-memory report comes before the work area exists.
+  const char* title = Work != nullptr ? Work->config.title : DefaultTitle;
+  return MessageBoxW(owner, ToUtf16(text, wideText, WideTextSize),
+                     ToUtf16(title, wideTitle, TitleSize), style);
+}
+
+void SetWindowText932(HWND window, const char* text) {
+  wchar_t wide[WideTextSize];
+  SetWindowTextW(window, ToUtf16(text, wide, WideTextSize));
+}
+
+// The templates' "System" font is a bitmap font of the system's own script:
+// where that is not Japanese it has no glyph for the dialogs' texts. The
+// controls then take the font of message boxes, which the system completes
+// with a Japanese font as it does for the stub's message boxes; a Japanese
+// system keeps the templates' font. The record is asked for in its
+// original size, which every system answers.
+static BOOL CALLBACK SetControlFont(HWND control, LPARAM font) {
+  SendMessageW(control, WM_SETFONT, (WPARAM)font, FALSE);
+  return TRUE;
+}
+
+void UseJapaneseFont(HWND dialog) {
+  if (GetACP() == Cp932) return;
+  NONCLIENTMETRICSW metrics;
+  metrics.cbSize = NonClientMetricsSize;
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, NonClientMetricsSize, &metrics, 0)) return;
+  EnumChildWindows(dialog, SetControlFont, (LPARAM)CreateFontIndirectW(&metrics.lfMessageFont));
+}
 
 void ShowError(const char* message, const char* subject) {
   char* text = Work->text;
@@ -31,20 +72,21 @@ void ShowError(const char* message, const char* subject) {
   AppendText(text, subject, TextSize);
   AppendText(text, "\" ", TextSize);
   AppendText(text, message, TextSize);
-  MessageBoxA((HWND)Work->dialog, text, Work->config.title, ErrorBox);
+  ShowMessageBox((HWND)Work->dialog, text, ErrorBox);
 }
 
 void ShowPlainError(const char* message) {
-  MessageBoxA((HWND)Work->dialog, message, Work->config.title, ErrorBox);
+  ShowMessageBox((HWND)Work->dialog, message, ErrorBox);
 }
 
 static void SetStatusLine(int control, const char* text) {
-  if (Work->dialog != nullptr) SetDlgItemTextA((HWND)Work->dialog, control, text);
+  if (Work->dialog != nullptr) SetWindowText932(GetDlgItem((HWND)Work->dialog, control), text);
 }
 
 void ShowMemberPath(const char* text) { SetStatusLine(IDC_STATUS_PATH, text); }
 
 enum : DWORD { PumpInterval = 40 };
+enum : uint32_t { ProgressLineSize = 32 };
 // One more than the percentage the line shows, 0 once anything else was
 // written there (zero-initialised so that it needs no data section).
 static uint32_t ShownPercentMark = 0;
@@ -57,10 +99,10 @@ void ShowPercent(const char* text) {
 
 void PumpMessages(WindowHandle dialog) {
   MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (!IsDialogMessageA((HWND)dialog, &msg)) {
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (!IsDialogMessageW((HWND)dialog, &msg)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
 }
@@ -68,9 +110,11 @@ void PumpMessages(WindowHandle dialog) {
 void UpdateProgress(uint32_t done, uint32_t total) {
   uint32_t percent = ProgressPercent(done, total);
   if (percent + 1 != ShownPercentMark) {
-    // "解凍中 100%" needs far fewer than the 1024 bytes wsprintfA may write.
-    wsprintfA(Work->text, MsgProgressFormat, (unsigned long)percent);
-    SetStatusLine(IDC_STATUS_PERCENT, Work->text);
+    // The format is the stub's own text, so it is written out in UTF-16
+    // and needs no conversion; "解凍中 100%" fits the line many times over.
+    wchar_t line[ProgressLineSize];
+    wsprintfW(line, L"" MsgProgressFormat, (unsigned long)percent);
+    SetWindowTextW(GetDlgItem((HWND)Work->dialog, IDC_STATUS_PERCENT), line);
     ShownPercentMark = percent + 1;
   }
   // The tick count wraps after 49 days; the unsigned difference does not mind.
@@ -82,12 +126,12 @@ void UpdateProgress(uint32_t done, uint32_t total) {
 }
 
 int AskOverwrite() {
-  return MessageBoxA((HWND)Work->dialog, Work->text, Work->config.title, OverwriteBox);
+  return ShowMessageBox((HWND)Work->dialog, Work->text, OverwriteBox);
 }
 
 int AskMessage() {
   // Asked during the scan, before the main dialog exists: no owner.
-  return MessageBoxA(nullptr, Work->text, Work->config.title, MessageMemberBox);
+  return ShowMessageBox(nullptr, Work->text, MessageMemberBox);
 }
 
 int AcceptMemberPath() { return 1; }

@@ -1,5 +1,6 @@
 // The stub's two windows: the main dialog with its progress line, and the
-// directory chooser built on the old-style open-file dialog.
+// directory chooser built on the old-style open-file dialog; and the
+// helpers that put their CP932 texts on the screen.
 #pragma once
 #include <windows.h>
 
@@ -9,3 +10,11 @@ INT_PTR CALLBACK SfxDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 int ChooseDirectory(HWND owner);
 extern "C" UINT_PTR CALLBACK GetDirDlgHookProc(HWND chooser, UINT message, WPARAM wParam,
                                                LPARAM lParam);
+// A message box with a CP932 text under the configured title (the default
+// one before the work area exists); the button pressed.
+int ShowMessageBox(HWND owner, const char* text, UINT style);
+// Sets a window's (or control's) text from CP932.
+void SetWindowText932(HWND window, const char* text);
+// Gives the dialog's controls a font that shows Japanese where the system's
+// own code page is not 932; changes nothing on a Japanese system.
+void UseJapaneseFont(HWND dialog);
