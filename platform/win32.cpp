@@ -87,6 +87,12 @@ void PlatformSecureLoading() {
   if (shell != nullptr) {
     ShellExecuteProc = (ShellExecuteCall)(void*)GetProcAddress(shell, "ShellExecuteW");
   }
+  // Common controls 6 (named in the manifest) load the theme library on
+  // first use, through a delay-load that some loaders resolve with the
+  // ordinary search, the program's folder first; loaded here from the
+  // system folder, it is found already loaded then. Systems without it
+  // simply fail the call.
+  LoadSystemLibrary("uxtheme.dll");
 }
 
 int PlatformGetOpenFileName(void* request) {
