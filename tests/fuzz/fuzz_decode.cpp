@@ -1,7 +1,8 @@
-// Fuzz target: the decoders alone. The input is a method selector byte, an
-// original size in three bytes (cut below FuzzOutputLimit) and the coded
-// data; the target wraps it in a valid level-2 header and tests it through
-// the driver, so every mutation lands in the coded data.
+// Fuzz target: the decoders alone, the stub's and the host's. The input is a
+// method selector byte, an original size in three bytes (cut below
+// FuzzOutputLimit) and the coded data; the target wraps it in a valid
+// level-2 header and tests it through the driver, so every mutation lands
+// in the coded data.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -14,8 +15,11 @@
 
 namespace {
 
-const char Methods[] = "04567";
-enum : size_t { PrefixSize = 4 };
+// The stub's methods first, in the order the corpus's selector bytes name
+// them, then the host's older ones.
+const char* const Methods[] = {"-lh0-", "-lh4-", "-lh5-", "-lh6-", "-lh7-",
+                               "-lh1-", "-lh3-", "-lz5-", "-lzs-"};
+enum : size_t { PrefixSize = 4, MethodCount = sizeof Methods / sizeof Methods[0] };
 static_assert((FuzzOutputLimit & (FuzzOutputLimit - 1)) == 0, "the limit works as a mask");
 constexpr uint32_t SizeMask = FuzzOutputLimit - 1;
 
@@ -25,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInputClean = 0;
   if (size < PrefixSize) return -1;
   LzhMember member;
-  member.method = std::string("-lh") + Methods[data[0] % (sizeof Methods - 1)] + "-";
+  member.method = Methods[data[0] % MethodCount];
   member.originalSize = ((uint32_t)data[1] | ((uint32_t)data[2] << 8) | ((uint32_t)data[3] << 16)) & SizeMask;
   member.data.assign(reinterpret_cast<const char*>(data) + PrefixSize, size - PrefixSize);
   member.osId = 'U';

@@ -38,10 +38,38 @@ struct HeaderSpan {
   size_t size;
 };
 
+// The header's level, as the host's reader tells them apart: 0, 1, 3 (with
+// its first two bytes 4), or 2 for anything else.
+uint8_t LevelAt(const uint8_t* header) {
+  uint8_t level = header[HdrLevel];
+  if (level == HeaderLevelZero || level == HeaderLevelOne) return level;
+  if (level == HeaderLevelThree && Le16(header) == Level3SizeWidth) return level;
+  return HeaderLevelTwo;
+}
+
+// The span is the header's base (levels 0 and 1, whose records are counted
+// in the packed size) or whole header; the member's data, or level 1's
+// records and data, follow it.
 int NextHeader(const uint8_t* data, size_t total, size_t position, HeaderSpan* span) {
   if (position > total || total - position < HdrFixedSize) return 0;
-  size_t size = Le16(data + position);
-  if (size < HdrFixedSize || size > total - position) return 0;
+  const uint8_t* header = data + position;
+  size_t size;
+  switch (LevelAt(header)) {
+    case HeaderLevelZero:
+    case HeaderLevelOne:
+      size = header[HdrBaseSize] + BaseUncounted;
+      if (header[HdrBaseSize] == 0 || size < HdrName) return 0;
+      break;
+    case HeaderLevelThree:
+      if (total - position < Hdr3FixedSize) return 0;
+      size = Le32(header + HdrTotalSize);
+      if (size < Hdr3FixedSize) return 0;
+      break;
+    default:
+      size = Le16(header);
+      if (size < HdrFixedSize) return 0;
+  }
+  if (size > total - position) return 0;
   span->start = position;
   span->size = size;
   return 1;
@@ -54,20 +82,55 @@ size_t FollowingMember(const uint8_t* data, const HeaderSpan& span) {
 
 // Offset of the last type-0 record's CRC value inside the header, or 0 when
 // the chain holds none or leaves the header. Each record of size s follows a
-// nextSize field and ends with the next one, s bytes further on.
-size_t CrcFieldOf(const uint8_t* header, size_t size) {
-  enum : size_t { RecordOverhead = 3, CrcRecordSize = RecordOverhead + 2 };
-  size_t field = HdrFirstNextSize;
+// nextSize field (of width bytes) and ends with the next one, s bytes
+// further on.
+size_t CrcFieldOf(const uint8_t* header, size_t size, size_t first, size_t width) {
+  const size_t overhead = 1 + width, crcRecordSize = overhead + 2;
+  size_t field = first;
   size_t crcField = 0;
-  while (field + 2 <= size) {
-    size_t recordSize = Le16(header + field);
+  while (field + width <= size) {
+    size_t recordSize = width == 2 ? Le16(header + field) : Le32(header + field);
     if (recordSize == 0) return crcField;
-    size_t record = field + 2;
-    if (recordSize < RecordOverhead || recordSize > size - record) return 0;
-    if (header[record] == 0x00 && recordSize >= CrcRecordSize) crcField = record + 1;
+    size_t record = field + width;
+    if (recordSize < overhead || recordSize > size - record) return 0;
+    if (header[record] == 0x00 && recordSize >= crcRecordSize) crcField = record + 1;
     field += recordSize;
   }
   return 0;
+}
+
+// Writes the CRC of count bytes at bytes (its own field counted as zero)
+// into the field; 1 when that changed it.
+int StoreCrc(uint8_t* bytes, size_t count, uint8_t* field) {
+  uint8_t stored[2] = {field[0], field[1]};
+  field[0] = field[1] = 0;
+  uint16_t crc = ReferenceCrc16(bytes, count);
+  field[0] = (uint8_t)(crc & 0xFF);
+  field[1] = (uint8_t)(crc >> 8);
+  return field[0] != stored[0] || field[1] != stored[1];
+}
+
+// Levels 0 and 1: the base header's 8-bit sum, then (level 1) the CRC record
+// among the records behind it, over the base and the records. 1 when any
+// byte changed.
+int RepairBaseHeader(uint8_t* data, size_t total, const HeaderSpan& span) {
+  uint8_t* header = data + span.start;
+  uint32_t sum = 0;
+  for (size_t i = BaseUncounted; i < span.size; ++i) sum += header[i];
+  int changed = header[HdrChecksum] != (uint8_t)sum;
+  header[HdrChecksum] = (uint8_t)sum;
+  if (header[HdrLevel] != HeaderLevelOne) return changed;
+  // The records run from the base's end; the chain must stay in the input.
+  size_t end = span.size, crcField = 0;
+  size_t next = Le16(header + span.size - SizeFieldLength);
+  while (next != 0) {
+    if (next < ExtMinSize || next > total - span.start - end) return changed;
+    if (header[end] == 0x00 && next >= ExtMinSize + 2) crcField = end + 1;
+    end += next;
+    next = Le16(header + end - SizeFieldLength);
+  }
+  if (crcField != 0) changed |= StoreCrc(header, end, header + crcField);
+  return changed;
 }
 
 }  // namespace
@@ -111,15 +174,15 @@ int RepairHeaderCrcs(uint8_t* data, size_t size) {
   for (size_t position = 0; NextHeader(data, size, position, &span);
        position = FollowingMember(data, span)) {
     uint8_t* header = data + span.start;
-    size_t field = CrcFieldOf(header, span.size);
-    if (field == 0) continue;
-    uint8_t stored[2] = {header[field], header[field + 1]};
-    header[field] = 0;
-    header[field + 1] = 0;
-    uint16_t crc = ReferenceCrc16(header, span.size);
-    header[field] = (uint8_t)(crc & 0xFF);
-    header[field + 1] = (uint8_t)(crc >> 8);
-    if (header[field] != stored[0] || header[field + 1] != stored[1]) changed = 1;
+    uint8_t level = LevelAt(header);
+    if (level == HeaderLevelZero || level == HeaderLevelOne) {
+      changed |= RepairBaseHeader(data, size, span);
+      continue;
+    }
+    size_t field = level == HeaderLevelThree
+                       ? CrcFieldOf(header, span.size, Hdr3FirstNextSize, LongSizeFieldLength)
+                       : CrcFieldOf(header, span.size, HdrFirstNextSize, SizeFieldLength);
+    if (field != 0) changed |= StoreCrc(header, span.size, header + field);
   }
   return changed;
 }

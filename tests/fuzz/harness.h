@@ -22,8 +22,9 @@ const char* PlaceArchive(const uint8_t* data, size_t size);
 void ResetWorkArea();
 
 // Walks the members as the driver does (header, then compressedSize bytes of
-// data) and gives every header whose record chain is well formed the CRC it
-// needs. Returns 1 when any byte changed.
+// data; at levels 0 and 1 the base header, then the packed size) and gives
+// every header whose record chain is well formed the CRC (and levels 0 and
+// 1 the checksum) it needs. Returns 1 when any byte changed.
 int RepairHeaderCrcs(uint8_t* data, size_t size);
 
 // The largest originalSize any header in the walk declares.

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzzers' starting corpus with jlha into OUT:
 #   OUT/archive  level-2 archives (-lh5-, -lh6-, -lh7-, stored, directories,
-#                a message member), small enough for quick iterations
-#   OUT/decode   each compressed member of those as the decode target reads
-#                it: method selector, 3-byte original size, coded data
+#                a message member), small enough for quick iterations; level-0
+#                and level-1 ones; and, where javac is there, -lh1-, -lh3-,
+#                -lz5- and -lzs- archives at levels 1 to 3 from jlha's Java
+#                library (tests/peers/JlhaPack.java)
+#   OUT/decode   each compressed member of the level-2 ones as the decode
+#                target reads it: method selector, 3-byte original size,
+#                coded data
 # Usage: make_corpus.sh OUT
 set -euo pipefail
 out=${1:?usage: make_corpus.sh OUT}
@@ -25,10 +29,10 @@ awk 'BEGIN { for (i = 0; i < 120; i++) printf "line %d of a repeated paragraph w
 awk 'BEGIN { for (i = 0; i < 60; i++) printf "Extract the files of this archive? (%d)\n", i }' > "$src/!"
 find "$src" -exec touch -h -d '2001-02-03 04:05:06 UTC' {} +
 
-pack() {  # name options files...
+pack() {  # name options files... (LEVEL=0..2 chooses the header level)
   local name=$1 opts=$2
   shift 2
-  (cd "$src" && jlha "c2${opts}q" "$work/$name.lzh" "$@" >/dev/null)
+  (cd "$src" && jlha "c${LEVEL:-2}${opts}q" "$work/$name.lzh" "$@" >/dev/null)
   cp "$work/$name.lzh" "$out/archive/$name.lzh"
 }
 for m in 5 6 7; do
@@ -37,6 +41,21 @@ for m in 5 6 7; do
 done
 pack stored z short.txt dir/sub/para.txt
 pack message o5 '!' short.txt numbers.txt
+LEVEL=0 pack level0-lh5 o5 short.txt dir/sub/para.txt
+LEVEL=1 pack level1-lh5 o5 numbers.txt dir
+
+# The older methods the host decodes, from jlha's Java library.
+jar=/usr/share/java/jlha.jar
+if command -v javac >/dev/null && [ -f "$jar" ]; then
+  javac -d "$work" -cp "$jar" "$(dirname "$0")/../peers/JlhaPack.java"
+  level=1
+  for m in lh1 lh3 lz5 lzs; do
+    printf '%s\t-%s-\t%s\tshort.txt\tdir/sub/para.txt\trun.bin\n' "$out/archive/$m-level$level.lzh" "$m" "$level"
+    printf '%s\t-%s-\t2\tnumbers.txt\tdir/mixed.dat\n' "$out/archive/$m-level2.lzh" "$m"
+    level=$((level == 1 ? 3 : 1))
+  done > "$work/list.txt"
+  (cd "$src" && java -cp "$jar:$work" JlhaPack "$work/list.txt")
+fi
 
 # Compressed members cut out of the archives for the decode target.
 le() {  # file offset width
@@ -49,11 +68,14 @@ for archive in "$out"/archive/*.lzh; do
   while [ $((pos + 26)) -le "$size" ]; do
     hsize=$(le "$archive" "$pos" 2)
     [ "$hsize" -ge 26 ] || break
-    method=$(dd if="$archive" bs=1 skip=$((pos + 5)) count=1 status=none)
+    [ "$(le "$archive" $((pos + 20)) 1)" = 2 ] || break  # the other levels are walked differently
+    method=$(dd if="$archive" bs=1 skip=$((pos + 2)) count=5 status=none)
     packed=$(le "$archive" $((pos + 7)) 4)
     original=$(le "$archive" $((pos + 11)) 4)
+    # The selectors of fuzz_decode.cpp's method table.
     case $method in
-      5) sel=2 ;; 6) sel=3 ;; 7) sel=4 ;; *) sel= ;;
+      -lh5-) sel=2 ;; -lh6-) sel=3 ;; -lh7-) sel=4 ;; -lh1-) sel=5 ;; -lh3-) sel=6 ;;
+      -lz5-) sel=7 ;; -lzs-) sel=8 ;; *) sel= ;;
     esac
     if [ -n "$sel" ] && [ "$original" -lt 1048576 ]; then
       name=$(basename "$archive" .lzh)-$n
