@@ -32,12 +32,18 @@ if [ ${#missing[@]} -gt 0 ] || [ "$need_i386" = 1 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The Wine tests and the demo run with a Japanese locale.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
-  if [ "$(id -u)" = 0 ]; then
-    sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
-    locale-gen >/dev/null
-  fi
+# The Wine tests and the demo run with a Japanese locale; the locale tests
+# also run the stub where Windows' ANSI code page is not 932 (Wine takes it
+# from the locale: 1252 for en_US, 936 for zh_CN).
+missing_locales=()
+for loc in ja_JP en_US zh_CN; do
+  locale -a 2>/dev/null | grep -qi "^$loc.utf8\$" || missing_locales+=("$loc")
+done
+if [ ${#missing_locales[@]} -gt 0 ] && [ "$(id -u)" = 0 ]; then
+  for loc in "${missing_locales[@]}"; do
+    sed -i "s/^# *$loc.UTF-8 UTF-8/$loc.UTF-8 UTF-8/" /etc/locale.gen
+    grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen || echo "$loc.UTF-8 UTF-8" >> /etc/locale.gen
+  done
+  locale-gen >/dev/null
 fi
 exit 0

@@ -82,7 +82,8 @@ class Window:
 
 
 class Session:
-    def __init__(self, out_dir, stub32, stub64, log=print):
+    def __init__(self, out_dir, stub32, stub64, log=print, lang="ja_JP.UTF-8"):
+        self.lang = lang
         self.out = os.path.abspath(out_dir)
         self.stub32 = os.path.abspath(stub32) if stub32 else None
         self.stub64 = os.path.abspath(stub64) if stub64 else None
@@ -144,7 +145,8 @@ class Session:
         self.helpers = os.path.join(self.out, "helpers")
         os.makedirs(self.helpers, exist_ok=True)
         jobs = [("wininfo.exe", ["wininfo.c"], []),
-                ("plantprobe.exe", ["plantprobe.c"], ["-lversion"]),
+                ("plantprobe.exe", ["plantprobe.c"], ["-lversion", "-lcomctl32"]),
+                ("codepage.exe", ["codepage.c"], []),
                 ("plainui.exe", ["plainui.c"], ["-mwindows", "-lgdi32"]),
                 ("planted.dll", ["planted.c"], ["-shared"])]
         for target, sources, extra in jobs:
@@ -180,7 +182,9 @@ class Session:
     def env(self, overrides=None):
         env = dict(os.environ)
         env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "DISPLAY": self.display,
-                    "LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8",
+                    # Wine takes the ANSI code page of its programs from
+                    # the locale: 932 for ja_JP, 1252 for en_US, 936 for zh_CN.
+                    "LANG": self.lang, "LC_ALL": self.lang,
                     # No Mono or Gecko installer prompts in a fresh prefix.
                     "WINEDLLOVERRIDES": "mscoree,mshtml=" + (";" + overrides if overrides else "")})
         return env
@@ -269,6 +273,24 @@ class Session:
                 cmd += ["sleep", str(pause)]
             cmd += ["mousemove", str(x), str(y), "click", "1"]
         subprocess.run(cmd, env=self.env(), check=True, timeout=60)
+
+    def code_pages(self):
+        """(ANSI, OEM) code pages of a program started now, from the helper."""
+        r = subprocess.run([self.wine, os.path.join(self.helpers, "codepage.exe")],
+                           env=self.env(), capture_output=True, timeout=30)
+        fields = r.stdout.decode("ascii", "replace").split()
+        if r.returncode != 0 or len(fields) != 2:
+            raise HarnessError(f"codepage.exe answered {r.stdout!r} (code {r.returncode})")
+        return int(fields[0]), int(fields[1])
+
+    def set_dpi(self, dpi):
+        """The screen's DPI for programs started from now on; Wine reads it
+        from the user's desktop settings when a program starts."""
+        r = subprocess.run([self.wine, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                            "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+                           env=self.env(), capture_output=True, timeout=60)
+        if r.returncode != 0:
+            raise HarnessError(f"setting LogPixels to {dpi} failed: {r.stderr[-300:]!r}")
 
     def screenshot(self, name):
         path = os.path.join(self.out, name)
