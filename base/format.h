@@ -174,6 +174,20 @@ constexpr uint32_t Lh1PositionMaxLength = 8;
 constexpr uint8_t Lh1PositionLengthCounts[] = {1, 3, 8, 12, 24, 16};
 static_assert(Lh1SymbolCount == 314, "-lh1- alphabet");
 
+// -lh2-: an 8 KB window; literals and lengths in an adaptive code like
+// -lh1-'s, with an escape symbol whose 8 extra bits reach the longer
+// matches, and the position's upper six bits in a second adaptive code that
+// gains a value each time the output passes another 64 bytes. Its trees are
+// laid out as one array: the literal tree's nodes first, room for the
+// largest such tree (-lh1-'s), then the position tree's.
+constexpr uint32_t Lh2WindowBits = 13;
+constexpr uint32_t Lh2SymbolCount = 286;          // the last is the escape
+constexpr uint32_t Lh2EscapeBits = 8;
+constexpr uint32_t Lh2PositionStep = 64;          // output bytes per new position value
+constexpr uint32_t Lh2PositionCount = 1u << (Lh2WindowBits - Lh1PositionLowBits);
+constexpr uint32_t DynLiteralTreeSize = 2 * Lh1SymbolCount;
+constexpr uint32_t DynTreeSize = DynLiteralTreeSize + 2 * Lh2PositionCount;
+
 // -lh3-: an 8 KB window and Huffman codes sent per block: the literal and
 // length code with an escape symbol whose 8 extra bits reach the longer
 // matches, and the code of a position's upper six bits, sent or fixed.

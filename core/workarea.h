@@ -119,6 +119,17 @@ struct SfxWorkArea {
   uint16_t lh1Child[Lh1NodeCount];      // a node's first child, or a leaf's symbol + node count
   uint8_t positionLengths[Lh3PositionCount];  // -lh1-, -lh3-: the position code
   uint16_t positionTable[AuxTableSize];
+  uint16_t dynFrequency[DynTreeSize];   // -lh2-: both adaptive trees (extract/lh2_host)
+  int16_t dynChild[DynTreeSize];        //   a node's first child, or ~symbol for a leaf
+  uint16_t dynParent[DynTreeSize];
+  uint16_t dynBlock[DynTreeSize];       //   the run of equal counts a node is in
+  uint16_t dynLeader[DynTreeSize];      //   a run's first node
+  uint16_t dynFreeRuns[DynTreeSize];    //   run numbers not in use
+  uint16_t dynLeaf[DynTreeSize / 2];    //   where each symbol's leaf stands
+  uint16_t dynRunsUsed;
+  uint16_t dynLastPosition;             //   the position tree's last node
+  uint16_t dynPositionTotal;            //   positions counted since the last rebuild
+  uint32_t dynNextGrowth;               //   output count past which a position value is added
   uint8_t lzFlags;                      // -lz5-: the flag byte being used up
   uint8_t lzFlagCount;                  //   and how many of its bits are left
 };

@@ -1,4 +1,4 @@
-// The methods the host decodes beyond the stub's: -lh1- and -lh3-, the LArc
+// The methods the host decodes beyond the stub's: -lh1-, -lh2- and -lh3-, the LArc
 // methods -lz4- (stored), -lz5- and -lzs-. A member of any other method is
 // refused by the driver with its id and name, and the walk goes on with the
 // next member.
@@ -36,7 +36,8 @@ int MemberHasStubMethod() {
 }
 
 int MemberMethodKnown() {
-  return MemberHasStubMethod() || IsLh(MethodLh1) || IsLh(MethodLh3) || IsLz(MethodLzStored) ||
+  return MemberHasStubMethod() || IsLh(MethodLh1) || IsLh(MethodLh2) || IsLh(MethodLh3) ||
+         IsLz(MethodLzStored) ||
          IsLz(MethodLz5) || IsLz(MethodLzs);
 }
 
@@ -45,6 +46,8 @@ void ExpandOtherMethod() {
     CopyStoredMember(MemberOriginalSize());
   else if (IsLh(MethodLh1))
     DecodeLh1();
+  else if (IsLh(MethodLh2))
+    DecodeLh2();
   else if (IsLh(MethodLh3))
     DecodeLh3();
   else if (IsLz(MethodLz5))

@@ -5,6 +5,7 @@
 #pragma once
 
 void DecodeLh1();
+void DecodeLh2();
 void DecodeLh3();
 void DecodeLz5();
 void DecodeLzs();

@@ -1,7 +1,8 @@
 # The host tool on the LZH files people have: header levels 0 to 3 and the
 # methods before -lh4-, end to end. Archives are made at test time by jlha
 # (levels 0, 1 and 2 with CP932 names), by jlha's Java library through
-# tests/peers/JlhaPack.java (every method it writes, at every level) and by
+# tests/peers/JlhaPack.java (every method it writes, at every level; -lh2-
+# and -lh3- only jlha writes and reads besides lzhsfx) and by
 # lzhtool (Unix owners and modes at every level, LArc streams that reach
 # into -lz5-'s prefilled window); lzhsfx's extraction is compared with the
 # source files and with lhasa's (and 7z's where it reads the archive), and
@@ -125,7 +126,7 @@ def main():
                           os.path.join(PEERS, "JlhaPack.java")], timeout=120)
         if c.check(rc == 0, f"javac compiles JlhaPack ({err.strip()[:200]})"):
             # jlha writes -lz4- members as -lh0-; lzhtool writes -lz4- below.
-            methods = ["-lh0-", "-lh1-", "-lh3-", "-lh5-", "-lz5-", "-lzs-"]
+            methods = ["-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh5-", "-lz5-", "-lzs-"]
             archives = []
             listing = os.path.join(work, "list.txt")
             with open(listing, "w") as f:
@@ -149,8 +150,8 @@ def main():
                 out = os.path.join(work, "out")
                 c.check(extract("lzhsfx", lzh, out) == 0, f"{tag}: lzhsfx x succeeds")
                 same_as(tag, out, files)
-                # lhasa reads all of these but -lh3-.
-                if method != "-lh3-":
+                # lhasa reads all of these but -lh2- and -lh3-.
+                if method not in ("-lh2-", "-lh3-"):
                     peer = os.path.join(work, "peer")
                     c.check(extract("lhasa", lzh, peer) == 0, f"{tag}: lhasa extracts")
                     c.check(tree_files(peer, True) == tree_files(out), f"{tag}: lhasa's extraction agrees")
@@ -229,16 +230,16 @@ def main():
 
         # ---- methods the host does not decode ------------------------------
         mixed = L.archive(L.member("a.txt", b"first\n"),
-                          L.level_member(1, "old.bin", b"x" * 10, method=b"-lh2-", body=b"\x12" * 7),
+                          L.level_member(1, "old.bin", b"x" * 10, method=b"-lh9-", body=b"\x12" * 7),
                           L.member("pm.bin", b"y", method=b"-pm2-", body=b"\x34" * 5),
                           L.level_member(0, "b.txt", b"last\n"))
         lzh = L.write(os.path.join(work, "unsupported.lzh"), mixed)
         rc, _, err = run([LZHSFX, "t", lzh])
         c.check(rc == 1, "unsupported: t fails")
-        c.check("unsupported method -lh2-" in err and "old.bin" in err, f"unsupported: names -lh2- ({err})")
+        c.check("unsupported method -lh9-" in err and "old.bin" in err, f"unsupported: names -lh9- ({err})")
         c.check("unsupported method -pm2-" in err and "pm.bin" in err, "unsupported: names -pm2-")
         rc, methods = listed_methods(lzh)
-        c.check(rc == 0 and methods == ["-lh0-", "-lh2-", "-pm2-", "-lh0-"], f"unsupported: l lists {methods}")
+        c.check(rc == 0 and methods == ["-lh0-", "-lh9-", "-pm2-", "-lh0-"], f"unsupported: l lists {methods}")
         extract("lzhsfx", lzh, out)
         c.check(tree_files(out) == {"a.txt": b"first\n", "b.txt": b"last\n"},
                 "unsupported: the other members are extracted, nothing else")

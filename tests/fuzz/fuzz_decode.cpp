@@ -18,7 +18,7 @@ namespace {
 // The stub's methods first, in the order the corpus's selector bytes name
 // them, then the host's older ones.
 const char* const Methods[] = {"-lh0-", "-lh4-", "-lh5-", "-lh6-", "-lh7-",
-                               "-lh1-", "-lh3-", "-lz5-", "-lzs-"};
+                               "-lh1-", "-lh3-", "-lz5-", "-lzs-", "-lh2-"};
 enum : size_t { PrefixSize = 4, MethodCount = sizeof Methods / sizeof Methods[0] };
 static_assert((FuzzOutputLimit & (FuzzOutputLimit - 1)) == 0, "the limit works as a mask");
 constexpr uint32_t SizeMask = FuzzOutputLimit - 1;

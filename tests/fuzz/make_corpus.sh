@@ -2,8 +2,8 @@
 # Builds the fuzzers' starting corpus with jlha into OUT:
 #   OUT/archive  level-2 archives (-lh5-, -lh6-, -lh7-, stored, directories,
 #                a message member), small enough for quick iterations; level-0
-#                and level-1 ones; and, where javac is there, -lh1-, -lh3-,
-#                -lz5- and -lzs- archives at levels 1 to 3 from jlha's Java
+#                and level-1 ones; and, where javac is there, -lh1-, -lh2-,
+#                -lh3-, -lz5- and -lzs- archives at levels 1 to 3 from jlha's Java
 #                library (tests/peers/JlhaPack.java)
 #   OUT/decode   each compressed member of the level-2 ones as the decode
 #                target reads it: method selector, 3-byte original size,
@@ -49,7 +49,7 @@ jar=/usr/share/java/jlha.jar
 if command -v javac >/dev/null && [ -f "$jar" ]; then
   javac -d "$work" -cp "$jar" "$(dirname "$0")/../peers/JlhaPack.java"
   level=1
-  for m in lh1 lh3 lz5 lzs; do
+  for m in lh1 lh2 lh3 lz5 lzs; do
     printf '%s\t-%s-\t%s\tshort.txt\tdir/sub/para.txt\trun.bin\n' "$out/archive/$m-level$level.lzh" "$m" "$level"
     printf '%s\t-%s-\t2\tnumbers.txt\tdir/mixed.dat\n' "$out/archive/$m-level2.lzh" "$m"
     level=$((level == 1 ? 3 : 1))
@@ -75,7 +75,7 @@ for archive in "$out"/archive/*.lzh; do
     # The selectors of fuzz_decode.cpp's method table.
     case $method in
       -lh5-) sel=2 ;; -lh6-) sel=3 ;; -lh7-) sel=4 ;; -lh1-) sel=5 ;; -lh3-) sel=6 ;;
-      -lz5-) sel=7 ;; -lzs-) sel=8 ;; *) sel= ;;
+      -lz5-) sel=7 ;; -lzs-) sel=8 ;; -lh2-) sel=9 ;; *) sel= ;;
     esac
     if [ -n "$sel" ] && [ "$original" -lt 1048576 ]; then
       name=$(basename "$archive" .lzh)-$n

@@ -1,4 +1,4 @@
-// The host's decoders of -lh1-, -lh3-, -lz4-, -lz5- and -lzs- through the
+// The host's decoders of -lh1-, -lh2-, -lh3-, -lz4-, -lz5- and -lzs- through the
 // driver: members packed at test time by jlha's Java library (an LHA
 // implementation of its own, in tests/peers/JlhaPack.java) and streams
 // written by small LArc encoders here, each extracted and compared with
@@ -234,7 +234,7 @@ class Methods : public ScratchDirTest {
 TEST_F(Methods, JlhaArchivesOfEveryMethod) {
   if (!PrepareJlha()) GTEST_SKIP() << "javac or jlha's Java library unavailable";
   const std::vector<std::pair<std::string, int>> archives = {
-      {"-lh1-", 0}, {"-lh1-", 2}, {"-lh3-", 1}, {"-lh3-", 3},
+      {"-lh1-", 0}, {"-lh1-", 2}, {"-lh2-", 1}, {"-lh2-", 3}, {"-lh3-", 1}, {"-lh3-", 3},
       {"-lz5-", 1}, {"-lz5-", 2}, {"-lzs-", 3}, {"-lzs-", 0}};
   ASSERT_TRUE(PackWithJlha(archives));
   for (const auto& [method, level] : archives) {
@@ -297,7 +297,7 @@ TEST_F(Methods, BoundedOnShortAndHostileData) {
   EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken);
 
   std::mt19937 random(3);
-  for (const char* method : {"-lh1-", "-lh3-", "-lz5-", "-lzs-"}) {
+  for (const char* method : {"-lh1-", "-lh2-", "-lh3-", "-lz5-", "-lzs-"}) {
     for (int trial = 0; trial < 20; ++trial) {
       std::string garbage;
       for (int i = 0, n = 1 + (int)(random() % 3000); i < n; ++i) garbage += (char)random();
@@ -322,9 +322,9 @@ TEST_F(Methods, BoundedOnShortAndHostileData) {
 TEST_F(Methods, UnsupportedMethodsAreNamed) {
   LzhMember good = Coded("-lh0-", "good.txt", "fine", "fine");
   LzhMember after = Coded("-lh0-", "after.txt", "later", "later");
-  LzhMember lh2 = Coded("-lh2-", "old.lzh2", "x", "some coded bytes");
+  LzhMember unknown = Coded("-lh8-", "old.lzh8", "x", "some coded bytes");
   LzhMember pm = Coded("-pm2-", "other.bin", "y", "other coded bytes");
-  std::vector<uint8_t> archive = LzhArchive({good, lh2, pm, after});
+  std::vector<uint8_t> archive = LzhArchive({good, unknown, pm, after});
   for (ExtractionMode mode : {TestMode, ExtractMode}) {
     UseArchive(archive);
     Work->continueAfterFault = 1;
@@ -335,7 +335,7 @@ TEST_F(Methods, UnsupportedMethodsAreNamed) {
     EXPECT_EQ(Reported.lastSubject, "other.bin");
   }
   EXPECT_EQ(Get("after.txt"), "later");
-  EXPECT_FALSE(fs::exists("old.lzh2"));
+  EXPECT_FALSE(fs::exists("old.lzh8"));
   EXPECT_FALSE(fs::exists("other.bin"));
   // Told to stop at the first failure, the run ends there.
   fs::remove("after.txt");
@@ -344,7 +344,7 @@ TEST_F(Methods, UnsupportedMethodsAreNamed) {
   ResetReports();
   EXPECT_EQ(Run(ExtractMode), 0);
   EXPECT_EQ(Reported.errorCount, 1);
-  EXPECT_EQ(Reported.lastMessage, "unsupported method -lh2-");
+  EXPECT_EQ(Reported.lastMessage, "unsupported method -lh8-");
   EXPECT_FALSE(fs::exists("after.txt"));
 }
 
