@@ -208,11 +208,11 @@ TEST_P(StubImage, ImportsOnlyKnownSystemDlls) {
   }
   std::sort(dlls.begin(), dlls.end());
   EXPECT_EQ(dlls, (std::vector<std::string>{"gdi32.dll", "kernel32.dll", "user32.dll"}));
-  for (const char* call : {"GetProcAddress", "LoadLibraryExA", "GetModuleHandleA"})
+  for (const char* call : {"GetProcAddress", "LoadLibraryExW", "GetModuleHandleA"})
     EXPECT_NE(std::find(kernelCalls.begin(), kernelCalls.end(), call), kernelCalls.end()) << call;
   const std::string all(f.begin(), f.end());
   for (const char* name : {"SetDefaultDllDirectories", "comdlg32.dll", "shell32.dll",
-                           "GetOpenFileNameA", "ShellExecuteA"})
+                           "GetOpenFileNameW", "ShellExecuteW"})
     EXPECT_NE(all.find(name), std::string::npos) << name;
 }
 
@@ -337,7 +337,7 @@ TEST_P(StubImage, MainDialogTemplate) {
   CheckDialog(*image, u"SFXDIALOG", 195, 73,
               {
                   {103, 0x82, u"解凍先ﾃﾞｨﾚｸﾄﾘ(&D):", 10, 7, 157, 8, WsGroup, false},
-                  {100, 0x81, u"", 10, 18, 135, 12, WsBorder | WsTabstop | 0x80 | 0x400, false},
+                  {100, 0x81, u"", 10, 18, 135, 12, WsBorder | WsTabstop | 0x80, false},
                   {104, 0x80, u"参照(&B)...", 148, 17, 40, 14, WsTabstop, false},
                   {101, 0x82, u"", 12, 36, 130, 8, WsGroup | 0xC, false},
                   {102, 0x82, u"", 146, 36, 45, 8, WsGroup | 0xC, false},
@@ -357,17 +357,18 @@ TEST_P(StubImage, ChooserTemplate) {
                   {1, 0x80, u"OK", 115, 12, 50, 14, 0x1 | WsTabstop, false},
                   {2, 0x80, u"ｷｬﾝｾﾙ", 115, 30, 50, 14, WsTabstop, false},
                   {1038, 0x80, u"ﾍﾙﾌﾟ(&H)", 115, 55, 50, 14, WsTabstop, false},
-                  {1090, 0x82, u"ファイル名(&N):", -269, 8, 76, 9, 0, true},
+                  {1090, 0x82, u"", -269, 8, 76, 9, 0, true},
                   {1152, 0x81, u"", -271, 20, 90, 12, 0, true},
                   {1120, 0x83, u"", -269, 37, 90, 68, 0, true},
-                  {1089, 0x82, u"ファイルの種類(&T):", -269, 109, 90, 9, 0, true},
+                  {1089, 0x82, u"", -269, 109, 90, 9, 0, true},
                   {1136, 0x85, u"", -268, 121, 90, 36, 0x3, true},
-                  {1040, 0x80, u"上書き禁止(&R)", -263, 139, 63, 12, 0, true},
+                  {1040, 0x80, u"", -263, 139, 63, 12, 0, true},
               });
 }
 
 // Catches: the icon numbered so that the dialog's load of icon 101 finds
-// nothing, and a manifest that asks for elevation or the newer controls.
+// nothing, and a manifest that asks for elevation, lacks the common controls
+// 6, the system DPI awareness or one of the systems from Vista to 11.
 TEST_P(StubImage, IconAndManifest) {
   EXPECT_TRUE(FindResource(*image, 14, u"", 101)) << "icon group 101";
   auto manifest = FindResource(*image, 24, u"", 1);
@@ -375,7 +376,14 @@ TEST_P(StubImage, IconAndManifest) {
   std::string text(image->file.begin() + manifest->first,
                    image->file.begin() + manifest->first + manifest->second);
   EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
-  EXPECT_EQ(text.find("Common-Controls"), std::string::npos);
+  EXPECT_NE(text.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+            std::string::npos);
+  EXPECT_NE(text.find(">true</dpiAware>"), std::string::npos);
+  // The compatibility ids Windows publishes for Vista, 7, 8, 8.1 and 10/11.
+  for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                         "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                         "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+    EXPECT_NE(text.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"), std::string::npos) << os;
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, StubImage, ::testing::Values("sfxstub.exe", "sfxstub64.exe"));
