@@ -10,6 +10,8 @@ using Args = std::vector<std::string>;
 int CmdList(const Args& args);     // l ARCHIVE            (cli/cmd_read.cpp)
 int CmdTest(const Args& args);     // t ARCHIVE            (cli/cmd_read.cpp)
 int CmdExtract(const Args& args);  // x ARCHIVE [-C DIR]   (cli/cmd_read.cpp)
+int CmdPrint(const Args& args);    // p ARCHIVE [NAME...]  (cli/cmd_read.cpp)
+int CmdVerboseList(const Args& args);  // v ARCHIVE        (cli/cmd_read.cpp)
 int CmdAdd(const Args& args);      // a ARCHIVE PATH...    (cli/cmd_add.cpp)
 int CmdDelete(const Args& args);   // d ARCHIVE NAME...    (cli/cmd_add.cpp)
 int CmdCreate(const Args& args);   // create OUT.exe ...   (cli/cmd_create.cpp)
@@ -22,6 +24,8 @@ enum : int { ExitOk = 0, ExitBadArchive = 1, ExitUsage = 2 };
 extern const char* const ListHelp;
 extern const char* const TestHelp;
 extern const char* const ExtractHelp;
+extern const char* const PrintHelp;
+extern const char* const VerboseListHelp;
 extern const char* const AddHelp;
 extern const char* const DeleteHelp;
 extern const char* const CreateHelp;

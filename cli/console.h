@@ -8,7 +8,7 @@
 #include "cli/progress.h"
 
 enum class OverwritePolicy { Ask, Always, Never };
-enum class ConsoleMode { Other, Test, Extract };
+enum class ConsoleMode { Other, Test, Extract, Print };
 
 struct ConsoleState {
   // Options, set by the command before ExtractArchive.
@@ -17,6 +17,7 @@ struct ConsoleState {
   OverwritePolicy overwrite = OverwritePolicy::Ask;
   bool allowUnsafePaths = false;        // accept members that leave the destination
   std::string archiveDisplay;           // the archive as the user named it
+  bool stopOnError = false;             // --stop-on-error (of the members asked for)
   // Observations, read by the command afterwards.
   uint32_t membersStarted = 0;          // members announced through ShowMemberPath
   uint32_t refusedMembers = 0;          // members AcceptMemberPath turned down
@@ -29,6 +30,7 @@ struct ConsoleState {
   bool messageAsked = false;            // the message member's question came up
   bool messageDeclined = false;         // ... and was answered No
   bool overwriteCancelled = false;      // the overwrite question ended the run
+  bool faultPassedOver = false;         // the last fault was a member not asked for
   // Overall progress: bytes of the members before the one in hand, and its size.
   uint64_t bytesBefore = 0;
   uint64_t memberBytes = 0;

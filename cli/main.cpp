@@ -13,14 +13,19 @@ namespace {
 
 const char* const MainHelp =
     "usage: lzhsfx COMMAND [options]\n"
+    "       lzhsfx --version\n"
     "\n"
     "Commands:\n"
-    "  l ARCHIVE                    list the members of an .lzh or self-extracting .exe\n"
-    "  t ARCHIVE [-q] [--stop-on-error]\n"
-    "                               decode every member and check its CRC\n"
-    "  x ARCHIVE [-C DIR] [-y] [--overwrite=ask|always|never] [--allow-unsafe-paths]\n"
-    "            [-q] [--stop-on-error]\n"
+    "  l ARCHIVE [NAME...] [-v] [--utc] [-q]\n"
+    "                               list the members of an .lzh or self-extracting .exe\n"
+    "  v ARCHIVE [NAME...]          the long listing (l -v): method, sizes, CRC,\n"
+    "                               level, OS, attributes, Unix mode and owner\n"
+    "  t ARCHIVE [NAME...] [-q] [--stop-on-error]\n"
+    "                               decode members and check their CRCs\n"
+    "  x ARCHIVE [NAME...] [-C DIR] [-y] [--overwrite=ask|always|never]\n"
+    "            [--allow-unsafe-paths] [-q] [--stop-on-error]\n"
     "                               extract the members under DIR (default: .)\n"
+    "  p ARCHIVE [NAME...]          write members' contents to standard output\n"
     "  a ARCHIVE PATH... [-m lh0|lh5|lh6|lh7] [-9] [-q]\n"
     "                               add files to an archive (created if missing),\n"
     "                               replacing members of the same name\n"
@@ -30,6 +35,10 @@ const char* const MainHelp =
     "  info FILE.exe                show the configuration of a self-extracting file\n"
     "\n"
     "Run \"lzhsfx COMMAND --help\" for the options of a command.\n"
+    "NAMEs are member names or shell patterns ('docs/*'). ARCHIVE - is standard\n"
+    "input. l, v, t, x and p take --names=auto|cp932|utf-8: stored names are\n"
+    "CP932, or UTF-8 when a Unix or Macintosh writer stored valid UTF-8 or the\n"
+    "name is valid UTF-8 but not valid CP932 (auto, the default).\n"
     "Names are shown with control characters as \\xHH. SIGINT, SIGTERM and\n"
     "SIGHUP remove what a command was writing; it then ends by that signal.\n"
     "Exit codes: 0 success, 1 bad archive or member, 2 usage or I/O error.\n";
@@ -42,7 +51,8 @@ struct Command {
 
 const Command Commands[] = {
     {"l", CmdList, &ListHelp},        {"t", CmdTest, &TestHelp},
-    {"x", CmdExtract, &ExtractHelp},  {"a", CmdAdd, &AddHelp},
+    {"x", CmdExtract, &ExtractHelp},  {"p", CmdPrint, &PrintHelp},
+    {"v", CmdVerboseList, &VerboseListHelp}, {"a", CmdAdd, &AddHelp},
     {"d", CmdDelete, &DeleteHelp},
     {"create", CmdCreate, &CreateHelp}, {"info", CmdInfo, &InfoHelp},
 };
@@ -74,6 +84,10 @@ int main(int argc, char** argv) {
   }
   std::string name = argv[1];
   Args args(argv + 2, argv + argc);
+  if (name == "--version" || name == "-V") {
+    std::printf("lzhsfx %s\n", LZHSFX_VERSION);
+    return CheckStdout(ExitOk);
+  }
   if (name == "--help" || name == "-h" || name == "help") {
     if (!args.empty())
       for (const auto& c : Commands)

@@ -15,6 +15,7 @@
 #include "base/text.h"
 #include "cli/console.h"
 #include "cli/escape.h"
+#include "cli/names.h"
 #include "cli/signals.h"
 #include "platform/posix_host.h"
 #include "platform/cp932.h"
@@ -76,7 +77,8 @@ std::string SubjectText(const char* subject) {
   if (Work != nullptr && subject != nullptr && std::strcmp(subject, Work->archivePath) == 0 &&
       !Console.archiveDisplay.empty())
     return Escaped(Console.archiveDisplay);
-  return EscapedCp932(subject != nullptr ? subject : "");
+  if (Work != nullptr && subject == Work->memberName) return Escaped(MemberNameText());
+  return EscapedEngineText(subject != nullptr ? subject : "");
 }
 
 // tail follows the message and the reason (the member a fault of the
@@ -84,6 +86,16 @@ std::string SubjectText(const char* subject) {
 void PrintMessage(const std::string& head, const char* message, const std::string& tail = "") {
   ClearProgress();
   std::string utf8 = ToUtf8(message != nullptr ? message : "");
+  // A member the command was not asked about is still decoded by t and p
+  // (the engine has no way past it); its faults are none of the user's.
+  if (SelectionActive() && Console.mode != ConsoleMode::Other && Work != nullptr &&
+      Work->header != nullptr && !MemberSelected() &&
+      !IsOneOf(utf8, ArchiveMessages, std::size(ArchiveMessages))) {
+    PlatformLastError = 0;
+    Console.faultPassedOver = true;
+    Work->continueAfterFault = 1;
+    return;
+  }
   const char* english = GlossOf(utf8);
   ++Console.errorsShown;
   if (Console.membersStarted > 0 && !Console.memberFailed &&
@@ -128,6 +140,15 @@ std::string QuestionText() {
   std::string t = EscapedText(ToUtf8(Work->text));
   while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
   return t;
+}
+
+// The overwrite question holds the output path, which is UTF-8 already
+// while PlatformUtf8Paths is set; the rest of it is the engine's CP932.
+std::string OverwriteQuestionText() {
+  const char* at = PlatformUtf8Paths ? std::strstr(Work->text, Work->outputPath) : nullptr;
+  if (at == nullptr) return QuestionText();
+  std::string before(Work->text, (size_t)(at - Work->text)), after(at + std::strlen(Work->outputPath));
+  return EscapedText(ToUtf8(before)) + Escaped(Work->outputPath) + EscapedText(ToUtf8(after));
 }
 
 void CancelNow() {
@@ -230,19 +251,27 @@ void ShowMemberPath(const char* text) {
   (void)text;  // the shortened form is for the dialog; the console shows the whole path
   if (Work == nullptr) return;
   if (Work->cancelRequested) CancelNow();
-  ++Console.membersStarted;
-  Console.memberFailed = false;
-  Console.memberShown = EscapedCp932(Work->memberName);
+  if (Console.mode == ConsoleMode::Extract) RemapCarriedOutputPath();
+  // x has passed over unselected members already (AcceptMemberPath).
+  bool selected = Console.mode == ConsoleMode::Extract || MemberSelected();
+  if (Console.mode == ConsoleMode::Print) PlatformDiscardTo = selected ? STDOUT_FILENO : -1;
   Console.bytesBefore += Console.memberBytes;
   Console.memberBytes = MemberOriginalSize();
   SetProgress(Console.bytesBefore);
   PlatformLastError = 0;
-  if (Console.mode == ConsoleMode::Other) return;
-  PrintLine(EscapedCp932(Console.mode == ConsoleMode::Extract ? Work->outputPath : Work->memberName));
+  if (!selected) return;
+  Console.faultPassedOver = false;
+  Work->continueAfterFault = Console.stopOnError ? 0 : 1;
+  ++Console.membersStarted;
+  Console.memberFailed = false;
+  Console.memberShown = Escaped(MemberNameText());
+  if (Console.mode == ConsoleMode::Other || Console.mode == ConsoleMode::Print) return;
+  PrintLine(Console.mode == ConsoleMode::Extract ? EscapedEngineText(Work->outputPath)
+                                                 : Console.memberShown);
 }
 
 int AskOverwrite() {
-  std::string name = EscapedCp932(Work->outputPath);
+  std::string name = EscapedEngineText(Work->outputPath);
   switch (Console.overwrite) {
     case OverwritePolicy::Always:
       return AnswerYes;
@@ -265,7 +294,7 @@ int AskOverwrite() {
     return AnswerCancel;
   }
   for (;;) {
-    std::fprintf(stderr, "%s [y]es/[n]o/[c]ancel? ", QuestionText().c_str());
+    std::fprintf(stderr, "%s [y]es/[n]o/[c]ancel? ", OverwriteQuestionText().c_str());
     std::fflush(stderr);
     int answer = ReadAnswer();
     if (answer == 'y') return AnswerYes;
@@ -308,6 +337,10 @@ int AskMessage() {
 }
 
 int AcceptMemberPath() {
+  // Members the command was not asked about are passed over silently; the
+  // command judges success by what it reported, not by the engine's flag.
+  if (!MemberSelected()) return 0;
+  PrepareMemberPath();
   // A name cut to what memberName holds would be written under another name.
   if (Work->nameCut) {
     ++Console.refusedMembers;
@@ -316,12 +349,14 @@ int AcceptMemberPath() {
     std::fprintf(stderr,
                  "lzhsfx: refusing member '%s...': its name is longer than %u bytes, so it "
                  "cannot be written under its own name\n",
-                 EscapedCp932(Work->memberName).c_str(), MemberNameSize - 1);
+                 Escaped(MemberNameText()).c_str(), MemberNameSize - 1);
     return 0;
   }
   if (Console.allowUnsafePaths) return 1;
-  std::string original = Work->memberName;
+  std::string originalText = MemberNameText();
+  std::string original = Escaped(originalText);
   size_t removed = StripRootAndDrive(Work->memberName);
+  MemberNameStripped(removed);
   // A directory entry that named only a root is the destination itself; a
   // file so named has nowhere inside it to go.
   bool nothingLeft = removed > 0 && Work->memberName[0] == '\0';
@@ -333,14 +368,14 @@ int AcceptMemberPath() {
     std::fprintf(stderr,
                  "lzhsfx: refusing member '%s': it would be written outside the destination "
                  "(use --allow-unsafe-paths)\n",
-                 EscapedCp932(original).c_str());
+                 original.c_str());
     return 0;
   }
   if (removed > 0) {
     ClearProgress();
     std::fflush(stdout);
     std::fprintf(stderr, "lzhsfx: note: '%s': leading '%s' removed, extracting inside the destination\n",
-                 EscapedCp932(original).c_str(), EscapedCp932(original.substr(0, removed)).c_str());
+                 original.c_str(), Escaped(originalText.substr(0, removed)).c_str());
   }
   return 1;
 }

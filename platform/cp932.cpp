@@ -74,3 +74,7 @@ std::string ToUtf8(const std::string& cp932) {
 bool ToCp932(const std::string& utf8, std::string& out) {
   return Convert(Cp932Name, Utf8Name, utf8, out, false);
 }
+
+bool FromCp932(const std::string& cp932, std::string& out) {
+  return Convert(Utf8Name, Cp932Name, cp932, out, false);
+}

@@ -21,6 +21,8 @@
 
 jmp_buf* PlatformExitTrap = nullptr;
 int PlatformLastError = 0;
+int PlatformUtf8Paths = 0;
+int PlatformDiscardTo = -1;
 
 namespace {
 
@@ -86,7 +88,13 @@ int Convert(Direction direction, const char* in, char* out, size_t outSize) {
 // An engine path as a file-system path. '\' counts as a separator; after the
 // conversion a 0x5C byte can only be a real backslash, never a trail byte.
 int ToFsPath(const char* path, char* out) {
-  if (path == nullptr || !Convert(Cp932ToUtf8, path, out, FsPathSize)) return Failed(EILSEQ);
+  if (path != nullptr && PlatformUtf8Paths) {
+    size_t length = strlen(path);
+    if (length >= FsPathSize) return Failed(ENAMETOOLONG);
+    memcpy(out, path, length + 1);
+  } else if (path == nullptr || !Convert(Cp932ToUtf8, path, out, FsPathSize)) {
+    return Failed(EILSEQ);
+  }
   for (char* p = out; *p != '\0'; ++p)
     if (*p == '\\') *p = '/';
   return 1;
@@ -96,6 +104,11 @@ int ToFsPath(const char* path, char* out) {
 // expressed in CP932 or does not fit.
 void ToEnginePath(const char* fsPath, char* buffer, uint32_t size) {
   if (buffer == nullptr || size == 0) return;
+  if (PlatformUtf8Paths) {
+    if (strlen(fsPath) < size) memcpy(buffer, fsPath, strlen(fsPath) + 1);
+    else buffer[0] = '\0';
+    return;
+  }
   if (!Convert(Utf8ToCp932, fsPath, buffer, size)) buffer[0] = '\0';
 }
 
@@ -636,7 +649,8 @@ void PlatformStartCommand(WindowHandle, const char*, const char*, const char*) {
 }
 
 FileHandle PlatformOpenDiscard() {
-  int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int fd = PlatformDiscardTo >= 0 ? fcntl(PlatformDiscardTo, F_DUPFD_CLOEXEC, 0)
+                                  : open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (fd < 0) return Failed(errno), InvalidFile;
   return HandleOf(fd);
 }

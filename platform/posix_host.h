@@ -25,3 +25,14 @@ void PlatformKeepDirectories(int keep);
 // (attributes of an absent file) and clean-up calls leave it alone. The host
 // may clear it to 0 before a step whose failure it will report.
 extern int PlatformLastError;
+
+// Set while the member in hand has a UTF-8 name with no CP932 form: engine
+// paths are then taken as the file system's UTF-8 bytes as they are, not
+// converted from CP932. The engine builds a member's paths from its name
+// alone, so the host sets it per member and clears it before it opens the
+// archive again.
+extern int PlatformUtf8Paths;
+
+// A descriptor the discarding sink writes to instead of /dev/null (-1, the
+// default: /dev/null): the host's p command sends tested members to stdout.
+extern int PlatformDiscardTo;

@@ -172,7 +172,7 @@ def main():
         (["x", arc, "-C"], 2, "-C without a directory"),
         (["t", "does-not-exist.lzh"], 2, "missing file"),
         (["l", tmp], 2, "a directory instead of a file"),
-        (["t", arc, arc], 2, "two archives"),
+        (["t", arc, "--names=latin1"], 2, "an unknown --names value"),
     ]:
         rc, _, _ = run([LZHSFX] + args)
         # Fault: usage errors reported as success or as a bad archive.

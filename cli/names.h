@@ -1,0 +1,45 @@
+// Member names as the reading commands see them. Archives from Windows and
+// DOS store CP932; writers on Unix and macOS store UTF-8. The rule (see
+// MemberNamesAreUtf8) picks one per member, and PrepareMemberPath hands the
+// engine a name it can map: CP932 when the name has an exact CP932 form,
+// else the UTF-8 bytes with the platform told to take paths as they are.
+// Also the member selection by name and shell pattern of l, t, x and p.
+#pragma once
+#include <string>
+#include <vector>
+
+enum class NameEncoding { Auto, Cp932, Utf8 };
+
+// --names=cp932|utf-8|auto (utf8 accepted too); false on another value.
+bool ParseNamesOption(const std::string& value, NameEncoding& out);
+void SetNameEncoding(NameEncoding encoding);
+
+// Whether the current member's stored name is taken as UTF-8: forced by
+// --names, else (auto) when it is valid UTF-8 and either its header comes
+// from a Unix ('U') or Macintosh ('m') writer or it is no valid CP932.
+bool MemberNamesAreUtf8();
+// The current member's full name as UTF-8, however it is stored.
+std::string MemberNameText();
+// Before the engine maps the current member's name to an output path: a
+// UTF-8 name becomes CP932 in Work->memberName when it converts there and
+// back unchanged; otherwise PlatformUtf8Paths is set for this member.
+void PrepareMemberPath();
+// The root and drive prefix (ASCII, bytes long) AcceptMemberPath took off
+// the front of Work->memberName.
+void MemberNameStripped(size_t bytes);
+// For a member carried as UTF-8 (see PrepareMemberPath), Work->outputPath
+// made again from its name: the engine's mapping reads the UTF-8 bytes as
+// CP932 pairs and may drop a last byte it takes for a lead byte.
+void RemapCarriedOutputPath();
+// An engine path or name (CP932, or UTF-8 while PlatformUtf8Paths is set),
+// escaped for display.
+std::string EscapedEngineText(const char* text);
+
+// The names and shell patterns given after the archive; none selects all.
+void SetMemberPatterns(const std::vector<std::string>& patterns);
+bool SelectionActive();
+// Whether the current member is selected: a pattern matches its UTF-8 name
+// (fnmatch, '*' crossing '/'), or names a directory the member lies in.
+bool MemberSelected();
+// Prints each pattern that selected no member; true when every one did.
+bool EveryPatternMatched();
