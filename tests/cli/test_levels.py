@@ -4,8 +4,9 @@
 # tests/peers/JlhaPack.java (every method it writes, at every level; -lh2-
 # and -lh3- only jlha writes and reads besides lzhsfx) and by
 # lzhtool (Unix owners and modes at every level, LArc streams that reach
-# into -lz5-'s prefilled window); lzhsfx's extraction is compared with the
-# source files and with lhasa's (and 7z's where it reads the archive), and
+# into -lz5-'s prefilled window, -lh3- streams with the fixed position code
+# jlha never writes); lzhsfx's extraction is compared with the source files
+# and with lhasa's (jlha's for -lh3-, 7z's where it reads the archive), and
 # its listing's times with the times lhasa gives the files.
 import os
 import random
@@ -81,6 +82,62 @@ def same_as(label, dest, expected):
     c.check(got == expected, f"{label}: extracted files match "
             f"(missing {sorted(set(expected) - set(got))}, extra {sorted(set(got) - set(expected))}, "
             f"differing {sorted(k for k in expected if k in got and got[k] != expected[k])})")
+
+
+# -lh3-'s fixed code of a position's upper six bits: lengths 2 to 9.
+LH3_FIXED = [2] + [4] * 2 + [5] * 3 + [6] * 7 + [7] * 18 + [8] * 47 + [9] * 50
+
+
+def lh3_stream(data, fixed):
+    """An -lh3- member's data in one block: greedy matches, the literal and
+    length code (symbol 285 and 8 bits for the longer matches), the position
+    code fixed or sent."""
+    symbols = []
+    for t in L.find_tokens(data, 13):
+        if t[0] == "L":
+            symbols.append((t[1], None, None))
+        else:
+            s = 256 + t[1] - 3
+            symbols.append((min(s, 285), s - 285 if s >= 285 else None, t[2] - 1))
+    freq, pfreq = [0] * 286, [0] * 128
+    for s, _, p in symbols:
+        freq[s] += 1
+        if p is not None:
+            pfreq[p >> 6] += 1
+    lens = L.huffman_lengths(freq)
+    codes = L.canonical_codes(lens)
+    plens = LH3_FIXED if fixed else L.huffman_lengths(pfreq)
+    pcodes = L.canonical_codes(plens)
+    w = L.BitWriter()
+    w.put(16, len(symbols))
+    for length in lens:
+        w.put(1, 1 if length else 0)
+        if length:
+            w.put(4, length - 1)
+    w.put(1, 0 if fixed else 1)
+    if not fixed:
+        for length in plens:
+            w.put(4, length)
+    for s, extra, p in symbols:
+        w.put(lens[s], codes[s])
+        if extra is not None:
+            w.put(8, extra)
+        if p is not None:
+            w.put(plens[p >> 6], pcodes[p >> 6])
+            w.put(6, p & 63)
+    return w.finish()
+
+
+def lh3_single(byte, count):
+    """A block of one literal symbol: three lengths of 1 announce it."""
+    w = L.BitWriter()
+    w.put(16, count)
+    for _ in range(3):
+        w.put(1, 1)
+        w.put(4, 0)
+    w.put(9, byte[0])
+    w.put(1, 0)
+    return w.finish()
 
 
 def listed_methods(archive):
@@ -227,6 +284,23 @@ def main():
         L.write(tmp, L.archive(L.member("pre.bin", decoded, method=b"-lz5-", body=body)))
         c.check(extract("lzhsfx", tmp, out) == 0, "lz5 window: lzhsfx decodes lhasa's bytes, CRC and all")
         c.check(tree_files(out) == {"pre.bin": decoded}, "lz5 window: same bytes as lhasa")
+
+        # ---- -lh3- streams written here, against jlha ------------------------
+        # jlha's Java library sends every -lh3- block's position code; these
+        # use the fixed one, a sent one, and a block of a single symbol.
+        text = files["text.txt"][:40000]
+        for tag, body, data in (("fixed position code", lh3_stream(text, True), text),
+                                ("sent position code", lh3_stream(text, False), text),
+                                ("single symbol", lh3_single(b"q", 300), b"q" * 300)):
+            lzh = L.write(os.path.join(work, "lh3.lzh"),
+                          L.archive(L.member("x.bin", data, method=b"-lh3-", body=body)))
+            for tool in ("jlha", "lzhsfx"):
+                dest = os.path.join(work, tool)
+                shutil.rmtree(dest, ignore_errors=True)
+                os.makedirs(dest)
+                cmd = ["jlha", "xq", lzh] if tool == "jlha" else [LZHSFX, "x", lzh, "-y"]
+                rc = run(cmd, cwd=dest, timeout=60)[0]
+                c.check(rc == 0 and tree_files(dest) == {"x.bin": data}, f"-lh3- {tag}: {tool} decodes it")
 
         # ---- methods the host does not decode ------------------------------
         mixed = L.archive(L.member("a.txt", b"first\n"),
