@@ -4,12 +4,22 @@
 #   make bench  speed and size against the peers
 #   make fuzz   longer fuzzing runs
 #   make build  just build
+#   make install  build, then install lzhsfx, the stub, the manual page and
+#               bash completion under $(DESTDIR)$(PREFIX) (PREFIX=/usr/local);
+#               make install-built installs what is already built, from
+#               BIN_DIR (default build/bin), building nothing
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 HOST := build/host
 STUB := build/stub
 
-.PHONY: all setup build host stub demo test bench fuzz clean
+PREFIX ?= /usr/local
+DESTDIR ?=
+BIN_DIR ?= $(CURDIR)/build/bin
+STUB_EXE ?= $(BIN_DIR)/sfxstub.exe
+SRC_DIR := $(patsubst %/,%,$(dir $(abspath $(lastword $(MAKEFILE_LIST)))))
+
+.PHONY: all setup build host stub demo test bench fuzz clean install install-built
 all: build
 
 setup:
@@ -41,3 +51,17 @@ fuzz: build
 
 clean:
 	rm -rf build
+
+install: build
+	@$(MAKE) --no-print-directory -f $(SRC_DIR)/Makefile install-built
+
+# lzhsfx finds the stub at ../share/lzhsfx/ from its own bin/, wherever
+# the tree is copied to, so DESTDIR and relocated installs work as they are.
+install-built:
+	install -d $(DESTDIR)$(PREFIX)/bin $(DESTDIR)$(PREFIX)/share/lzhsfx \
+	  $(DESTDIR)$(PREFIX)/share/man/man1 $(DESTDIR)$(PREFIX)/share/bash-completion/completions
+	install -m 755 $(BIN_DIR)/lzhsfx $(DESTDIR)$(PREFIX)/bin/lzhsfx
+	install -m 644 $(STUB_EXE) $(DESTDIR)$(PREFIX)/share/lzhsfx/sfxstub.exe
+	install -m 644 $(SRC_DIR)/docs/lzhsfx.1 $(DESTDIR)$(PREFIX)/share/man/man1/lzhsfx.1
+	install -m 644 $(SRC_DIR)/scripts/lzhsfx-completion.bash \
+	  $(DESTDIR)$(PREFIX)/share/bash-completion/completions/lzhsfx

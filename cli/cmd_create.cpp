@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -47,7 +48,9 @@ const char* const CreateHelp =
     "  --overwrite          replace existing files without asking\n"
     "  --attributes         restore the stored file attributes\n"
     "  --message FILE       show FILE's text (UTF-8) as a yes/no question first\n"
-    "  --stub FILE          stub to use (default: sfxstub.exe beside lzhsfx)\n"
+    "  --stub FILE          stub to use (default: $LZHSFX_STUB, else sfxstub.exe\n"
+    "                       beside lzhsfx, else ../share/lzhsfx/sfxstub.exe\n"
+    "                       from lzhsfx's directory, as installed)\n"
     "  --allow-unsafe-paths accept member names that leave the destination\n"
     "  -q                   no progress line\n"
     "\n"
@@ -126,13 +129,26 @@ bool MessageText(const std::string& path, std::string& cp932, uint32_t& timeStam
 
 // ---- The stub image --------------------------------------------------------
 
+// The stub create uses without --stub: $LZHSFX_STUB when set; else
+// sfxstub.exe beside the running program (the build tree); else the
+// installed one, ../share/lzhsfx/sfxstub.exe from the program's bin/, so a
+// relocated or DESTDIR install finds its own. The running program is found
+// through /proc/self/exe, whatever PATH or the current directory say. When
+// none exists, the path beside the program, for the message.
 std::string DefaultStubPath() {
+  const char* chosen = std::getenv("LZHSFX_STUB");
+  if (chosen != nullptr && *chosen != '\0') return chosen;
   char self[4096];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return DefaultStubName;
   std::string path(self, (size_t)n);
   size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + DefaultStubName;
+  std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  std::string beside = dir + DefaultStubName;
+  std::string installed = dir + "../share/lzhsfx/" + DefaultStubName;
+  for (const std::string& candidate : {beside, installed})
+    if (access(candidate.c_str(), R_OK) == 0) return candidate;
+  return beside;
 }
 
 // ---- Command line --------------------------------------------------------
