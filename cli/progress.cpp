@@ -53,8 +53,9 @@ void DrawLocked(bool force) {
   uint64_t done = line.done < line.total ? line.done : line.total;
   unsigned percent = line.total == 0 ? 100 : (unsigned)(done * 100 / line.total);
   double rate = elapsed > 0 ? done / (elapsed / 1000.0) : 0;
-  std::string left = rate > 0 ? Duration((line.total - done) / rate) + " left" : "";
-  std::fprintf(stderr, "\r\033[K%3u%%  %.1f of %.1f MB  %.1f MB/s  %s", percent,
+  // Until a rate is known the time left is too.
+  std::string left = done >= line.total ? Duration(0) : rate > 0 ? Duration((line.total - done) / rate) : "-:--";
+  std::fprintf(stderr, "\r\033[K%3u%%  %.1f of %.1f MB  %.1f MB/s  %s left", percent,
                done / Megabyte, line.total / Megabyte, rate / Megabyte, left.c_str());
   std::fflush(stderr);
   line.shown = true;
