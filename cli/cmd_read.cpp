@@ -96,8 +96,7 @@ const char* const TestHelp =
     "SIGINT, SIGTERM and SIGHUP stop testing; lzhsfx then ends by that signal.\n"
     "\n"
     "Exit codes: 0 every member is intact, 1 a member or header is bad or a\n"
-    "NAME matched no member,\n"
-    "2 usage error or the file cannot be read.\n";
+    "NAME matched no member, 2 usage error or the file cannot be read.\n";
 
 const char* const ExtractHelp =
     "usage: lzhsfx x ARCHIVE [NAME...] [-C DIR] [-y] [--overwrite=ask|always|never]\n"
@@ -147,9 +146,8 @@ const char* const ExtractHelp =
     "removed and lzhsfx ends by that signal.\n"
     "\n"
     "Exit codes: 0 everything extracted, 1 a member or header was bad, a NAME\n"
-    "matched no member, a member\n"
-    "was refused, the confirmation was declined or the overwrite question was\n"
-    "cancelled, 2 usage error or a file or directory could not be opened,\n"
+    "matched no member, a member was refused, the confirmation was declined or\n"
+    "the overwrite question was cancelled, 2 usage error or a file or directory could not be opened,\n"
     "made, read, written or closed (the message gives the system's reason).\n";
 
 namespace {
