@@ -147,8 +147,9 @@ const char* const ExtractHelp =
     "\n"
     "Exit codes: 0 everything extracted, 1 a member or header was bad, a NAME\n"
     "matched no member, a member was refused, the confirmation was declined or\n"
-    "the overwrite question was cancelled, 2 usage error or a file or directory could not be opened,\n"
-    "made, read, written or closed (the message gives the system's reason).\n";
+    "the overwrite question was cancelled, 2 usage error or a file or\n"
+    "directory could not be opened, made, read, written or closed (the message\n"
+    "gives the system's reason).\n";
 
 namespace {
 
