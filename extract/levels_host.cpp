@@ -53,7 +53,7 @@ struct HeaderParts {
   uint8_t haveIds;
   uint8_t haveUnixTime;
   uint8_t osId;
-  // Where a header-CRC record was met, and its value.
+  // Whether a header-CRC record was met, and its value.
   uint8_t haveCrc;
   uint16_t crc;
 };
@@ -86,6 +86,7 @@ int IsStubMethodId(const uint8_t* id) {
 // MS-DOS date and time fields to seconds since 1970 as if they were UTC, so
 // that UnixToDosDateTime gives the same fields back; the days are counted
 // from the proleptic calendar (March-based years, so February comes last).
+// Times past what 32 bits hold (early 2106) stay at the last one.
 uint32_t DosFieldsToSeconds(uint32_t dos) {
   uint32_t date = dos >> 16, time = dos & 0xFFFF;
   uint32_t year = DosYearBase + (date >> 9);
@@ -101,7 +102,8 @@ uint32_t DosFieldsToSeconds(uint32_t dos) {
   uint32_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   uint32_t days = era * 146097 + dayOfEra - 719468;  // 719468: days from 0000-03-01 to 1970-01-01
   uint32_t seconds = (time >> 11) * 3600 + ((time >> 5) & 0x3F) * 60 + (time & 0x1F) * 2;
-  return days * SecondsPerDay + seconds;
+  uint64_t total = (uint64_t)days * SecondsPerDay + seconds;
+  return total > UINT32_MAX ? UINT32_MAX : (uint32_t)total;
 }
 
 void KeepBytes(uint8_t* dest, uint32_t* length, uint32_t limit, const uint8_t* src, uint32_t count) {

@@ -54,7 +54,8 @@ struct Seen {
   std::string data;  // the member's data bytes, read where the walk left the file
 };
 
-// The seconds of MS-DOS fields taken as UTC, by the C library.
+// The seconds of MS-DOS fields taken as UTC, by the C library; the last
+// 32-bit value for times beyond it.
 uint32_t DosFieldsAsUtc(uint32_t dos) {
   uint32_t date = dos >> 16, time = dos & 0xFFFF;
   struct tm t = {};
@@ -64,7 +65,8 @@ uint32_t DosFieldsAsUtc(uint32_t dos) {
   t.tm_hour = (int)(time >> 11);
   t.tm_min = (int)((time >> 5) & 63);
   t.tm_sec = (int)(time & 31) * 2;
-  return (uint32_t)timegm(&t);
+  time_t seconds = timegm(&t);
+  return seconds > (time_t)UINT32_MAX ? UINT32_MAX : (uint32_t)seconds;
 }
 
 uint32_t DosFields(int year, int month, int day, int hour, int minute, int second) {
@@ -185,11 +187,12 @@ TEST_F(Levels, UnixOwnerModeAndTimeAtEveryLevel) {
 }
 
 // Catches DOS fields converted with a wrong calendar (leap days, the turn of
-// a year or a century, the last representable year).
+// a year or a century) and times beyond 32 bits wrapped back to 1970.
 TEST_F(Levels, DosTimesOfLevelsZeroAndOne) {
   const uint32_t times[] = {DosFields(1980, 1, 1, 0, 0, 0), DosFields(1996, 2, 29, 12, 30, 10),
                             DosFields(2000, 2, 29, 23, 59, 58), DosFields(2000, 3, 1, 0, 0, 2),
                             DosFields(2038, 1, 19, 3, 14, 6), DosFields(2100, 3, 1, 1, 2, 4),
+                            DosFields(2106, 2, 7, 6, 28, 14), DosFields(2106, 2, 7, 6, 28, 16),
                             DosFields(2107, 12, 31, 23, 59, 58)};
   for (uint8_t level : {HeaderLevelZero, HeaderLevelOne}) {
     for (uint32_t dos : times) {
