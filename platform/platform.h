@@ -1,7 +1,9 @@
 // The narrow operating-system layer: every file, directory, environment and
-// process service the engine and start-up use. win32.cpp implements it with
-// the single-byte Win32 calls for the stub; posix.cpp implements it for the
-// host tool. Paths handed in are zero-terminated CP932 texts with '/' or '\'.
+// process service the engine and start-up use. win32.cpp implements it for
+// the stub, converting every text from CP932 to UTF-16 for the wide Win32
+// calls (and back), so the result is the same on any Windows code page;
+// posix.cpp implements it for the host tool. Paths handed in are
+// zero-terminated CP932 texts with '/' or '\'.
 #pragma once
 #include <stdint.h>
 
