@@ -58,7 +58,18 @@ const char* const CreateHelp =
     "CP932. The file is written beside OUT.exe and takes its place only when\n"
     "complete and checked; SIGINT, SIGTERM and SIGHUP remove the unfinished one.\n"
     "\n"
-    "Exit codes: 0 written, 1 the archive cannot be used, 2 usage or I/O error.\n";
+    "Exit codes: 0 written, 1 the archive cannot be used, 2 usage or I/O error.\n"
+    "\n"
+    "The file made takes -n (start extracting by itself), -n- (wait for OK even\n"
+    "with --auto) and a destination folder: the first argument not starting\n"
+    "with '-', from the second argument on, so put -n or -n- in front of it.\n"
+    "It ends with 1 once an extraction ran (errors are shown in a message box\n"
+    "that waits for OK) and with 0 when nothing was extracted (Cancel, the\n"
+    "--message question declined, an unreadable archive); check the files as\n"
+    "well. Unattended, build it with --overwrite and without --message:\n"
+    "  lzhsfx create setup.exe app/ --overwrite\n"
+    "  (in a Windows batch file)  start \"\" /wait setup.exe -n \"C:\\Tools\\App\"\n"
+    "                             if not \"%ERRORLEVEL%\"==\"1\" goto failed\n";
 
 namespace {
 
