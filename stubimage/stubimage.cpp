@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/image.h"
+#include "core/pechecksum.h"
 
 namespace {
 
@@ -81,23 +82,6 @@ void Put32(Bytes& b, size_t at, uint32_t v) {
 bool Fail(const std::string& why) {
   std::fprintf(stderr, "stubimage: %s\n", why.c_str());
   return false;
-}
-
-// The standard PE checksum: 16-bit one's-complement-style sum with carries
-// folded back, the checksum field itself counted as zero, plus the length.
-uint32_t PeChecksum(const Bytes& file, size_t checksumAt) {
-  uint64_t sum = 0;
-  for (size_t i = 0; i + 1 < file.size(); i += 2) {
-    if (i == checksumAt || i == checksumAt + 2) continue;
-    sum += Get16(file, i);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  if (file.size() % 2 != 0) {
-    sum += file.back();
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return (uint32_t)(sum + file.size());
 }
 
 void WriteDosPart(Bytes& out) {
@@ -182,7 +166,7 @@ bool Relayout(const Bytes& in, Bytes& out, uint32_t maxSize) {
     const uint32_t raw = Get32(out, sec + SecRawPointer);
     if (raw != 0) Put32(out, sec + SecRawPointer, raw + growth);
   }
-  Put32(out, newOpt + OptCheckSum, PeChecksum(out, newOpt + OptCheckSum));
+  Put32(out, newOpt + OptCheckSum, PeChecksum(out.data(), out.size(), newOpt + OptCheckSum));
 
   if (maxSize != 0 && out.size() > maxSize)
     return Fail("the stub has " + std::to_string(out.size()) + " bytes, more than " +
