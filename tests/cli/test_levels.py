@@ -248,6 +248,19 @@ def main():
             c.check(shown.get(rel) == expected, f"unix: l shows {rel} at {expected} as lhasa sets it "
                     f"({shown.get(rel)})")
 
+        # ---- directory entries at every level, against lhasa ----------------
+        dirs = L.archive(L.level_member(0, "d0/", method=b"-lhd-"),
+                         L.level_member(1, "d1/deeper/", method=b"-lhd-"),
+                         L.member("d2/", method="d"),
+                         L.level_member(3, "d3/", method=b"-lhd-"),
+                         L.level_member(1, "d1/deeper/f.txt", b"in a directory\n"))
+        lzh = L.write(os.path.join(work, "dirs.lzh"), dirs)
+        c.check(extract("lzhsfx", lzh, out) == 0, "directories: lzhsfx x succeeds")
+        c.check(extract("lhasa", lzh, peer) == 0, "directories: lhasa extracts")
+        made = sorted(os.path.relpath(os.path.join(d, n), out) for d, ns, _ in os.walk(out) for n in ns)
+        c.check(made == ["d0", "d1", "d1/deeper", "d2", "d3"], f"directories: all made ({made})")
+        c.check(tree_files(out) == tree_files(peer), "directories: the extractions agree")
+
         # ---- -lz5-'s prefilled window, against lhasa ------------------------------
         # Matches at window positions inside the fixed pattern the window
         # starts with: the runs of each byte value, the rising and falling
