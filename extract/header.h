@@ -15,7 +15,7 @@ enum HeaderReadResult { EndOfArchive, NoMemory, InvalidHeader, MemberReady, Arch
 enum HeaderFault : uint8_t {
   FaultNone,
   FaultTooShort,     // shorter than the fixed part, or cut off by the file's end
-  FaultMethod,       // not "-lh?-" with an accepted method character
+  FaultMethod,       // not "-lh?-" with an accepted method character (host: not "-xxx-")
   FaultChain,        // a record that is too short or leaves the header
   FaultNoCrc,        // no header-CRC record
   FaultCrc,          // the CRC does not match
@@ -30,7 +30,7 @@ HeaderReadResult ReadMemberHeader();
 HeaderReadResult CheckHeaderBuffer(uint8_t* buffer, uint32_t headerSize);
 
 // Fields of the current header (Work->header).
-char MemberMethod();                 // '0', '4'..'7' or 'd'
+char MemberMethod();                 // the id's fourth byte: '0', '4'..'7' or 'd' in the stub
 uint32_t MemberCompressedSize();
 uint32_t MemberOriginalSize();
 uint32_t MemberTimeStamp();
