@@ -19,6 +19,7 @@
 #include "cli/console.h"
 #include "cli/escape.h"
 #include "cli/files.h"
+#include "cli/peresource.h"
 #include "cli/signals.h"
 #include "cli/stubfile.h"
 #include "cli/textformat.h"
@@ -48,6 +49,13 @@ const char* const CreateHelp =
     "  --overwrite          replace existing files without asking\n"
     "  --attributes         restore the stored file attributes\n"
     "  --message FILE       show FILE's text (UTF-8) as a yes/no question first\n"
+    "  --icon FILE.ico      the program's icon: every image of FILE.ico replaces\n"
+    "                       the stub's own\n"
+    "  --version KEY=VALUE  version information shown by Windows (repeatable;\n"
+    "                       UTF-8): FileDescription, CompanyName, ProductName,\n"
+    "                       FileVersion, ProductVersion, LegalCopyright,\n"
+    "                       OriginalFilename, Comments; a FileVersion or\n"
+    "                       ProductVersion a.b.c.d also sets the numeric version\n"
     "  --stub FILE          stub to use (default: $LZHSFX_STUB, else sfxstub.exe\n"
     "                       beside lzhsfx, else ../share/lzhsfx/sfxstub.exe\n"
     "                       from lzhsfx's directory, as installed)\n"
@@ -74,6 +82,7 @@ const char* const CreateHelp =
 namespace {
 
 constexpr uint64_t MaxStubSize = 16u << 20;
+constexpr uint64_t MaxIconFileSize = 4u << 20;
 
 constexpr mode_t OutputMode = 0755;
 constexpr const char* DefaultStubName = "sfxstub.exe";
@@ -165,7 +174,8 @@ std::string DefaultStubPath() {
 // ---- Command line --------------------------------------------------------
 
 struct CreateOptions {
-  std::string out, fromLzh, title, prompt, dir, run, message, stub;
+  std::string out, fromLzh, title, prompt, dir, run, message, stub, icon;
+  std::vector<std::pair<std::string, std::string>> version;  // in the order given
   bool haveTitle = false, havePrompt = false, haveDir = false, haveRun = false;
   bool autoStart = false, overwrite = false, attributes = false, allowUnsafe = false, quiet = false;
   std::vector<std::string> paths;
@@ -192,7 +202,7 @@ int ParseCreate(const Args& args, CreateOptions& o) {
       {"--from-lzh", &o.fromLzh, nullptr}, {"--title", &o.title, &o.haveTitle},
       {"--prompt", &o.prompt, &o.havePrompt}, {"--dir", &o.dir, &o.haveDir},
       {"--run", &o.run, &o.haveRun},       {"--message", &o.message, nullptr},
-      {"--stub", &o.stub, nullptr},
+      {"--stub", &o.stub, nullptr},        {"--icon", &o.icon, nullptr},
   };
   struct FlagOption {
     const char* name;
@@ -218,6 +228,24 @@ int ParseCreate(const Args& args, CreateOptions& o) {
     bool inlineValue = a.rfind("--", 0) == 0 && eq != std::string::npos;
     if (inlineValue) name = a.substr(0, eq), value = a.substr(eq + 1);
     bool known = false;
+    if (name == "--version") {
+      if (!inlineValue) {
+        if (i + 1 >= args.size()) return Usage(name + " needs KEY=VALUE");
+        value = args[++i];
+      }
+      size_t split = value.find('=');
+      if (split == std::string::npos) return Usage("--version " + Escaped(value) + ": give KEY=VALUE");
+      std::string key = value.substr(0, split);
+      if (!IsVersionKey(key)) {
+        std::string keys;
+        for (const char* k : VersionKeys) keys += std::string(keys.empty() ? "" : ", ") + k;
+        return Usage("--version: unknown key \"" + Escaped(key) + "\"; the keys are " + keys);
+      }
+      // Given twice, the later value counts, as with the other options.
+      std::erase_if(o.version, [&](const auto& kv) { return kv.first == key; });
+      o.version.emplace_back(key, value.substr(split + 1));
+      continue;
+    }
     for (const auto& v : values) {
       if (name != v.name) continue;
       known = true;
@@ -289,6 +317,29 @@ int CmdCreate(const Args& args) {
   config.flags = (uint8_t)((o.autoStart ? FlagAutoStart : 0) | (o.overwrite ? FlagOverwriteSilently : 0));
   config.restoreAttributes = o.attributes ? 1 : 0;
 
+  // The publisher's icon and version information: a new resource section
+  // behind the stub's own, which stays as it is.
+  if (!o.icon.empty() || !o.version.empty()) {
+    std::vector<ResourceLeaf> leaves;
+    if (!ReadResources(image, leaves, error))
+      return Fail(ExitUsage, Escaped(o.stub) + ": " + error);
+    if (!o.icon.empty()) {
+      Bytes ico;
+      std::vector<IconImage> images;
+      if (!ReadWholeFile(o.icon, MaxIconFileSize, ico, error)) return Fail(ExitUsage, error);
+      if (!ParseIcoFile(ico, images, error))
+        return Fail(ExitUsage, "--icon " + Escaped(o.icon) + ": " + error);
+      ReplaceProgramIcon(leaves, images);
+    }
+    if (!o.version.empty()) {
+      Bytes block;
+      if (!BuildVersionInfo(o.version, block, error)) return Fail(ExitUsage, error);
+      SetVersionResource(leaves, block);
+    }
+    if (!AppendResourceSection(image, leaves, error))
+      return Fail(ExitUsage, Escaped(o.stub) + ": " + error);
+  }
+
   std::string message;
   uint32_t messageTime = 0;
   if (!o.message.empty() && !MessageText(o.message, message, messageTime, error))
@@ -333,6 +384,9 @@ int CmdCreate(const Args& args) {
   config.archiveOffset = (uint32_t)archiveOffset;
   image.resize(archiveOffset, 0);
   std::memcpy(&image[StubConfigOffset], &config, sizeof config);
+  // A rebuilt image carries its own checksum, over the image as written.
+  if ((!o.icon.empty() || !o.version.empty()) && !UpdatePeChecksum(image, error))
+    return Fail(ExitUsage, error);
   Bytes head;
   if (!message.empty()) AppendStoredMember(head, MessageMemberName, message, messageTime);
   PendingFile pending(o.out);

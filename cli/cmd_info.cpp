@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "cli/escape.h"
 #include "cli/files.h"
+#include "cli/peresource.h"
 #include "cli/stubfile.h"
 #include "core/image.h"
 #include "platform/cp932.h"
@@ -22,7 +23,8 @@ const char* const InfoHelp =
     "usage: lzhsfx info FILE.exe\n"
     "\n"
     "Shows the configuration of a self-extracting file made by lzhsfx create\n"
-    "(title, prompt, default directory, command, flags, archive offset) and\n"
+    "(title, prompt, default directory, command, flags, archive offset, the\n"
+    "program icon's image count and the version information) and\n"
     "checks the archive behind it, listing the members the stub extracts.\n"
     "\n"
     "Exit codes: 0 a self-extracting file with a sound archive, 1 not one of\n"
@@ -50,6 +52,41 @@ std::string IndentedMessage(const std::string& cp932) {
   while (!indented.empty() && (indented.back() == ' ' || indented.back() == '\n'))
     indented.pop_back();
   return indented;
+}
+
+// The program icon and the version strings, read from the image ahead of
+// the archive through the same resource reader create uses.
+void ShowResources(int fd, uint32_t imageSize) {
+  // No stub image is near this large; a hostile offset must not make info
+  // read gigabytes.
+  constexpr uint32_t MaxImageSize = 16u << 20;
+  if (imageSize > MaxImageSize) {
+    std::printf("%-*s not read: the image ahead of the archive is over %u bytes\n", LabelWidth,
+                "resources:", MaxImageSize);
+    return;
+  }
+  Bytes image(imageSize);
+  if (ReadAt(fd, 0, image.data(), image.size()) != image.size()) return;
+  std::vector<ResourceLeaf> leaves;
+  std::string error;
+  if (!ReadResources(image, leaves, error)) {
+    std::printf("%-*s unreadable: %s\n", LabelWidth, "resources:", error.c_str());
+    return;
+  }
+  int icons = ProgramIconCount(leaves);
+  if (icons < 0) std::printf("%-*s none\n", LabelWidth, "icon:");
+  else std::printf("%-*s %d image%s\n", LabelWidth, "icon:", icons, icons == 1 ? "" : "s");
+  for (const ResourceLeaf& leaf : leaves) {
+    if (leaf.type.named || leaf.type.id != ResourceTypeVersion) continue;
+    std::vector<std::pair<std::string, std::string>> strings;
+    if (!ReadVersionStrings(leaf.data, strings)) {
+      std::printf("%-*s unreadable\n", LabelWidth, "version:");
+      continue;
+    }
+    for (const auto& [key, value] : strings)
+      std::printf("%-*s %s=%s\n", LabelWidth, "version:", EscapedText(key).c_str(),
+                  EscapedText(value).c_str());
+  }
 }
 
 int ShowInfo(int fd, const std::string& path, uint64_t fileSize) {
@@ -104,6 +141,7 @@ int ShowInfo(int fd, const std::string& path, uint64_t fileSize) {
     std::printf("%-*s no level-2 member header at the archive offset\n", LabelWidth, "archive:");
     return ExitBadArchive;
   }
+  ShowResources(fd, offset);
   CheckOptions options;
   options.allowUnsafe = true;  // where members land is reported, not judged
   ArchiveReport report;

@@ -10,7 +10,7 @@ pkgs=(cmake g++ make pkg-config libgtest-dev clang libclang-rt-14-dev
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
       wine wine32:i386 xvfb xdotool imagemagick fonts-ipafont-gothic locales
       lhasa p7zip-full libarchive-tools jlha-utils default-jdk-headless hyperfine dosbox file
-      python3 osslsigncode openssl)
+      python3 osslsigncode openssl icoutils)
 
 missing=()
 for p in "${pkgs[@]}"; do
