@@ -10,6 +10,7 @@ import argparse
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -84,6 +85,21 @@ def far_repeats(size, key):
         for start in range(distance, size - 4096, distance * 2):
             data[start:start + 4096] = data[start - distance:start - distance + 4096]
     return bytes(data)
+
+
+def two_image_icon():
+    """An .ico with a 16x16 and a 32x32 32-bit image (BITMAPINFOHEADER with
+    the doubled height, pixels, AND mask), a blue and a green square."""
+    images = []
+    for size, bgra in ((16, (200, 80, 0, 255)), (32, (0, 160, 0, 255))):
+        mask = ((size + 31) // 32 * 4) * size
+        header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, size * size * 4 + mask, 0, 0, 0, 0)
+        images.append((size, header + bytes(bgra) * (size * size) + b"\0" * mask))
+    out, blobs = struct.pack("<HHH", 0, 1, len(images)), b""
+    for size, data in images:
+        out += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), 6 + 16 * len(images) + len(blobs))
+        blobs += data
+    return out + blobs
 
 
 class Suite:
@@ -370,6 +386,32 @@ class Suite:
         self.compare_tree(src, dest, ["first.txt"])
         left = sorted(os.listdir(dest))
         check(left == ["first.txt"], f"left behind: {left}")
+
+    # Would catch: a stub whose rebuilt resources (new icon, version block,
+    # a new last section) Windows will not load, or whose dialog template
+    # went missing; -n DEST not extracting from such a file.
+    def case_branded_auto_extract(self):
+        work = self.work_dir("branded")
+        files = {"readme.txt": words_text(30_000, 7), "日本語.txt": "ブランド付き\r\n".encode("cp932") * 40}
+        src = self.tree(os.path.join(work, "src"), files)
+        lzh = self.jlha(src, "a2o5q", os.path.join(work, "br.lzh"), list(files))
+        icon = os.path.join(work, "app.ico")
+        with open(icon, "wb") as f:
+            f.write(two_image_icon())
+        exe = self.sfx(os.path.join(work, "br.exe"), lzh, "--icon", icon,
+                       "--version", "FileDescription=テスト書庫の解凍", "--version", "FileVersion=1.2.3.4")
+        dest = os.path.join(work, "out")
+        os.makedirs(dest)
+        code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
+        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        self.compare_tree(src, dest, files)
+        # The same file waiting in its dialog, for the picture in the README.
+        p = self.run(exe, "-n-", self.s.windows_path(os.path.join(work, "unused")))
+        dialog = self.s.wait_window("main", process=p)
+        self.s.screenshot("branded-dialog.png")
+        self.s.click(dialog, ID_CANCEL)
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_IDLE_CANCEL, f"exit code after Cancel {code}")
 
     # Would catch: the chooser not opening (template, hook), Cancel in it
     # changing the destination, Cancel in the idle dialog writing anything
