@@ -23,8 +23,10 @@ constexpr uint32_t PeSignatureValue = 0x00004550;
 constexpr uint32_t CoffSectionCount = 6, CoffOptionalSize = 20, CoffSize = 24;
 constexpr uint32_t OptMagic = 0, OptInitializedData = 8, OptSectionAlignment = 32,
                    OptFileAlignment = 36, OptSizeOfImage = 56, OptSizeOfHeaders = 60,
-                   OptCheckSum = 64, OptDirCount = 92, OptDirs = 96;
-constexpr uint16_t Pe32Magic = 0x10B;
+                   OptCheckSum = 64;
+// The directories sit further on in PE32+ (the 64-bit twin the tests may run).
+constexpr uint32_t OptDirCount32 = 92, OptDirs32 = 96, OptDirCount64 = 108, OptDirs64 = 112;
+constexpr uint16_t Pe32Magic = 0x10B, Pe32PlusMagic = 0x20B;
 constexpr uint32_t ResourceDir = 2;
 constexpr uint32_t SectionHeaderSize = 40;
 constexpr uint32_t SecVirtualSize = 8, SecVirtualAddress = 12, SecRawSize = 16, SecRawPointer = 20,
@@ -87,7 +89,7 @@ bool Inside(uint64_t at, uint64_t size, uint64_t limit) { return at <= limit && 
 
 struct PeView {
   uint32_t pe = 0, opt = 0, optSize = 0, sections = 0, table = 0;
-  uint32_t sectionAlignment = 0, fileAlignment = 0, dirCount = 0;
+  uint32_t sectionAlignment = 0, fileAlignment = 0, dirCount = 0, dirs = 0;
 };
 
 bool ReadPe(const Bytes& image, PeView& v, std::string& error) {
@@ -103,12 +105,22 @@ bool ReadPe(const Bytes& image, PeView& v, std::string& error) {
   v.sections = Get16(image, v.pe + CoffSectionCount);
   v.optSize = Get16(image, v.pe + CoffOptionalSize);
   v.opt = v.pe + CoffSize;
-  if (v.optSize < OptDirs + 8 * (ResourceDir + 1) || !Inside(v.opt, v.optSize, image.size()) ||
-      Get16(image, v.opt + OptMagic) != Pe32Magic) {
-    error = "not a 32-bit PE optional header";
+  if (!Inside(v.opt, 2, image.size())) {
+    error = "no PE optional header";
     return false;
   }
-  v.dirCount = Get32(image, v.opt + OptDirCount);
+  const uint16_t magic = Get16(image, v.opt + OptMagic);
+  if (magic != Pe32Magic && magic != Pe32PlusMagic) {
+    error = "unknown PE optional header";
+    return false;
+  }
+  const uint32_t dirs = magic == Pe32Magic ? OptDirs32 : OptDirs64;
+  if (v.optSize < dirs + 8 * (ResourceDir + 1) || !Inside(v.opt, v.optSize, image.size())) {
+    error = "PE optional header too short";
+    return false;
+  }
+  v.dirs = v.opt + dirs;
+  v.dirCount = Get32(image, v.opt + (magic == Pe32Magic ? OptDirCount32 : OptDirCount64));
   if (v.dirCount <= ResourceDir) {
     error = "no resource directory slot";
     return false;
@@ -468,7 +480,7 @@ bool ReadResources(const Bytes& image, std::vector<ResourceLeaf>& leaves, std::s
   leaves.clear();
   PeView pe;
   if (!ReadPe(image, pe, error)) return false;
-  const uint32_t dir = pe.opt + OptDirs + 8 * ResourceDir;
+  const uint32_t dir = pe.dirs + 8 * ResourceDir;
   const uint32_t rva = Get32(image, dir);
   if (rva == 0) return true;  // no resources at all
   uint32_t base, available;
@@ -710,8 +722,8 @@ bool AppendResourceSection(Bytes& image, const std::vector<ResourceLeaf>& leaves
   Put32(image, sec + SecRawPointer, (uint32_t)raw);
   Put32(image, sec + SecCharacteristics, ReadOnlyDataSection);
   Put16(image, pe.pe + CoffSectionCount, (uint16_t)(pe.sections + 1));
-  Put32(image, pe.opt + OptDirs + 8 * ResourceDir, (uint32_t)rva);
-  Put32(image, pe.opt + OptDirs + 8 * ResourceDir + 4, (uint32_t)tree.size());
+  Put32(image, pe.dirs + 8 * ResourceDir, (uint32_t)rva);
+  Put32(image, pe.dirs + 8 * ResourceDir + 4, (uint32_t)tree.size());
   Put32(image, pe.opt + OptSizeOfImage, (uint32_t)AlignUp(rva + tree.size(), pe.sectionAlignment));
   Put32(image, pe.opt + OptInitializedData,
         Get32(image, pe.opt + OptInitializedData) + (uint32_t)rawSize);

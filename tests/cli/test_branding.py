@@ -102,18 +102,19 @@ def pe_fields(data):
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     sections, opt_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
     opt = pe + 24
+    dirs = opt + (96 if struct.unpack_from("<H", data, opt)[0] == 0x10B else 112)
     table = []
     for i in range(sections):
         name, vsize, va, rsize, rptr = struct.unpack_from("<8sIIII", data, opt + opt_size + 40 * i)
         table.append((name.rstrip(b"\0"), vsize, va, rsize, rptr))
-    return {"pe": pe, "opt": opt, "sections": table,
+    return {"pe": pe, "opt": opt, "opt_size": opt_size, "sections": table,
             "initialized": struct.unpack_from("<I", data, opt + 8)[0],
             "section_alignment": struct.unpack_from("<I", data, opt + 32)[0],
             "file_alignment": struct.unpack_from("<I", data, opt + 36)[0],
             "size_of_image": struct.unpack_from("<I", data, opt + 56)[0],
             "size_of_headers": struct.unpack_from("<I", data, opt + 60)[0],
             "checksum": struct.unpack_from("<I", data, opt + 64)[0],
-            "resources": struct.unpack_from("<II", data, opt + 96 + 16)}
+            "resources": struct.unpack_from("<II", data, dirs + 16)}
 
 
 def pe_checksum(data, at):
@@ -147,6 +148,9 @@ def create(work, out, *options):
 
 
 def main():
+    if not os.path.exists(STUB):
+        print(f"branding: {STUB} is not built")
+        sys.exit(77)
     if shutil.which("wrestool") is None:
         print("branding: wrestool (icoutils) missing; run scripts/setup.sh")
         sys.exit(77)
@@ -224,7 +228,7 @@ def main():
     c.check(rptr % f["file_alignment"] == 0 and rptr >= len(bare), "new section's data behind the old image")
     c.check(f["size_of_image"] == (va + vsize + 0xFFF) // 0x1000 * 0x1000, "SizeOfImage")
     c.check(f["initialized"] == bare_f["initialized"] + rsize, "SizeOfInitializedData grew by the section")
-    c.check(len(f["sections"]) * 40 + f["opt"] + 224 <= f["size_of_headers"], "headers hold the table")
+    c.check(len(f["sections"]) * 40 + f["opt"] + f["opt_size"] <= f["size_of_headers"], "headers hold the table")
     offset = struct.unpack_from("<I", data, 512)[0]
     c.check(offset == rptr + rsize and offset % 512 == 0, f"archive right behind the image at {offset}")
     c.check(f["checksum"] == pe_checksum(data[:offset], f["opt"] + 64), "PE checksum of the image")
