@@ -46,6 +46,9 @@ constexpr uint32_t TreeDepth = 3;   // type, name, language
 // Icon files.
 constexpr uint32_t IcoHeaderSize = 6, IcoEntrySize = 16, GroupEntrySize = 14;
 constexpr uint16_t IcoTypeIcon = 1;
+// Real icons hold a dozen images at most; the bound keeps the new icon ids
+// well inside 16 bits whatever the stub already holds.
+constexpr uint32_t MaxIconImages = 256;
 constexpr uint32_t BitmapHeaderSize = 40;
 constexpr uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
@@ -502,6 +505,11 @@ bool ParseIcoFile(const Bytes& ico, std::vector<IconImage>& images, std::string&
   const uint32_t count = Get16(ico, 4);
   if (count == 0) {
     error = "the icon file holds no images";
+    return false;
+  }
+  if (count > MaxIconImages) {
+    error = "the icon file holds " + std::to_string(count) + " images, more than " +
+            std::to_string(MaxIconImages);
     return false;
   }
   if (!Inside(IcoHeaderSize, (uint64_t)count * IcoEntrySize, ico.size())) {

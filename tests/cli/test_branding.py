@@ -274,6 +274,7 @@ def main():
         ("size past end", bytes(too_big), "outside the file"),
         ("neither bitmap nor PNG", not_image, "neither a bitmap nor a PNG"),
         ("empty file", b"", "not an icon file"),
+        ("too many images", ico_file([(16, images[0][1])] * 257), "more than 256"),
     ]
     for label, content, reason in bad_icons:
         path = os.path.join(work, "bad.ico")
@@ -299,6 +300,39 @@ def main():
             rc, _, err = create(work, "bad.exe", *args)
         c.check(rc == 2 and reason in err and not os.path.exists(os.path.join(work, "bad.exe")),
                 f"{args}: {rc} {err.strip()}")
+
+    # ---- a damaged stub: every fault is refused, none crashes --------------
+    info = pe_fields(bare)
+    rva = info["resources"][0]
+    sec = next(x for x in info["sections"] if x[2] <= rva < x[2] + x[3])
+    tree = sec[4] + rva - sec[2]
+    dir_field = info["opt"] + (96 if struct.unpack_from("<H", bare, info["opt"])[0] == 0x10B else 112) + 16
+
+    def first_data_entry():
+        at = tree
+        for _ in range(2):  # type, then name: follow the first entry down
+            at = tree + (struct.unpack_from("<I", bare, at + 16 + 4)[0] & 0x7FFFFFFF)
+        return tree + struct.unpack_from("<I", bare, at + 16 + 4)[0]
+
+    damages = [
+        ("tree outside the file", dir_field, struct.pack("<I", 0x7FFF0000), "resource tree outside"),
+        ("directory pointing at the root", tree + 16 + 4, struct.pack("<I", 0x80000000), "three levels"),
+        ("entry count past the section", tree + 14, struct.pack("<H", 0xFFFF), "entries outside"),
+        ("name outside", tree + 16, struct.pack("<I", 0xFFFFFFF0), "name outside"),
+        ("data size past the file", first_data_entry() + 4, struct.pack("<I", 0x7FFFFFF0), "data outside"),
+        ("bytes after the section table", info["opt"] + info["opt_size"] + 40 * len(info["sections"]) + 8,
+         b"\x01", "in use"),
+    ]
+    for label, at, patch, reason in damages:
+        damaged = bytearray(bare)
+        damaged[at:at + len(patch)] = patch
+        with open(os.path.join(work, "damaged-stub.exe"), "wb") as fh:
+            fh.write(damaged)
+        p = subprocess.run([LZHSFX, "create", "bad.exe", "src", "--stub", "damaged-stub.exe", "-q",
+                            "--version", "Comments=x"], cwd=work, capture_output=True, timeout=30)
+        err = p.stderr.decode("utf-8", "replace")
+        c.check(p.returncode == 2 and reason in err and not os.path.exists(os.path.join(work, "bad.exe")),
+                f"damaged stub, {label}: {p.returncode} {err.strip()}")
     c.done()
 
 
