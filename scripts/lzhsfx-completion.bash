@@ -11,7 +11,7 @@ _lzhsfx() {
   cmd=${COMP_WORDS[1]}
   case "$prev" in
     -C) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --stub|--from-lzh|--message) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --stub|--from-lzh|--message|--icon) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     -m) COMPREPLY=($(compgen -W "lh0 lh5 lh6 lh7" -- "$cur")); return ;;
   esac
   local names="--names=auto --names=cp932 --names=utf-8"
@@ -23,7 +23,7 @@ _lzhsfx() {
     x) opts="-C -y --overwrite=ask --overwrite=always --overwrite=never --allow-unsafe-paths -q --stop-on-error $names" ;;
     a) opts="-m -9 --follow-symlinks -q" ;;
     d) opts="" ;;
-    create) opts="--from-lzh --title --prompt --dir --run --auto --overwrite --attributes --message --stub --allow-unsafe-paths -q" ;;
+    create) opts="--from-lzh --title --prompt --dir --run --auto --overwrite --attributes --message --stub --icon --version --allow-unsafe-paths -q" ;;
     info) opts="" ;;
     help) COMPREPLY=($(compgen -W "l v t x p a d create info" -- "$cur")); return ;;
   esac
