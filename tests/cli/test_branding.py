@@ -244,6 +244,17 @@ def main():
     for key, value in VERSION:
         c.check(f"{key}={value}" in out, f"info shows {key}")
 
+    # Fault: "a" rewriting a branded file drops the new section or moves the
+    # archive over it.
+    with open(os.path.join(work, "added.txt"), "wb") as fh:
+        fh.write(b"added later\r\n")
+    rc, _, err = run([LZHSFX, "a", exe, "added.txt", "-q"], cwd=work, timeout=60)
+    c.check(rc == 0, f"a on the branded file: {err}")
+    c.check(resource_list(exe) == listed, "a keeps the resources")
+    rc, out, err = run([LZHSFX, "info", exe], timeout=30)
+    c.check(rc == 0 and "2 images" in out and "5 members" in out and "CompanyName=Example K.K." in out,
+            f"info after a: {out}")
+
     # ---- version only: the stub's own icon stays --------------------------
     rc, _, err = create(work, "version-only.exe", "--version", "ProductName=X", "--version", "ProductName=Y")
     c.check(rc == 0, f"create --version only: {err}")
