@@ -445,7 +445,7 @@ int ListMembers(const ReadOptions& options) {
     uint32_t original = MemberOriginalSize();
     char method = MemberMethod();
     std::string name = Escaped(MemberNameText()) + (Work->nameCut ? "... [name cut]" : "");
-    std::string stamp = TimeText(MemberTimeStamp(), options.utc);
+    std::string stamp = TimeText(MemberStampUtc(), options.utc);
     // The whole id: the host reads methods beyond "-lh?-" (-lz5-, -lzs-, ...).
     const char* id = (const char*)Work->header + HdrMethod;
     if (options.verbose)

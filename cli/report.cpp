@@ -23,6 +23,7 @@
 #include "core/report.h"
 #include "core/workarea.h"
 #include "extract/header.h"
+#include "extract/timeconv.h"
 
 ConsoleState Console;
 
@@ -336,11 +337,39 @@ int AskMessage() {
   }
 }
 
+uint32_t MemberStampUtc() {
+  uint32_t stamp = MemberTimeStamp();
+  if (!Work->timeIsLocal) return stamp;
+  uint32_t utc = PlatformLocalDosTimeToUnix(UnixToDosDateTime(stamp));
+  return utc != 0 ? utc : stamp;
+}
+
+// What the header says of the file beyond its data, in the form the driver
+// applies: the stamp as UTC, and the Unix permissions for the commit, with
+// the read-only attribute made to agree with them (the driver sets it after
+// the commit).
+static void PrepareMemberFile() {
+  if (Work->timeIsLocal) {
+    uint32_t utc = MemberStampUtc();
+    for (uint32_t i = 0; i < 4; i++) Work->header[HdrTimeStamp + i] = (uint8_t)(utc >> (8 * i));
+    Work->timeIsLocal = 0;
+  }
+  PlatformOutputMode = Work->hasUnixMode ? Work->unixMode : -1;
+  if (Work->hasUnixMode) {
+    constexpr uint16_t OwnerWrite = 0200;
+    if (Work->unixMode & OwnerWrite)
+      Work->attributes &= (uint16_t)~AttrReadOnly;
+    else
+      Work->attributes |= AttrReadOnly;
+  }
+}
+
 int AcceptMemberPath() {
   // Members the command was not asked about are passed over silently; the
   // command judges success by what it reported, not by the engine's flag.
   if (!MemberSelected()) return 0;
   PrepareMemberPath();
+  PrepareMemberFile();
   // A name cut to what memberName holds would be written under another name.
   if (Work->nameCut) {
     ++Console.refusedMembers;

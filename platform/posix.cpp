@@ -20,6 +20,7 @@
 #include "base/text.h"
 
 jmp_buf* PlatformExitTrap = nullptr;
+int PlatformOutputMode = -1;
 int PlatformLastError = 0;
 int PlatformUtf8Paths = 0;
 int PlatformDiscardTo = -1;
@@ -398,6 +399,11 @@ FileHandle PlatformCreateWrite(const char* path) {
 
 int PlatformCommitOutput(const char* path) {
   if (!IsPending(path)) return 1;
+  constexpr int KeptModeBits = 01777;  // no set-user-id, no set-group-id
+  // The mode is the archive's wish; a file that cannot take it keeps the
+  // default, which is no reason to lose the member.
+  if (PlatformOutputMode >= 0)
+    (void)fchmodat(Pending.dirfd, Pending.temp, (mode_t)(PlatformOutputMode & KeptModeBits), 0);
   int ok = renameat(Pending.dirfd, Pending.temp, Pending.dirfd, Pending.name) == 0;
   if (!ok) {
     Failed(errno);
@@ -653,4 +659,19 @@ FileHandle PlatformOpenDiscard() {
                                   : open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (fd < 0) return Failed(errno), InvalidFile;
   return HandleOf(fd);
+}
+
+uint32_t PlatformLocalDosTimeToUnix(uint32_t dosDateTime) {
+  uint32_t date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
+  struct tm fields = {};
+  fields.tm_year = DosYearBase + (int)(date >> 9) - TmYearBase;
+  fields.tm_mon = (int)((date >> 5) & 0x0F) - 1;
+  fields.tm_mday = (int)(date & 0x1F);
+  fields.tm_hour = (int)(time >> 11);
+  fields.tm_min = (int)((time >> 5) & 0x3F);
+  fields.tm_sec = (int)(time & 0x1F) * 2;
+  fields.tm_isdst = -1;  // whatever the zone's rule says for that day
+  time_t seconds = mktime(&fields);
+  if (seconds == (time_t)-1 || seconds < 0 || (uint64_t)seconds > UINT32_MAX) return 0;
+  return (uint32_t)seconds;
 }

@@ -33,6 +33,16 @@ extern int PlatformLastError;
 // archive again.
 extern int PlatformUtf8Paths;
 
+// Unix permission bits the next committed output gets (-1, the default: the
+// mode a new file gets under the umask). The host sets it per member from
+// the header's Unix record; set-user-id and set-group-id are never applied.
+extern int PlatformOutputMode;
+
+// Seconds since 1970 of MS-DOS date and time fields (date in the high half)
+// taken as the local time of this machine, as the older header levels store
+// them; 0 when they name no time the machine can express.
+uint32_t PlatformLocalDosTimeToUnix(uint32_t dosDateTime);
+
 // A descriptor the discarding sink writes to instead of /dev/null (-1, the
 // default: /dev/null): the host's p command sends tested members to stdout.
 extern int PlatformDiscardTo;

@@ -8,12 +8,14 @@
 # jlha never writes); lzhsfx's extraction is compared with the source files
 # and with lhasa's (jlha's for -lh3-, 7z's where it reads the archive), and
 # its listing's times with the times lhasa gives the files.
+import datetime
 import os
 import random
 import shutil
 import subprocess
 import sys
 import tempfile
+import zoneinfo
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import lzhtool as L  # noqa: E402
@@ -330,6 +332,34 @@ def main():
         extract("lzhsfx", lzh, out)
         c.check(tree_files(out) == {"a.txt": b"first\n", "b.txt": b"last\n"},
                 "unsupported: the other members are extracted, nothing else")
+
+        # ---- what x restores beyond the data ------------------------------
+        # Unix permissions at every level, set-user-id and set-group-id never;
+        # an older level's local time read as this machine's local time.
+        stamp = 1592224496  # 2020-06-15 12:34:56 UTC
+        cases = [(1, 0o640, 0o640), (2, 0o4755, 0o755), (3, 0o2444, 0o444)]
+        for level, stored, expected in cases:
+            recs = L.unix_records(mode=stored)
+            m = (L.member("perm.txt", b"p\n", os_id=b"U", extra_records=recs) if level == 2 else
+                 L.level_member(level, "perm.txt", b"p\n", records=recs))
+            lzh = L.write(os.path.join(work, f"perm{level}.lzh"), L.archive(m))
+            dest = os.path.join(work, f"perm{level}")
+            os.makedirs(dest)
+            rc = run([LZHSFX, "x", lzh, "-C", dest, "-q"], env=UTC)[0]
+            mode = os.stat(os.path.join(dest, "perm.txt")).st_mode & 0o7777 if rc == 0 else None
+            c.check(mode == expected, f"level {level}: mode {oct(stored)} restored as {oct(expected)} ({mode and oct(mode)})")
+        for zone in ("Asia/Tokyo", "America/New_York"):
+            env = {"TZ": zone}
+            # The writer stores the fields of its mtime's UTC reading; shifted
+            # by the zone's offset, they read as the zone's local time.
+            offset = datetime.datetime.fromtimestamp(stamp, zoneinfo.ZoneInfo(zone)).utcoffset()
+            local = L.level_member(1, "when.txt", b"w", mtime=stamp + int(offset.total_seconds()))
+            lzh = L.write(os.path.join(work, "when.lzh"), L.archive(local))
+            dest = os.path.join(work, "when-" + zone.replace("/", "-"))
+            os.makedirs(dest)
+            rc = run([LZHSFX, "x", lzh, "-C", dest, "-q"], env=env)[0]
+            got = os.stat(os.path.join(dest, "when.txt")).st_mtime if rc == 0 else None
+            c.check(got == stamp, f"level 1 in {zone}: local time restored as {stamp} ({got})")
     finally:
         shutil.rmtree(work, ignore_errors=True)
     c.done()
