@@ -66,18 +66,6 @@ constexpr uint32_t CertificateDir = 4, DebugDir = 6;
 constexpr uint32_t SectionHeaderSize = 40;
 constexpr uint32_t SecVirtualAddress = 12, SecRawSize = 16, SecRawPointer = 20;
 
-uint16_t Get16(const Bytes& b, size_t at) { return (uint16_t)(b[at] | (b[at + 1] << 8)); }
-uint32_t Get32(const Bytes& b, size_t at) {
-  return (uint32_t)b[at] | ((uint32_t)b[at + 1] << 8) | ((uint32_t)b[at + 2] << 16) |
-         ((uint32_t)b[at + 3] << 24);
-}
-void Put16(Bytes& b, size_t at, uint16_t v) {
-  b[at] = (uint8_t)v;
-  b[at + 1] = (uint8_t)(v >> 8);
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
-}
 
 bool Fail(const std::string& why) {
   std::fprintf(stderr, "stubimage: %s\n", why.c_str());
