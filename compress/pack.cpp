@@ -442,7 +442,7 @@ void BuildFileMember(Member& m, const PackOptions& options, std::vector<uint8_t>
       return;
     }
   }
-  f.method = stored ? MethodStored : method->digit;
+  f.method = stored ? static_cast<char>(MethodStored) : method->digit;
   f.compressedSize = static_cast<uint32_t>(spool.Size());
   if (!AppendLevel2Header(m.header, f)) m.error = who + "the name is too long for a header";
 }
