@@ -6,11 +6,14 @@
 # also a member walker, a stand-in stub image and a configuration block
 # reader for looking at what lzhsfx create writes. The cli and Wine tests
 # both import it.
+import atexit
 import heapq
 import os
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 
 # ---------------------------------------------------------------- CRC-16/ARC
 
@@ -540,6 +543,21 @@ class Checker:
     def done(self):
         print(f"{self.name}: {self.checks - self.failures}/{self.checks} checks passed")
         sys.exit(1 if self.failures or self.checks == 0 else 0)
+
+def run_groups(checker, prefix, groups):
+    """Runs each group of checks in a scratch directory of its own run; a
+    group that breaks half-way is one more failure and the others still
+    run. Ends with the checker's closing count."""
+    tmp = tempfile.mkdtemp(prefix=prefix)
+    atexit.register(shutil.rmtree, tmp, True)
+    os.chdir(tmp)
+    for group in groups:
+        try:
+            group()
+        except Exception as e:  # noqa: BLE001
+            checker.check(False, f"{group.__name__} broke off: {e!r}")
+    checker.done()
+
 
 def run_tty(cmd, answers=b"", cwd=None, timeout=10):
     """Runs with stdin/stdout/stderr on a pseudo-terminal, typing answers."""

@@ -4,12 +4,9 @@
 # into something else or half-writes it; create and a never pack their own
 # output; names too long for an extractor are refused on both sides; every
 # archive we write reads in bsdtar, files at the root included.
-import atexit
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import lzhtool as L  # noqa: E402
@@ -158,17 +155,8 @@ def root_files_read_everywhere():
 
 
 def main():
-    tmp = tempfile.mkdtemp(prefix="lzhsfx-archiver-")
-    atexit.register(shutil.rmtree, tmp, True)
-    os.chdir(tmp)
     # A group that breaks half-way (the old a turning setup.exe into a bare
     # archive, say) is one more failure; the others still run.
-    for group in (adding, self_extracting, own_output, long_names, root_files_read_everywhere):
-        try:
-            group()
-        except Exception as e:  # noqa: BLE001
-            c.check(False, f"{group.__name__} broke off: {e!r}")
-    c.done()
-
+    L.run_groups(c, "lzhsfx-archiver-", (adding, self_extracting, own_output, long_names, root_files_read_everywhere))
 
 main()

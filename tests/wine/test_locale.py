@@ -7,7 +7,6 @@
 # Japanese texts, and a folder whose name has no CP932 form refused instead
 # of being turned into another path. Then the main dialog at 96 and 144 DPI.
 # Screenshots stay in the output folder.
-import argparse
 import os
 import shutil
 import subprocess
@@ -19,9 +18,8 @@ from xml.etree import ElementTree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from lzhtool import archive, member  # noqa: E402
-from wineharness import ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_OK, ID_YES, HarnessError, Session  # noqa: E402
+from wineharness import run_suite_main, ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_OK, ID_YES, HarnessError  # noqa: E402
 
-SKIPPED = 77
 RUN_SECONDS = 60
 # Each locale with the ANSI code page Wine gives its programs.
 LOCALES = [("en_US.UTF-8", 1252), ("zh_CN.UTF-8", 936), ("ja_JP.UTF-8", 932)]
@@ -336,32 +334,6 @@ class Suite:
         return len(self.results) - failed, failed
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--lzhsfx", required=True)
-    ap.add_argument("--stub32", required=True)
-    ap.add_argument("--stub64", required=True)
-    ap.add_argument("--out", required=True)
-    ap.add_argument("--only", nargs="*")
-    a = ap.parse_args()
-    if not os.path.exists(a.lzhsfx):
-        print(f"SKIP: {a.lzhsfx} is not built")
-        return SKIPPED
-    session = Session(a.out, a.stub32, a.stub64)
-    try:
-        try:
-            session.start()
-        except HarnessError as e:
-            print(f"SKIP: Wine cannot run the stub here: {e}")
-            return SKIPPED
-        suite = Suite(session, os.path.abspath(a.lzhsfx), os.path.abspath(a.out))
-        passed, failed = suite.run_all(a.only)
-    finally:
-        session.stop()
-    print(f"screenshots and logs: {os.path.abspath(a.out)}")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
-
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_suite_main(Suite, ()))

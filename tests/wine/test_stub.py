@@ -6,7 +6,6 @@
 # own compressor, and files signed with osslsigncode. Self-extracting files
 # are built with "lzhsfx create --stub" for the stub the harness runs.
 # Screenshots of the dialogs stay in the output folder.
-import argparse
 import os
 import random
 import shutil
@@ -19,10 +18,9 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from lzhtool import SIGNING_TOOLS, member, read_members, sign  # noqa: E402
-from wineharness import (ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_NO, ID_OK, ID_YES,  # noqa: E402
-                         POLL_SECONDS, HarnessError, Session)
+from wineharness import (run_suite_main, ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_NO, ID_OK, ID_YES,  # noqa: E402
+                         POLL_SECONDS, HarnessError)
 
-SKIPPED = 77
 JAPANESE = "ja_JP.UTF-8"
 RUN_SECONDS = 90          # one stub run, start to exit
 QUIET_SECONDS = 6         # how long a command that must not start is given
@@ -548,36 +546,6 @@ class Suite:
         return len(self.results) - failed, failed
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--lzhsfx", required=True)
-    ap.add_argument("--stub32", required=True)
-    ap.add_argument("--stub64", required=True)
-    ap.add_argument("--out", required=True)
-    ap.add_argument("--only", nargs="*")
-    a = ap.parse_args()
-    if not os.path.exists(a.lzhsfx):
-        print(f"SKIP: {a.lzhsfx} is not built")
-        return SKIPPED
-    for tool in ("jlha",):
-        if not shutil.which(tool):
-            print(f"SKIP: {tool} is missing")
-            return SKIPPED
-    session = Session(a.out, a.stub32, a.stub64)
-    try:
-        try:
-            session.start()
-        except HarnessError as e:
-            print(f"SKIP: Wine cannot run the stub here: {e}")
-            return SKIPPED
-        suite = Suite(session, os.path.abspath(a.lzhsfx), os.path.abspath(a.out))
-        passed, failed = suite.run_all(a.only)
-    finally:
-        session.stop()
-    print(f"screenshots and logs: {os.path.abspath(a.out)}")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
-
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_suite_main(Suite, ("jlha",)))

@@ -296,3 +296,40 @@ class Session:
         path = os.path.join(self.out, name)
         subprocess.run(["import", "-window", "root", path], env=self.env(), check=True, timeout=30)
         return path
+
+
+def run_suite_main(make_suite, tools=()):
+    """The command line every Wine suite takes (--lzhsfx, --stub32, --stub64,
+    --out, --only): starts a session, runs make_suite(session, lzhsfx, out)'s
+    cases and prints the closing count. 77 (skipped) when lzhsfx is not
+    built, a tool in tools is missing or Wine cannot run the stub here."""
+    import argparse
+    skipped = 77
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--lzhsfx", required=True)
+    ap.add_argument("--stub32", required=True)
+    ap.add_argument("--stub64", required=True)
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--only", nargs="*")
+    a = ap.parse_args()
+    if not os.path.exists(a.lzhsfx):
+        print(f"SKIP: {a.lzhsfx} is not built")
+        return skipped
+    for tool in tools:
+        if not shutil.which(tool):
+            print(f"SKIP: {tool} is missing")
+            return skipped
+    session = Session(a.out, a.stub32, a.stub64)
+    try:
+        try:
+            session.start()
+        except HarnessError as e:
+            print(f"SKIP: Wine cannot run the stub here: {e}")
+            return skipped
+        suite = make_suite(session, os.path.abspath(a.lzhsfx), os.path.abspath(a.out))
+        passed, failed = suite.run_all(a.only)
+    finally:
+        session.stop()
+    print(f"screenshots and logs: {os.path.abspath(a.out)}")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
