@@ -9,6 +9,16 @@
 #include "core/image.h"
 #include "platform/platform.h"
 
+// The bit reader's buffer is one machine register wide: 64 bits where the
+// machine has them, 32 on a 32-bit one, where 64-bit shifts take several
+// instructions and two of its few registers. LZHSFX_BIT_WORD_BITS chooses a
+// width explicitly (the tests build the narrow reader on a 64-bit host).
+#if defined(LZHSFX_BIT_WORD_BITS) ? LZHSFX_BIT_WORD_BITS == 32 : UINTPTR_MAX == UINT32_MAX
+typedef uint32_t BitWord;
+#else
+typedef uint64_t BitWord;
+#endif
+
 // Sizes of the work area's own text fields, terminator included.
 enum : uint32_t {
   MemberNameSize = 260,
@@ -80,7 +90,7 @@ struct SfxWorkArea {
   uint16_t bitWindow;                   // the next 16 input bits, MSB first
   uint8_t pendingByte;                  // kept 0: bitBuffer holds the bits
   uint8_t pendingBits;                  //   drawn ahead of the window
-  uint64_t bitBuffer;                   // next bitCount input bits, MSB first
+  BitWord bitBuffer;                    // next bitCount input bits, MSB first
   uint32_t bitCount;                    // at least 16 between decoder steps
   uint32_t zeroBitsDrawn;               // bits supplied past the member's data
   // Paths (startup, extract/outpath)

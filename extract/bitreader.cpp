@@ -9,7 +9,7 @@ enum : uint32_t {
   WindowBits = 16,
   ByteBits = 8,
   LastByteShift = BufferBits - ByteBits,  // where a drawn byte lands when bitCount is 0
-  MaxConsumeStep = 32,                    // keeps step + WindowBits within one refill
+  MaxConsumeStep = LastByteShift - WindowBits,  // keeps step + WindowBits within one refill
 };
 static_assert(MaxConsumeStep + WindowBits <= LastByteShift, "a refill reaches any target");
 
@@ -50,12 +50,12 @@ void RefillBits(uint32_t target) {
       w->compressedRemaining--;
       int b = ReadArchiveByte(w->archiveFile, w->compressedRemaining + 1);
       if (b < 0) ReadFailed();
-      w->bitBuffer |= (uint64_t)b << (LastByteShift - w->bitCount);
+      w->bitBuffer |= (BitWord)b << (LastByteShift - w->bitCount);
       w->bitCount += ByteBits;
       continue;
     }
     while (buffered > 0 && w->bitCount <= LastByteShift) {
-      w->bitBuffer |= (uint64_t)w->inputBuffer[w->inputPos++] << (LastByteShift - w->bitCount);
+      w->bitBuffer |= (BitWord)w->inputBuffer[w->inputPos++] << (LastByteShift - w->bitCount);
       w->bitCount += ByteBits;
       w->compressedRemaining--;
       buffered--;

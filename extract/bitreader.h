@@ -1,8 +1,8 @@
 // Hands the decoder a member's compressed bytes as a stream of bits, most
 // significant first, through the 16384-byte input buffer; never reads past
 // the member's compressed size and supplies zero bits after its end. The
-// careful reader (LoadBits, TakeBits, RefillBits) and the fast path's 8-byte
-// refill (RefillFast) share the one buffer described here.
+// careful reader (LoadBits, TakeBits, RefillBits) and the fast path's
+// word-sized refill (RefillFast) share the one buffer described here.
 //
 // bitBuffer holds the next bitCount stream bits, most significant first,
 // left-aligned; the bits below them are zero, or (after a fast refill) the
@@ -32,7 +32,8 @@ uint16_t TakeBits(uint8_t n);
 // Empties the bit buffer into an all-zero 16-bit window (LoadBits with 16
 // then primes it with the member's first bits).
 void ResetBits();
-// Draws stream bits until bitBuffer holds at least target (at most 48) of
+// Draws stream bits until bitBuffer holds at least target (at most
+// BufferBits - 8) of
 // them, reading the archive only when inputBuffer has none left; updates
 // bitWindow. Ends the process with "read error" when a read fails.
 void RefillBits(uint32_t target);
@@ -44,30 +45,29 @@ inline uint32_t BitsUsedPastData() {
 }
 
 // ---- The fast path's refill ------------------------------------------------
-constexpr uint32_t BufferBits = 64;
-constexpr uint32_t RefillBytes = 8;
-constexpr uint32_t RefilledBits = BufferBits - RefillBytes;  // bits in hand after a refill
-static_assert(RefilledBits == 7 * RefillBytes, "count | 56 adds whole bytes to a count below 64");
+constexpr uint32_t BufferBits = 8 * sizeof(BitWord);
+constexpr uint32_t RefillBytes = sizeof(BitWord);
+constexpr uint32_t RefilledBits = BufferBits - 8;  // at least this many bits in hand after a refill
+static_assert((BufferBits & (BufferBits - 1)) == 0 && BufferBits >= 16,
+              "count | RefilledBits adds whole bytes to a count below BufferBits");
 
-inline uint64_t LoadBigEndian64(const uint8_t* p) {
-  uint64_t v;
+__attribute__((always_inline)) inline BitWord LoadBigEndian(const uint8_t* p) {
+  BitWord v;
   memcpy(&v, p, sizeof v);
-  return __builtin_bswap64(v);
+  if constexpr (sizeof v == 8) {
+    return __builtin_bswap64(v);
+  } else {
+    return __builtin_bswap32(v);
+  }
 }
 
-// Tops a copy of the bit buffer (bits, count) up to 56..63 bits from the
-// input at *in, 8 bytes at a time; the caller guarantees 8 readable bytes.
-// The top bits do not change, so a table entry looked up before a refill
-// stays valid after it. Once the member's bytes are all drawn (zeroTail),
-// the bits below the count are zero and a refill only counts more of them
-// in, adding them to *zeroBits.
-inline void RefillFast(uint64_t* bits, uint32_t* count, const uint8_t** in, bool zeroTail,
-                       uint32_t* zeroBits) {
-  if (!zeroTail) {
-    *bits |= LoadBigEndian64(*in) >> *count;
-    *in += (BufferBits - 1 - *count) / RefillBytes;
-  } else {
-    *zeroBits += (*count | RefilledBits) - *count;
-  }
+// Tops a copy of the bit buffer (bits, count) up to RefilledBits..BufferBits-1
+// bits from the input at *in, a word at a time; the caller guarantees
+// RefillBytes readable bytes, all of the member. The top bits do not
+// change, so a table entry looked up before a refill stays valid after it.
+__attribute__((always_inline)) inline void RefillFast(BitWord* bits, uint32_t* count,
+                                                      const uint8_t** in) {
+  *bits |= LoadBigEndian(*in) >> *count;
+  *in += (BufferBits - 1 - *count) / 8;
   *count |= RefilledBits;
 }

@@ -279,19 +279,28 @@ static void DecodeStep() {
 //
 // DecodeRun decodes the same bits into the same bytes as DecodeStep, with
 // the same flushes and progress reports, but keeps the bit reader's state
-// in registers and reads the input 8 bytes at a time. It stops before a
-// block ends, before the member's last match, and before the bytes that
-// stand in inputBuffer run short, so no block header, no file read and no
-// zero bit past the member's end falls inside it; DecodeStep handles those.
+// in registers and reads the input a machine word at a time. It stops
+// before a block ends, before the member's last match, and before the bytes
+// that stand in inputBuffer run short, so no block header, no file read and
+// no zero bit past the member's end falls inside it; DecodeStep handles
+// those (past the end at most one block, as ReadBlockHeader allows).
 constexpr uint32_t MaxOffsetExtraBits = Lh6OffsetSymbols - 2;
-static_assert(2 * MaxCodeLength + MaxOffsetExtraBits <= RefilledBits, "one refill per symbol");
+// A refill leaves at least RefilledBits in hand. A 64-bit buffer then holds
+// a whole symbol (literal code, offset code and extra bits) and is refilled
+// once per symbol and once after a match's extra bits, before the next
+// table index is taken; a 32-bit one holds one part at a time and is
+// refilled after each.
+static_assert(MaxCodeLength <= RefilledBits && MaxOffsetExtraBits <= RefilledBits,
+              "each part of a symbol fits one refill");
+constexpr bool RefillPerPart = 2 * MaxCodeLength + MaxOffsetExtraBits > RefilledBits;
 
-// Copies a match inside the window when neither end wraps; byte order
-// semantics are those of the byte-by-byte copy, including overlap.
-static inline void CopyMatch(uint8_t* ring, uint32_t pos, uint32_t source, uint32_t length) {
+// Copies a match inside the window when neither end wraps and its source
+// overlaps its destination; byte order semantics are those of the
+// byte-by-byte copy.
+static void CopyOverlapping(uint8_t* ring, uint32_t pos, uint32_t source, uint32_t length) {
   uint8_t* dst = ring + pos;
   const uint8_t* src = ring + source;
-  if (source > pos || pos - source >= length) {
+  if (source > pos) {
     memmove(dst, src, length);  // source ahead of pos reads only bytes not yet overwritten
     return;
   }
@@ -308,48 +317,64 @@ static inline void CopyMatch(uint8_t* ring, uint32_t pos, uint32_t source, uint3
 }
 
 // Copies a match that overlaps neither its source nor the window's end.
-static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src, uint32_t length) {
-  if (length <= 2 * RefillBytes && length >= RefillBytes) {
-    memcpy(dst, src, RefillBytes);
-    memcpy(dst + length - RefillBytes, src + length - RefillBytes, RefillBytes);
+// Bytes beyond the match belong to the window and are never written, so a
+// match of one or two machine words is copied as two words, the second
+// ending exactly at the match's end; a shorter one byte by byte, too short
+// for a block copy to pay off.
+__attribute__((always_inline)) static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src,
+                                                               uint32_t length) {
+  constexpr uint32_t Word = sizeof(BitWord);
+  if (length < Word) {
+    for (uint32_t j = 0; j < length; j++) dst[j] = src[j];
+  } else if (length <= 2 * Word) {
+    memcpy(dst, src, Word);
+    memcpy(dst + length - Word, src + length - Word, Word);
   } else {
     memcpy(dst, src, length);
   }
 }
 
-// zeroTail: every byte of the member has been drawn, the stream goes on in
-// zero bits and nothing is read; the run is then limited only by the block
-// and the member's end. Inlined twice, once for each case.
-__attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
+// The one loop where the stub spends its time: compiled for speed even in a
+// build for size (without the alignment padding, which buys nothing
+// measurable here and costs the stub a file-alignment unit).
+#if defined(__OPTIMIZE_SIZE__) && !defined(__clang__)
+#define SPEED_OVER_SIZE \
+  __attribute__((optimize("O2", "no-align-loops", "no-align-jumps", "no-align-functions", \
+                          "no-align-labels")))
+#else
+#define SPEED_OVER_SIZE
+#endif
+
+SPEED_OVER_SIZE static void DecodeRun() {
   SfxWorkArea* w = Work;
   // The member's end must be more than a match away, so decodedCount
   // cannot pass originalSize (or wrap) inside a run.
   if (w->originalSize - w->decodedCount <= MaxMatchLength) return;
   const uint32_t decodedLimit = w->originalSize - MaxMatchLength;
   // Member bytes that stand in inputBuffer, not yet drawn.
-  if (!zeroTail && w->inputPos >= InputBufferSize) return;
-  uint32_t buffered = zeroTail ? 0 : InputBufferSize - w->inputPos;
+  if (w->inputPos >= InputBufferSize) return;
+  uint32_t buffered = InputBufferSize - w->inputPos;
   if (w->compressedRemaining < buffered) buffered = w->compressedRemaining;
-  const uint8_t* in = w->inputBuffer + (zeroTail ? 0 : w->inputPos);
+  const uint8_t* in = w->inputBuffer + w->inputPos;
   const uint8_t* const inStart = in;
   const uint8_t* const inEnd = in + buffered;
 
   const uint32_t windowSize = w->windowSize;
-  uint64_t bits = w->bitBuffer;
+  BitWord bits = w->bitBuffer;
   uint32_t count = w->bitCount;
-  uint32_t zeroBits = w->zeroBitsDrawn;
   uint32_t block = w->blockRemaining;
   uint32_t pos = w->ringPos;
   // decodedCount is decodedBase + pos; decodedBase grows by the window at
   // each flush.
   uint32_t decodedBase = w->decodedCount - pos;
 
-  // The buffer never holds more than 64 bits, so after symbols that took
-  // C bits in all, at most C / 8 + 8 bytes have been drawn; a symbol takes
-  // at most 47 bits, under 6 bytes. A budget of k symbols thus keeps every
-  // 8-byte load inside the buffered bytes when 6 (k + 1) + 16 <= what is
-  // left; it also stays inside the block and the output limit, and is
-  // worked out again until one of them is reached.
+  // The buffer never holds more than BufferBits bits, so after symbols that
+  // took C bits in all, at most C / 8 + RefillBytes bytes have been drawn; a
+  // symbol takes at most 47 bits, under 6 bytes. A budget of k symbols thus
+  // keeps every load of RefillBytes inside the buffered bytes when
+  // 6 (k + 1) + 2 RefillBytes <= what is left; it also stays inside the
+  // block and the output limit, and is worked out again until one of them
+  // is reached.
   constexpr uint32_t MaxSymbolBytes = 6;
   static_assert(2 * MaxCodeLength + MaxOffsetExtraBits <= 8 * MaxSymbolBytes, "bytes per symbol");
   for (;;) {
@@ -358,17 +383,17 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
     uint32_t budget = block;
     uint32_t byInput = left >= MaxSymbolBytes + 2 * RefillBytes
                            ? (left - 2 * RefillBytes) / MaxSymbolBytes - 1 : 0;
-    if (zeroTail) byInput = budget;
     if (byInput < budget) budget = byInput;
     uint32_t byOutput = decoded < decodedLimit ? (decodedLimit - decoded - 1) / MaxMatchLength + 1 : 0;
     if (byOutput < budget) budget = byOutput;
     if (budget == 0) break;
     block -= budget;
 
-    RefillFast(&bits, &count, &in, zeroTail, &zeroBits);
+    RefillFast(&bits, &count, &in);
     uint32_t entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
     for (; budget != 0; budget--) {
-      RefillFast(&bits, &count, &in, zeroTail, &zeroBits);
+      if (!RefillPerPart) RefillFast(&bits, &count, &in);
+      // A code and its walk fit in what is in hand.
       uint32_t s = entry >> PackedLengthBits;
       uint32_t length = entry & PackedLengthMask;
       if (s >= LiteralSymbolCount) {
@@ -378,8 +403,8 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
       }
       bits <<= length;
       count -= length;
+      if (RefillPerPart) RefillFast(&bits, &count, &in);
       if (s < LiteralLimit) {
-        // At least 40 bits are left: the next entry can be looked up now.
         entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
         w->ringBuffer[pos++] = (uint8_t)s;
         if (pos == windowSize) {
@@ -401,6 +426,7 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
       }
       bits <<= length;
       count -= length;
+      if (RefillPerPart) RefillFast(&bits, &count, &in);
       uint32_t offset = 0;
       if (o != 0) {
         uint32_t extra = o - 1;
@@ -409,7 +435,7 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
         bits <<= extra;
         count -= extra;
       }
-      RefillFast(&bits, &count, &in, zeroTail, &zeroBits);
+      RefillFast(&bits, &count, &in);
       entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
 
       uint32_t mask = windowSize - 1;
@@ -427,11 +453,11 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
             pos = 0;
           }
         }
-      } else if (source < pos && pos - source >= matchLength) {
+      } else if ((source < pos ? pos - source : source - pos) >= matchLength) {
         CopyDisjoint(ring + pos, ring + source, matchLength);
         pos += matchLength;
       } else {
-        CopyMatch(ring, pos, source, matchLength);
+        CopyOverlapping(ring, pos, source, matchLength);
         pos += matchLength;
       }
     }
@@ -439,25 +465,14 @@ __attribute__((always_inline)) static inline void DecodeRunWith(bool zeroTail) {
 
   w->bitBuffer = bits;
   w->bitCount = count;
-  w->zeroBitsDrawn = zeroBits;
-  if (!zeroTail) {
-    w->inputPos = (uint32_t)(in - w->inputBuffer);
-    w->compressedRemaining -= (uint32_t)(in - inStart);
-  }
+  w->inputPos = (uint32_t)(in - w->inputBuffer);
+  w->compressedRemaining -= (uint32_t)(in - inStart);
   w->ringPos = pos;
   w->decodedCount = decodedBase + pos;
   w->blockRemaining = (uint16_t)block;
   // Back to the careful reader's promise of 16 bits in hand; if that needs
   // a file read, the 16-bit reader would have made it for the same symbol.
   RefillBits(WindowBits16);
-}
-
-static void DecodeRun() {
-  if (Work->compressedRemaining == 0) {
-    DecodeRunWith(true);
-  } else {
-    DecodeRunWith(false);
-  }
 }
 
 void ExpandMember() {

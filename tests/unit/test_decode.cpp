@@ -442,10 +442,16 @@ struct Code {
   int single = -1;  // the only symbol, sent with count 0
 };
 
+// A third of the codes are chains (each new code splits the deepest one), so
+// that 16-bit codes come up often: a long match code, a long offset code and
+// 15 extra bits make the most bits one symbol can take.
 std::vector<uint8_t> CompleteLengths(std::mt19937& rng, int n, const std::vector<int>& used) {
+  bool chain = rng() % 3 == 0;
   std::vector<int> depths = {0};
   while (depths.size() < used.size()) {
     size_t pick = rng() % depths.size();
+    size_t deepest = (size_t)(std::max_element(depths.begin(), depths.end()) - depths.begin());
+    if (chain && depths[deepest] < 16) pick = deepest;
     if (depths[pick] >= 16) continue;
     int d = ++depths[pick];
     depths.push_back(d);
