@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include "base/speed.h"
 #include "extract/bitreader.h"
 #include "extract/crc16.h"
 #include "extract/header.h"
@@ -285,11 +286,11 @@ static void DecodeStep() {
 // no zero bit past the member's end falls inside it; DecodeStep handles
 // those (past the end at most one block, as ReadBlockHeader allows).
 constexpr uint32_t MaxOffsetExtraBits = Lh6OffsetSymbols - 2;
-// A refill leaves at least RefilledBits in hand. A 64-bit buffer then holds
-// a whole symbol (literal code, offset code and extra bits) and is refilled
-// once per symbol and once after a match's extra bits, before the next
-// table index is taken; a 32-bit one holds one part at a time and is
-// refilled after each.
+// A refill leaves at least RefilledBits in hand by count, and in fact a
+// whole word of stream bits: it loads a word from the first byte not wholly
+// drawn. A 64-bit buffer then holds a whole symbol (literal code, offset
+// code and extra bits) and is refilled once per symbol and once after a
+// match's extra bits; a 32-bit one is refilled after each part of a symbol.
 static_assert(MaxCodeLength <= RefilledBits && MaxOffsetExtraBits <= RefilledBits,
               "each part of a symbol fits one refill");
 constexpr bool RefillPerPart = 2 * MaxCodeLength + MaxOffsetExtraBits > RefilledBits;
@@ -316,34 +317,32 @@ static void CopyOverlapping(uint8_t* ring, uint32_t pos, uint32_t source, uint32
   }
 }
 
+// Copies k bytes at the start of a match and k at its end (k <= length <=
+// 2k), the two pieces overlapping where the match is shorter than 2k.
+__attribute__((always_inline)) static inline void CopyEnds(uint8_t* dst, const uint8_t* src,
+                                                           uint32_t length, uint32_t k) {
+  memcpy(dst, src, k);
+  memcpy(dst + length - k, src + length - k, k);
+}
+
 // Copies a match that overlaps neither its source nor the window's end.
-// Bytes beyond the match belong to the window and are never written, so a
-// match of one or two machine words is copied as two words, the second
-// ending exactly at the match's end; a shorter one byte by byte, too short
-// for a block copy to pay off.
+// Bytes beyond the match belong to the window and are never written. Short
+// matches, the most frequent, take two fixed-size moves by size class; a
+// block copy would cost more than the match to start.
 __attribute__((always_inline)) static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src,
                                                                uint32_t length) {
   constexpr uint32_t Word = sizeof(BitWord);
-  if (length < Word) {
-    for (uint32_t j = 0; j < length; j++) dst[j] = src[j];
-  } else if (length <= 2 * Word) {
-    memcpy(dst, src, Word);
-    memcpy(dst + length - Word, src + length - Word, Word);
-  } else {
+  static_assert(MinMatch >= 2 && (Word == 4 || Word == 8), "the size classes cover every match");
+  if (length > 2 * Word) {
     memcpy(dst, src, length);
+  } else if (length >= Word) {
+    CopyEnds(dst, src, length, Word);
+  } else if (Word == 8 && length >= 4) {
+    CopyEnds(dst, src, length, 4);
+  } else {
+    CopyEnds(dst, src, length, 2);  // a match is at least 3 bytes long
   }
 }
-
-// The one loop where the stub spends its time: compiled for speed even in a
-// build for size (without the alignment padding, which buys nothing
-// measurable here and costs the stub a file-alignment unit).
-#if defined(__OPTIMIZE_SIZE__) && !defined(__clang__)
-#define SPEED_OVER_SIZE \
-  __attribute__((optimize("O2", "no-align-loops", "no-align-jumps", "no-align-functions", \
-                          "no-align-labels")))
-#else
-#define SPEED_OVER_SIZE
-#endif
 
 SPEED_OVER_SIZE static void DecodeRun() {
   SfxWorkArea* w = Work;
@@ -403,9 +402,13 @@ SPEED_OVER_SIZE static void DecodeRun() {
       }
       bits <<= length;
       count -= length;
-      if (RefillPerPart) RefillFast(&bits, &count, &in);
+      // The next table index is taken before the refill, off its path: the
+      // top bits stay as they are, and every bit of the word loaded by the
+      // last refill is a stream bit, so at least 16 are in hand here even
+      // where count promises fewer.
       if (s < LiteralLimit) {
         entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
+        if (RefillPerPart) RefillFast(&bits, &count, &in);
         w->ringBuffer[pos++] = (uint8_t)s;
         if (pos == windowSize) {
           FlushWindow(decodedBase + pos);
@@ -417,6 +420,7 @@ SPEED_OVER_SIZE static void DecodeRun() {
 
       uint32_t matchLength = s - MatchLengthBias;
       entry = w->offsetFast[bits >> (BufferBits - AuxTableBits)];
+      if (RefillPerPart) RefillFast(&bits, &count, &in);
       uint32_t o = entry >> PackedLengthBits;
       length = entry & PackedLengthMask;
       if (o >= w->offsetSymbolCount) {
