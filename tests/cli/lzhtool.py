@@ -494,6 +494,17 @@ def write(path, data):
     return path
 
 
+def write_tree(root, files, base_time):
+    """Writes files (relative name -> bytes) under root in name order, the
+    n-th with modification time base_time + 2 n (even, as DOS times keep
+    them)."""
+    for i, (name, data) in enumerate(sorted(files.items())):
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        write(path, data)
+        os.utime(path, (base_time + 2 * i, base_time + 2 * i))
+
+
 SIGNING_TOOLS = ("openssl", "osslsigncode")
 
 def sign(exe, signed, work):

@@ -19,7 +19,7 @@ import zoneinfo
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import lzhtool as L  # noqa: E402
-from lzhtool import Checker, run  # noqa: E402
+from lzhtool import Checker, run, write_tree  # noqa: E402
 
 LZHSFX = os.path.abspath(sys.argv[1])
 PEERS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "peers")
@@ -43,12 +43,7 @@ def make_tree(root):
         "one.bin": b"\x01",
         "日本語/ファイル.txt": "日本語の内容\n".encode("utf-8") * 40,
     }
-    for i, (name, data) in enumerate(sorted(files.items())):
-        path = os.path.join(root, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-        os.utime(path, (BASE_TIME + 2 * i, BASE_TIME + 2 * i))
+    write_tree(root, files, BASE_TIME)
     return files
 
 
@@ -148,6 +143,19 @@ def listed_methods(archive):
     return rc, [r[3] for r in rows if len(r) >= 8 and r[0].isdigit() and r[3].startswith("-")]
 
 
+def read_back(tag, lzh, method, count, out, files):
+    """lzhsfx t, l and x on an archive of count members packed with method
+    by jlha; out receives the extraction, which must hold files."""
+    c.check(run([LZHSFX, "t", lzh], timeout=60)[0] == 0, f"{tag}: lzhsfx t passes")
+    rc, listed = listed_methods(lzh)
+    # jlha stores what does not shrink (the single byte) as -lh0-.
+    c.check(rc == 0 and len(listed) == count and method in listed and
+            set(listed) <= {method, "-lh0-"}, f"{tag}: l lists {method}: {listed}")
+    c.check(extract("lzhsfx", lzh, out) == 0, f"{tag}: lzhsfx x succeeds")
+    same_as(tag, out, files)
+    return out
+
+
 def main():
     work = tempfile.mkdtemp(prefix="lzhsfx-levels-")
     try:
@@ -165,14 +173,7 @@ def main():
                     continue
                 with open(lzh, "rb") as f:
                     c.check(f.read(21)[20] == level, f"{tag}: jlha wrote level {level}")
-                c.check(run([LZHSFX, "t", lzh])[0] == 0, f"{tag}: lzhsfx t passes")
-                rc, listed = listed_methods(lzh)
-                # jlha stores what does not shrink (the single byte) as -lh0-.
-                c.check(rc == 0 and len(listed) == len(names) and method in listed and
-                        set(listed) <= {method, "-lh0-"}, f"{tag}: l lists {method}: {listed}")
-                out = os.path.join(work, "out")
-                c.check(extract("lzhsfx", lzh, out) == 0, f"{tag}: lzhsfx x succeeds")
-                same_as(tag, out, files)
+                out = read_back(tag, lzh, method, len(names), os.path.join(work, "out"), files)
                 peer = os.path.join(work, "peer")
                 c.check(extract("7z", lzh, peer) == 0, f"{tag}: 7z extracts")
                 seven = tree_files(peer)
@@ -201,14 +202,7 @@ def main():
                 tag = f"java {method} level {level}"
                 if not c.check(os.path.exists(lzh), f"{tag}: archive made"):
                     continue
-                c.check(run([LZHSFX, "t", lzh], timeout=60)[0] == 0, f"{tag}: lzhsfx t passes")
-                rc, listed = listed_methods(lzh)
-                # jlha stores what does not shrink (the single byte) as -lh0-.
-                c.check(rc == 0 and len(listed) == len(names) and method in listed and
-                        set(listed) <= {method, "-lh0-"}, f"{tag}: l lists {method}: {listed}")
-                out = os.path.join(work, "out")
-                c.check(extract("lzhsfx", lzh, out) == 0, f"{tag}: lzhsfx x succeeds")
-                same_as(tag, out, files)
+                out = read_back(tag, lzh, method, len(names), os.path.join(work, "out"), files)
                 # lhasa reads all of these but -lh2- and -lh3-.
                 if method not in ("-lh2-", "-lh3-"):
                     peer = os.path.join(work, "peer")

@@ -11,7 +11,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from lzhtool import Checker, run  # noqa: E402
+from lzhtool import Checker, run, write_tree  # noqa: E402
 
 LZHSFX = os.path.abspath(sys.argv[1])
 JAPANESE = "日本語のファイル.txt"
@@ -44,12 +44,7 @@ def make_tree(root):
     }
     for size in (4095, 4096, 4097, 8191, 8192, 8193, 32768, 65536, 65537):
         files[f"sizes/s{size}.bin"] = mixed(size)
-    for i, (name, data) in enumerate(sorted(files.items())):
-        path = os.path.join(root, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-        os.utime(path, (BASE_TIME + 2 * i, BASE_TIME + 2 * i))
+    write_tree(root, files, BASE_TIME)
     os.makedirs(os.path.join(root, "empty dir"))
     return files
 

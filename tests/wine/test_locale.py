@@ -11,14 +11,13 @@ import os
 import shutil
 import subprocess
 import sys
-import time
-import traceback
 from xml.etree import ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from lzhtool import archive, member  # noqa: E402
-from wineharness import run_suite_main, ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_OK, ID_YES, HarnessError  # noqa: E402
+from wineharness import (run_suite_main, ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_OK, ID_YES,  # noqa: E402
+                         Failure, SuiteBase, check)
 
 RUN_SECONDS = 60
 # Each locale with the ANSI code page Wine gives its programs.
@@ -61,15 +60,6 @@ COMMON_CONTROLS = {"type": "win32", "name": "Microsoft.Windows.Common-Controls",
                    "publicKeyToken": "6595b64144ccf1df"}
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
 # The premises the cases rest on, checked here rather than assumed.
 for ch in TRAIL_5C:
     check(ch.encode("cp932")[1] == 0x5C, f"{ch} has no trail byte 0x5C in CP932")
@@ -80,17 +70,7 @@ except UnicodeEncodeError:
     pass
 
 
-class Suite:
-    def __init__(self, session, lzhsfx, out):
-        self.s, self.lzhsfx, self.out = session, lzhsfx, out
-        self.results = []
-
-    def work_dir(self, name):
-        path = os.path.join(self.out, "cases", name)
-        shutil.rmtree(path, ignore_errors=True)
-        os.makedirs(path)
-        return path
-
+class Suite(SuiteBase):
     def sfx(self, work, with_message=False):
         """The archive of FILES (written by the tests' own writer, names in
         CP932) as a self-extracting file with the Japanese title and prompt,
@@ -300,23 +280,6 @@ class Suite:
         check(1.2 <= ratio <= 1.7, f"the dialog grew {ratio:.2f} times from 96 to 144 DPI")
 
     # ---- running -------------------------------------------------------------
-    def attempt(self, name, case, *args):
-        started = time.monotonic()
-        try:
-            case(*args)
-            self.results.append((name, None))
-            print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
-        except (Failure, HarnessError, subprocess.SubprocessError, OSError, KeyError) as e:
-            self.results.append((name, str(e)))
-            print(f"FAIL {name}: {e}", flush=True)
-            if not isinstance(e, Failure):
-                traceback.print_exc()
-            try:
-                self.s.screenshot(f"failed-{name}.png")
-            except Exception:
-                pass
-            self.s.kill_wine()
-
     def run_all(self, only=None):
         once = ("case_manifest", "case_dpi")
         cases = [(n[5:], getattr(self, n)) for n in Suite.__dict__
@@ -330,8 +293,7 @@ class Suite:
         for name in once:
             if not only or name[5:] in only:
                 self.attempt(name[5:], getattr(self, name))
-        failed = sum(1 for _, e in self.results if e)
-        return len(self.results) - failed, failed
+        return self.counts()
 
 
 

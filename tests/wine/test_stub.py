@@ -13,13 +13,12 @@ import struct
 import subprocess
 import sys
 import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from lzhtool import SIGNING_TOOLS, member, read_members, sign  # noqa: E402
 from wineharness import (run_suite_main, ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_NO, ID_OK, ID_YES,  # noqa: E402
-                         POLL_SECONDS, HarnessError)
+                         POLL_SECONDS, Failure, SuiteBase, check)
 
 JAPANESE = "ja_JP.UTF-8"
 RUN_SECONDS = 90          # one stub run, start to exit
@@ -44,15 +43,6 @@ MARK_BAT = b"@echo done> marker.txt\r\n"
 BIG_MEMBER_BYTES = 64_000_000
 CANCEL_AFTER_SECONDS = 0.2
 BASE_TIME = 1_600_000_000  # even, so DOS time keeps it exactly
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def words_text(size, key):
@@ -100,18 +90,8 @@ def two_image_icon():
     return out + blobs
 
 
-class Suite:
-    def __init__(self, session, lzhsfx, out):
-        self.s, self.lzhsfx, self.out = session, lzhsfx, out
-        self.results = []
-
+class Suite(SuiteBase):
     # ---- building inputs ---------------------------------------------------
-    def work_dir(self, name):
-        path = os.path.join(self.out, "cases", name)
-        shutil.rmtree(path, ignore_errors=True)
-        os.makedirs(path)
-        return path
-
     def tree(self, root, files):
         """files: relative name -> bytes; each gets its own even mtime."""
         for i, (rel, data) in enumerate(files.items()):
@@ -525,26 +505,9 @@ class Suite:
 
     def run_all(self, only=None):
         for name, case in self.all_cases():
-            if only and name not in only:
-                continue
-            started = time.monotonic()
-            try:
-                case()
-                self.results.append((name, None))
-                print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
-            except (Failure, HarnessError, subprocess.SubprocessError, OSError) as e:
-                self.results.append((name, str(e)))
-                print(f"FAIL {name}: {e}", flush=True)
-                if not isinstance(e, Failure):
-                    traceback.print_exc()
-                try:
-                    self.s.screenshot(f"failed-{name}.png")
-                except Exception:
-                    pass
-                self.s.kill_wine()
-        failed = sum(1 for _, e in self.results if e)
-        return len(self.results) - failed, failed
-
+            if not only or name in only:
+                self.attempt(name, case)
+        return self.counts()
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@ import shutil
 import signal
 import subprocess
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 I386_LOADERS = ["/usr/lib/wine/wine", "/usr/lib/i386-linux-gnu/wine/wine"]
@@ -28,6 +29,15 @@ ID_DIR_LIST, ID_DRIVE_LIST = 1121, 1137
 
 class HarnessError(Exception):
     pass
+
+
+class Failure(Exception):
+    """A case's check that did not hold."""
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
 
 
 def first_existing(paths):
@@ -296,6 +306,44 @@ class Session:
         path = os.path.join(self.out, name)
         subprocess.run(["import", "-window", "root", path], env=self.env(), check=True, timeout=30)
         return path
+
+
+class SuiteBase:
+    """What every Wine suite shares: a work folder per case, and running a
+    case so that a failure is recorded (with a screenshot of the screen as
+    it was) and Wine is cleared away before the next case."""
+
+    def __init__(self, session, lzhsfx, out):
+        self.s, self.lzhsfx, self.out = session, lzhsfx, out
+        self.results = []
+
+    def work_dir(self, name):
+        path = os.path.join(self.out, "cases", name)
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        return path
+
+    def attempt(self, name, case, *args):
+        started = time.monotonic()
+        try:
+            case(*args)
+            self.results.append((name, None))
+            print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
+        except (Failure, HarnessError, subprocess.SubprocessError, OSError, KeyError) as e:
+            self.results.append((name, str(e)))
+            print(f"FAIL {name}: {e}", flush=True)
+            if not isinstance(e, Failure):
+                traceback.print_exc()
+            try:
+                self.s.screenshot(f"failed-{name}.png")
+            except Exception:
+                pass
+            self.s.kill_wine()
+
+    def counts(self):
+        """(passed, failed) so far."""
+        failed = sum(1 for _, e in self.results if e)
+        return len(self.results) - failed, failed
 
 
 def run_suite_main(make_suite, tools=()):
