@@ -41,7 +41,6 @@ MARK_BAT = b"@echo done> marker.txt\r\n"
 # (the stub decodes such data at up to some 100 MB/s); Cancel is clicked
 # well inside that, and well after the tiny member before it is done.
 BIG_MEMBER_BYTES = 64_000_000
-CANCEL_AFTER_SECONDS = 0.2
 BASE_TIME = 1_600_000_000  # even, so DOS time keeps it exactly
 
 
@@ -356,9 +355,15 @@ class Suite(SuiteBase):
         shown = dialog.controls[ID_DEST_EDIT].text
         check(shown == self.s.windows_path(dest), f"destination field shows {shown!r}")
         self.s.screenshot("main-dialog.png")
-        # Both clicks in one go: the second lands while big.txt is decoded.
-        self.s.click_at([dialog.controls[ID_OK].center(), dialog.controls[ID_CANCEL].center()],
-                        CANCEL_AFTER_SECONDS)
+        self.s.click(dialog, ID_OK)
+        # Cancel as soon as big.txt has output: the click then lands while it
+        # is decoded, however fast that goes.
+        big = os.path.join(dest, "big.txt")
+        deadline = time.monotonic() + RUN_SECONDS
+        while not (os.path.exists(big) and os.path.getsize(big) > 0):
+            check(p.poll() is None and time.monotonic() < deadline, "big.txt was never started")
+            time.sleep(0.002)
+        self.s.click(dialog, ID_CANCEL)
         code = self.s.finish(p, RUN_SECONDS)
         check(code == EXIT_ABORTED, f"exit code {code}")
         self.compare_tree(src, dest, ["first.txt"])

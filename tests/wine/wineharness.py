@@ -274,16 +274,6 @@ class Session:
         subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"],
                        env=self.env(), check=True, timeout=20)
 
-    def click_at(self, points, pause):
-        """Clicks several points in a row with one xdotool call, pause seconds
-        apart, so that the clicks do not wait for any helper in between."""
-        cmd = ["xdotool"]
-        for i, (x, y) in enumerate(points):
-            if i:
-                cmd += ["sleep", str(pause)]
-            cmd += ["mousemove", str(x), str(y), "click", "1"]
-        subprocess.run(cmd, env=self.env(), check=True, timeout=60)
-
     def code_pages(self):
         """(ANSI, OEM) code pages of a program started now, from the helper."""
         r = subprocess.run([self.wine, os.path.join(self.helpers, "codepage.exe")],
