@@ -31,7 +31,9 @@ enum : uint32_t {
 
 // Decoder dimensions.
 enum : uint32_t {
-  RingBufferSize = MaxWindowSize,  // largest window (-lh7-), also the copy buffer
+  // The largest window (-lh7-) twice, and room for a match behind them
+  // (extract/decode); also the copy buffer of stored members.
+  RingBufferSize = 2 * MaxWindowSize + 512,
   NodeCount = 1019,                // tree nodes of the literal code, 510..1018
   LiteralTableBits = 12,
   AuxTableBits = 8,
@@ -44,7 +46,7 @@ static_assert(NodeCount == 2 * LiteralSymbolCount - 1, "one node per merge");
 
 struct SfxWorkArea {
   // Decoding (extract/decode, bitreader, huffman, crc16)
-  uint8_t ringBuffer[RingBufferSize];   // sliding window / stored copy buffer
+  uint8_t ringBuffer[RingBufferSize];   // window and output / stored copy buffer
   uint16_t crcTable[256];               // CRC-16/ARC table
   uint16_t crcSlices[7][256];           // entry i followed by 1..7 zero bytes
   // Member header (extract/header)
@@ -74,7 +76,8 @@ struct SfxWorkArea {
   uint32_t originalSize;
   uint32_t compressedRemaining;         // compressed bytes not yet drawn
   uint32_t decodedCount;
-  uint32_t ringPos;
+  uint32_t ringPos;                     // where the next byte goes in ringBuffer
+  uint32_t flushPos;                    // where the chunk being filled starts
   // Huffman tables (extract/huffman)
   uint16_t zeroChild[NodeCount];
   uint16_t oneChild[NodeCount];

@@ -1,20 +1,19 @@
 // Hands the decoder a member's compressed bytes as a stream of bits, most
 // significant first, through the 16384-byte input buffer; never reads past
 // the member's compressed size and supplies zero bits after its end. The
-// careful reader (LoadBits, TakeBits, RefillBits) and the fast path's
-// word-sized refill (RefillFast) share the one buffer described here.
+// careful reader (LoadBits, TakeBits, RefillBits) keeps the buffer described
+// here; the fast path reads inputBuffer directly and hands back a buffer in
+// the same state.
 //
 // bitBuffer holds the next bitCount stream bits, most significant first,
-// left-aligned; the bits below them are zero, or (after a fast refill) the
-// leading bits of the next member byte, exactly where drawing that byte puts
-// them, so ORing a drawn byte in is always right and past the member's end
-// the stream reads as zeros. Between decoder steps bitCount >= 16 and
-// bitWindow equals the top 16 bits of bitBuffer. Bytes already in
-// inputBuffer may be drawn ahead freely (that reads nothing from the file);
-// a new file read happens only when bitCount would fall below 16, so the
-// reads are exactly those of a reader that keeps 16 bits ahead: reads of
-// min(bytes still to come, 16384). zeroBitsDrawn counts the zero bits
-// supplied after the member's bytes ran out.
+// left-aligned; the bits below them are zero, so ORing a drawn byte in is
+// always right and past the member's end the stream reads as zeros. Between
+// decoder steps bitCount >= 16 and bitWindow equals the top 16 bits of
+// bitBuffer. Bytes already in inputBuffer may be drawn ahead freely (that
+// reads nothing from the file); a new file read happens only when bitCount
+// would fall below 16, so the reads are exactly those of a reader that keeps
+// 16 bits ahead: reads of min(bytes still to come, 16384). zeroBitsDrawn
+// counts the zero bits supplied after the member's bytes ran out.
 #pragma once
 #include <stdint.h>
 #include <string.h>
@@ -44,12 +43,9 @@ inline uint32_t BitsUsedPastData() {
   return Work->zeroBitsDrawn > Work->bitCount ? Work->zeroBitsDrawn - Work->bitCount : 0;
 }
 
-// ---- The fast path's refill ------------------------------------------------
+// ---- Word loads for the fast path -----------------------------------------
 constexpr uint32_t BufferBits = 8 * sizeof(BitWord);
-constexpr uint32_t RefillBytes = sizeof(BitWord);
-constexpr uint32_t RefilledBits = BufferBits - 8;  // at least this many bits in hand after a refill
-static_assert((BufferBits & (BufferBits - 1)) == 0 && BufferBits >= 16,
-              "count | RefilledBits adds whole bytes to a count below BufferBits");
+constexpr uint32_t LookBytes = sizeof(BitWord);  // bytes one look at the stream reads
 
 __attribute__((always_inline)) inline BitWord LoadBigEndian(const uint8_t* p) {
   BitWord v;
@@ -61,13 +57,8 @@ __attribute__((always_inline)) inline BitWord LoadBigEndian(const uint8_t* p) {
   }
 }
 
-// Tops a copy of the bit buffer (bits, count) up to RefilledBits..BufferBits-1
-// bits from the input at *in, a word at a time; the caller guarantees
-// RefillBytes readable bytes, all of the member. The top bits do not
-// change, so a table entry looked up before a refill stays valid after it.
-__attribute__((always_inline)) inline void RefillFast(BitWord* bits, uint32_t* count,
-                                                      const uint8_t** in) {
-  *bits |= LoadBigEndian(*in) >> *count;
-  *in += (BufferBits - 1 - *count) / 8;
-  *count |= RefilledBits;
+// The stream from bit pos of buf on: at least BufferBits - 7 of the bits
+// returned are stream bits, read from LookBytes bytes at pos's byte.
+__attribute__((always_inline)) inline BitWord LookAt(const uint8_t* buf, uint32_t pos) {
+  return LoadBigEndian(buf + (pos >> 3)) << (pos & 7);
 }

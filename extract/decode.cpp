@@ -27,7 +27,7 @@ constexpr uint32_t LongZeroRunBits = 9;
 constexpr uint32_t LongZeroRunBase = 20;
 constexpr uint32_t LiteralLimit = LiteralCount;      // symbols below are literal bytes
 constexpr uint32_t MaxMatchLength = LiteralSymbolCount - 1 - MatchLengthBias;
-constexpr uint32_t StoredChunkSize = RingBufferSize;
+constexpr uint32_t StoredChunkSize = MaxWindowSize;
 constexpr uint32_t MessageTextLimit = TextSize - 1;
 // Bytes of zero bits at the end of a member's data that an encoder may leave
 // out; a stream that needs more than this is cut short.
@@ -39,7 +39,6 @@ static_assert((1u << CodeLengthCountBits) - 1 + (1u << ZeroRunBits) - 1 <= AuxLe
               "aux lengths fit");
 static_assert(CodeLengthSymbolCount <= AuxTableSize && Lh6OffsetSymbols <= AuxTableSize,
               "single symbols fit the aux table");
-static_assert((1u << Lh7WindowBits) == RingBufferSize, "the largest window fills the ring");
 
 // A member whose data runs out before its output is complete.
 [[noreturn]] static void DataRunsShort() {
@@ -153,12 +152,23 @@ constexpr uint32_t PackedLengthMask = (1u << PackedLengthBits) - 1;
 static_assert(MaxCodeLength <= PackedLengthMask, "lengths fit below the value");
 static_assert(NodeCount <= (1u << (16 - PackedLengthBits)), "node numbers fit above the length");
 
-static void PackTable(const uint16_t* table, const uint8_t* lengths, uint32_t symbolCount,
-                      uint32_t size, uint16_t* packed) {
-  for (uint32_t i = 0; i < size; i++) {
+// A code of length L <= tableBits fills 2^(tableBits - L) entries in a
+// row, so the table is packed a run at a time.
+SPEED_OVER_SIZE static void PackTable(const uint16_t* table, const uint8_t* lengths,
+                                      uint32_t symbolCount, uint32_t tableBits,
+                                      uint16_t* packed) {
+  uint32_t size = 1u << tableBits;
+  for (uint32_t i = 0; i < size;) {
     uint32_t v = table[i];
-    uint32_t length = v < symbolCount ? lengths[v] : 0;
-    packed[i] = (uint16_t)((v << PackedLengthBits) | length);
+    uint32_t length = 0;
+    uint32_t run = 1;
+    if (v < symbolCount) {
+      length = lengths[v];
+      if (length <= tableBits) run = 1u << (tableBits - length);
+      if (run > size - i) run = size - i;
+    }
+    FillEntries(packed + i, run, (uint16_t)((v << PackedLengthBits) | length));
+    i += run;
   }
 }
 
@@ -172,9 +182,9 @@ static void ReadBlockHeader() {
   ReadAuxLengths(CodeLengthSymbolCount, CodeLengthCountBits, CodeLengthZeroRunAfter);
   ReadLiteralLengths();
   ReadAuxLengths((int16_t)Work->offsetSymbolCount, (int16_t)Work->offsetCountBits, -1);
-  PackTable(Work->literalTable, Work->literalLengths, LiteralSymbolCount, LiteralTableSize,
+  PackTable(Work->literalTable, Work->literalLengths, LiteralSymbolCount, LiteralTableBits,
             Work->literalFast);
-  PackTable(Work->auxTable, Work->auxLengths, Work->offsetSymbolCount, AuxTableSize,
+  PackTable(Work->auxTable, Work->auxLengths, Work->offsetSymbolCount, AuxTableBits,
             Work->offsetFast);
 }
 
@@ -240,11 +250,39 @@ void CopyStoredMember(uint32_t size) {
   }
 }
 
-// Writes the full window and reports progress with done bytes produced.
-static void FlushWindow(uint32_t done) {
-  WriteOutput(Work->ringBuffer, Work->windowSize, Work->outputFile);
-  if (Work->outputFile != InvalidFile) UpdateProgress(done, Work->originalSize);
-  Work->ringPos = 0;
+// The window lies in ringBuffer as a line, not a ring: the bytes a match may
+// reach (the windowSize bytes before ringPos) always stand right below it,
+// so a copy needs no wrap, and a match may run past the end of the chunk
+// being filled (which starts at flushPos) into the room behind it. When a
+// chunk has filled it is written out whole; when the next one would no
+// longer fit with that room behind it, the window before ringPos slides down
+// to the buffer's start. Offsets of -lh6- can name more than its window
+// holds; they wrap inside the window, as they would in a ring.
+constexpr uint32_t MatchRoom = RingBufferSize - 2 * MaxWindowSize;
+static_assert(MatchRoom >= MaxMatch + 8, "a match and a copy's overrun fit behind a chunk");
+
+static void StartWindow() {
+  SfxWorkArea* w = Work;
+  // Matches that reach back before the member's start copy spaces.
+  memset(w->ringBuffer, ' ', w->windowSize);
+  w->flushPos = w->windowSize;
+  w->ringPos = w->windowSize;
+}
+
+// Writes the chunk that has filled, reports progress with decodedCount, and
+// slides the window down when the next chunk would not fit.
+static void FlushChunk() {
+  SfxWorkArea* w = Work;
+  uint32_t size = w->windowSize;
+  WriteOutput(w->ringBuffer + w->flushPos, size, w->outputFile);
+  if (w->outputFile != InvalidFile) UpdateProgress(w->decodedCount, w->originalSize);
+  w->flushPos += size;
+  if (w->flushPos + size + MatchRoom > RingBufferSize) {
+    uint32_t keep = w->flushPos - size;  // the window's first byte
+    memmove(w->ringBuffer, w->ringBuffer + keep, w->ringPos - keep);
+    w->ringPos -= keep;
+    w->flushPos = size;
+  }
 }
 
 // decodedCount counts bytes produced, a match's whole length at once; it
@@ -253,94 +291,69 @@ static uint32_t AddDecoded(uint32_t count, uint32_t length) {
   return count > UINT32_MAX - length ? UINT32_MAX : count + length;
 }
 
+// How far back a match's offset reaches: offsets wrap inside the window.
+static inline uint32_t MatchDistance(uint32_t offset, uint32_t windowSize) {
+  return (offset & (windowSize - 1)) + 1;
+}
+
 // One symbol the careful way: every bit through LoadBits/TakeBits and every
-// byte checked against the window's end.
+// byte copied on its own.
 static void DecodeStep() {
   SfxWorkArea* w = Work;
-  uint32_t mask = w->windowSize - 1;
   uint32_t s = DecodeSymbol();
+  uint8_t* ring = w->ringBuffer;
   if (s < LiteralLimit) {
-    w->ringBuffer[w->ringPos++] = (uint8_t)s;
-    if (w->ringPos == w->windowSize) FlushWindow(w->decodedCount + 1);
+    ring[w->ringPos++] = (uint8_t)s;
     w->decodedCount++;
-    return;
+  } else {
+    uint32_t length = s - MatchLengthBias;
+    uint32_t distance = MatchDistance(DecodeOffset(), w->windowSize);
+    w->decodedCount = AddDecoded(w->decodedCount, length);
+    uint32_t pos = w->ringPos;
+    for (uint32_t j = 0; j < length; j++, pos++) ring[pos] = ring[pos - distance];
+    w->ringPos = pos;
   }
-  uint32_t length = s - MatchLengthBias;
-  uint32_t offset = DecodeOffset();
-  uint32_t source = (w->ringPos - offset - 1) & mask;
-  w->decodedCount = AddDecoded(w->decodedCount, length);
-  for (uint32_t j = 0; j < length; j++) {
-    w->ringBuffer[w->ringPos++] = w->ringBuffer[(source + j) & mask];
-    if (w->ringPos == w->windowSize) FlushWindow(w->decodedCount);
-  }
+  if (w->ringPos - w->flushPos >= w->windowSize) FlushChunk();
 }
 
 
 // ---- The fast path ------------------------------------------------------
 //
 // DecodeRun decodes the same bits into the same bytes as DecodeStep, with
-// the same flushes and progress reports, but keeps the bit reader's state
-// in registers and reads the input a machine word at a time. It stops
+// the same flushes and progress reports, but keeps its place in the input
+// as one bit position and reads the input a machine word at a time. It stops
 // before a block ends, before the member's last match, and before the bytes
 // that stand in inputBuffer run short, so no block header, no file read and
 // no zero bit past the member's end falls inside it; DecodeStep handles
 // those (past the end at most one block, as ReadBlockHeader allows).
 constexpr uint32_t MaxOffsetExtraBits = Lh6OffsetSymbols - 2;
-// A refill leaves at least RefilledBits in hand by count, and in fact a
-// whole word of stream bits: it loads a word from the first byte not wholly
-// drawn. A 64-bit buffer then holds a whole symbol (literal code, offset
-// code and extra bits) and is refilled once per symbol and once after a
-// match's extra bits; a 32-bit one is refilled after each part of a symbol.
-static_assert(MaxCodeLength <= RefilledBits && MaxOffsetExtraBits <= RefilledBits,
-              "each part of a symbol fits one refill");
-constexpr bool RefillPerPart = 2 * MaxCodeLength + MaxOffsetExtraBits > RefilledBits;
+// A look at the stream (LookAt) holds at least BufferBits - 7 stream bits.
+// After a table hit (at most 12 bits) the rest still holds the next table
+// index; a walked code, an offset's extra bits and the next symbol after
+// them take a fresh look.
+constexpr uint32_t LookBits = BufferBits - 7;
+static_assert(LookBits >= LiteralTableBits + LiteralTableBits && LookBits >= WindowBits16 &&
+                  LookBits >= LiteralTableBits + AuxTableBits && LookBits >= MaxOffsetExtraBits,
+              "what one look must hold");
 
-// Copies a match inside the window when neither end wraps and its source
-// overlaps its destination; byte order semantics are those of the
-// byte-by-byte copy.
-static void CopyOverlapping(uint8_t* ring, uint32_t pos, uint32_t source, uint32_t length) {
-  uint8_t* dst = ring + pos;
-  const uint8_t* src = ring + source;
-  if (source > pos) {
-    memmove(dst, src, length);  // source ahead of pos reads only bytes not yet overwritten
-    return;
-  }
-  uint32_t distance = pos - source;
-  if (distance == 1) {
-    memset(dst, *src, length);
-  } else if (distance >= RefillBytes) {
+// Copies a match the way the byte-by-byte copy does, eight bytes at a time:
+// a match at least eight bytes back reads, in each piece it copies, only
+// bytes already in place. The last piece may run up to seven bytes past the
+// match, into the room behind it, which later output overwrites.
+__attribute__((always_inline)) static inline void CopyMatch(uint8_t* dst, uint32_t distance,
+                                                            uint32_t length) {
+  constexpr uint32_t Step = 8;
+  const uint8_t* src = dst - distance;
+  if (distance >= Step) {
     uint32_t j = 0;
-    for (; j + RefillBytes <= length; j += RefillBytes) memcpy(dst + j, src + j, RefillBytes);
-    for (; j < length; j++) dst[j] = src[j];
+    do {
+      memcpy(dst + j, src + j, Step);
+      j += Step;
+    } while (j < length);
+  } else if (distance == 1) {
+    memset(dst, *src, length);
   } else {
     for (uint32_t j = 0; j < length; j++) dst[j] = src[j];
-  }
-}
-
-// Copies k bytes at the start of a match and k at its end (k <= length <=
-// 2k), the two pieces overlapping where the match is shorter than 2k.
-__attribute__((always_inline)) static inline void CopyEnds(uint8_t* dst, const uint8_t* src,
-                                                           uint32_t length, uint32_t k) {
-  memcpy(dst, src, k);
-  memcpy(dst + length - k, src + length - k, k);
-}
-
-// Copies a match that overlaps neither its source nor the window's end.
-// Bytes beyond the match belong to the window and are never written. Short
-// matches, the most frequent, take two fixed-size moves by size class; a
-// block copy would cost more than the match to start.
-__attribute__((always_inline)) static inline void CopyDisjoint(uint8_t* dst, const uint8_t* src,
-                                                               uint32_t length) {
-  constexpr uint32_t Word = sizeof(BitWord);
-  static_assert(MinMatch >= 2 && (Word == 4 || Word == 8), "the size classes cover every match");
-  if (length > 2 * Word) {
-    memcpy(dst, src, length);
-  } else if (length >= Word) {
-    CopyEnds(dst, src, length, Word);
-  } else if (Word == 8 && length >= 4) {
-    CopyEnds(dst, src, length, 4);
-  } else {
-    CopyEnds(dst, src, length, 2);  // a match is at least 3 bytes long
   }
 }
 
@@ -354,128 +367,104 @@ SPEED_OVER_SIZE static void DecodeRun() {
   if (w->inputPos >= InputBufferSize) return;
   uint32_t buffered = InputBufferSize - w->inputPos;
   if (w->compressedRemaining < buffered) buffered = w->compressedRemaining;
-  const uint8_t* in = w->inputBuffer + w->inputPos;
-  const uint8_t* const inStart = in;
-  const uint8_t* const inEnd = in + buffered;
+  // The bits in hand came from the bytes just before inputPos, unless some
+  // came before the last file read (or past the member's end); then the
+  // careful path goes on until they are used up.
+  if (w->zeroBitsDrawn != 0 || w->bitCount > 8 * w->inputPos) return;
+  const uint8_t* const input = w->inputBuffer;
+  const uint32_t startByte = w->inputPos;
+  const uint32_t endByte = startByte + buffered;
+  uint32_t pos = 8 * startByte - w->bitCount;  // the next stream bit in inputBuffer
+  if (endByte - (pos >> 3) < LookBytes) return;
 
   const uint32_t windowSize = w->windowSize;
-  BitWord bits = w->bitBuffer;
-  uint32_t count = w->bitCount;
   uint32_t block = w->blockRemaining;
-  uint32_t pos = w->ringPos;
-  // decodedCount is decodedBase + pos; decodedBase grows by the window at
-  // each flush.
-  uint32_t decodedBase = w->decodedCount - pos;
+  uint8_t* out = w->ringBuffer + w->ringPos;
+  uint8_t* chunkEnd = w->ringBuffer + w->flushPos + windowSize;
+  // decodedCount is decodedBase + (out - ringBuffer); a slide moves both.
+  uint32_t decodedBase = w->decodedCount - w->ringPos;
 
-  // The buffer never holds more than BufferBits bits, so after symbols that
-  // took C bits in all, at most C / 8 + RefillBytes bytes have been drawn; a
-  // symbol takes at most 47 bits, under 6 bytes. A budget of k symbols thus
-  // keeps every load of RefillBytes inside the buffered bytes when
-  // 6 (k + 1) + 2 RefillBytes <= what is left; it also stays inside the
-  // block and the output limit, and is worked out again until one of them
-  // is reached.
+  // A symbol takes at most 47 bits, under 6 bytes, and a look reads
+  // LookBytes from the byte of its position, so a budget of k symbols
+  // keeps every look inside the buffered bytes when 6 k + LookBytes <=
+  // what is left. It also stays inside the block and the output limit, and
+  // is worked out again until one of them is reached.
   constexpr uint32_t MaxSymbolBytes = 6;
   static_assert(2 * MaxCodeLength + MaxOffsetExtraBits <= 8 * MaxSymbolBytes, "bytes per symbol");
   for (;;) {
-    uint32_t left = (uint32_t)(inEnd - in);
-    uint32_t decoded = decodedBase + pos;
+    uint32_t left = endByte - (pos >> 3);
+    uint32_t decoded = decodedBase + (uint32_t)(out - w->ringBuffer);
     uint32_t budget = block;
-    uint32_t byInput = left >= MaxSymbolBytes + 2 * RefillBytes
-                           ? (left - 2 * RefillBytes) / MaxSymbolBytes - 1 : 0;
+    uint32_t byInput = left >= LookBytes ? (left - LookBytes) / MaxSymbolBytes : 0;
     if (byInput < budget) budget = byInput;
     uint32_t byOutput = decoded < decodedLimit ? (decodedLimit - decoded - 1) / MaxMatchLength + 1 : 0;
     if (byOutput < budget) budget = byOutput;
     if (budget == 0) break;
     block -= budget;
 
-    RefillFast(&bits, &count, &in);
+    BitWord bits = LookAt(input, pos);
     uint32_t entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
     for (; budget != 0; budget--) {
-      if (!RefillPerPart) RefillFast(&bits, &count, &in);
-      // A code and its walk fit in what is in hand.
       uint32_t s = entry >> PackedLengthBits;
       uint32_t length = entry & PackedLengthMask;
+      BitWord next = bits << length;  // the bits after the code
       if (s >= LiteralSymbolCount) {
         s = WalkTree(s, LiteralSymbolCount, (uint32_t)(bits >> (BufferBits - WindowBits16)),
                      LiteralTableBits);
         length = w->literalLengths[s];
+        next = LookAt(input, pos + length);
       }
-      bits <<= length;
-      count -= length;
-      // The next table index is taken before the refill, off its path: the
-      // top bits stay as they are, and every bit of the word loaded by the
-      // last refill is a stream bit, so at least 16 are in hand here even
-      // where count promises fewer.
+      pos += length;
       if (s < LiteralLimit) {
-        entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
-        if (RefillPerPart) RefillFast(&bits, &count, &in);
-        w->ringBuffer[pos++] = (uint8_t)s;
-        if (pos == windowSize) {
-          FlushWindow(decodedBase + pos);
-          decodedBase += windowSize;
-          pos = 0;
-        }
-        continue;
-      }
-
-      uint32_t matchLength = s - MatchLengthBias;
-      entry = w->offsetFast[bits >> (BufferBits - AuxTableBits)];
-      if (RefillPerPart) RefillFast(&bits, &count, &in);
-      uint32_t o = entry >> PackedLengthBits;
-      length = entry & PackedLengthMask;
-      if (o >= w->offsetSymbolCount) {
-        o = WalkTree(o, w->offsetSymbolCount, (uint32_t)(bits >> (BufferBits - WindowBits16)),
-                     AuxTableBits);
-        length = w->auxLengths[o];
-      }
-      bits <<= length;
-      count -= length;
-      if (RefillPerPart) RefillFast(&bits, &count, &in);
-      uint32_t offset = 0;
-      if (o != 0) {
-        uint32_t extra = o - 1;
-        // Two shifts, so that extra = 0 takes nothing.
-        offset = (1u << extra) + (uint32_t)((bits >> (BufferBits / 2)) >> (BufferBits / 2 - extra));
-        bits <<= extra;
-        count -= extra;
-      }
-      RefillFast(&bits, &count, &in);
-      entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
-
-      uint32_t mask = windowSize - 1;
-      uint32_t source = (pos - offset - 1) & mask;
-      uint8_t* ring = w->ringBuffer;
-      if (source + matchLength > windowSize || pos + matchLength >= windowSize) {
-        // Wraps at the source or reaches the window's end: byte by byte,
-        // with the flush where the window fills.
-        uint32_t matchEnd = decodedBase + pos + matchLength;
-        for (uint32_t j = 0; j < matchLength; j++) {
-          ring[pos++] = ring[(source + j) & mask];
-          if (pos == windowSize) {
-            FlushWindow(matchEnd);
-            decodedBase += windowSize;
-            pos = 0;
-          }
-        }
-      } else if ((source < pos ? pos - source : source - pos) >= matchLength) {
-        CopyDisjoint(ring + pos, ring + source, matchLength);
-        pos += matchLength;
+        entry = w->literalFast[next >> (BufferBits - LiteralTableBits)];
+        bits = LookAt(input, pos);
+        *out++ = (uint8_t)s;
       } else {
-        CopyOverlapping(ring, pos, source, matchLength);
-        pos += matchLength;
+        uint32_t matchLength = s - MatchLengthBias;
+        entry = w->offsetFast[next >> (BufferBits - AuxTableBits)];
+        uint32_t o = entry >> PackedLengthBits;
+        length = entry & PackedLengthMask;
+        if (o >= w->offsetSymbolCount) {
+          o = WalkTree(o, w->offsetSymbolCount,
+                       (uint32_t)(LookAt(input, pos) >> (BufferBits - WindowBits16)), AuxTableBits);
+          length = w->auxLengths[o];
+        }
+        pos += length;
+        uint32_t offset = 0;
+        if (o != 0) {
+          uint32_t extra = o - 1;
+          // Two shifts, so that extra = 0 takes nothing.
+          BitWord look = LookAt(input, pos);
+          offset = (1u << extra) + (uint32_t)((look >> (BufferBits / 2)) >> (BufferBits / 2 - extra));
+          pos += extra;
+        }
+        bits = LookAt(input, pos);
+        entry = w->literalFast[bits >> (BufferBits - LiteralTableBits)];
+        CopyMatch(out, MatchDistance(offset, windowSize), matchLength);
+        out += matchLength;
+      }
+      if (out >= chunkEnd) {
+        uint32_t at = (uint32_t)(out - w->ringBuffer);
+        w->ringPos = at;
+        w->decodedCount = decodedBase + at;
+        FlushChunk();
+        decodedBase += at - w->ringPos;
+        out = w->ringBuffer + w->ringPos;
+        chunkEnd = w->ringBuffer + w->flushPos + windowSize;
       }
     }
   }
 
-  w->bitBuffer = bits;
-  w->bitCount = count;
-  w->inputPos = (uint32_t)(in - w->inputBuffer);
-  w->compressedRemaining -= (uint32_t)(in - inStart);
-  w->ringPos = pos;
-  w->decodedCount = decodedBase + pos;
+  // Back to the careful reader: the word at pos's byte is drawn, its bits
+  // before pos dropped.
+  uint32_t byte = pos >> 3;
+  w->bitBuffer = LookAt(input, pos);
+  w->bitCount = BufferBits - (pos & 7);
+  w->inputPos = byte + LookBytes;
+  w->compressedRemaining -= byte + LookBytes - startByte;
+  w->ringPos = (uint32_t)(out - w->ringBuffer);
+  w->decodedCount = decodedBase + w->ringPos;
   w->blockRemaining = (uint16_t)block;
-  // Back to the careful reader's promise of 16 bits in hand; if that needs
-  // a file read, the 16-bit reader would have made it for the same symbol.
   RefillBits(WindowBits16);
 }
 
@@ -487,17 +476,15 @@ void ExpandMember() {
   w->compressedRemaining = MemberCompressedSize();
   w->crc = 0;
   w->windowSize = 1u << w->windowBits;
-  // Matches that reach back before the member's start copy spaces.
-  memset(w->ringBuffer, ' ', w->windowSize);
+  StartWindow();
   BeginDecode(method);
   w->decodedCount = 0;
-  w->ringPos = 0;
   while (w->decodedCount < w->originalSize) {
     DecodeRun();
     if (w->decodedCount < w->originalSize) DecodeStep();
   }
-  if (w->ringPos != 0) {
-    WriteOutput(w->ringBuffer, w->ringPos, w->outputFile);
+  if (w->ringPos != w->flushPos) {
+    WriteOutput(w->ringBuffer + w->flushPos, w->ringPos - w->flushPos, w->outputFile);
     if (w->outputFile != InvalidFile) UpdateProgress(w->decodedCount, w->originalSize);
   }
 }

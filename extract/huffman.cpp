@@ -5,6 +5,7 @@
 // tree walk; anything else ends the run with "Bad table (5)".
 #include "extract/huffman.h"
 
+#include "base/speed.h"
 #include "core/messages.h"
 #include "core/report.h"
 #include "core/workarea.h"
@@ -69,7 +70,7 @@ static void HangLongCode(uint16_t* table, int32_t tableBits, uint32_t c, uint32_
   *slot = (uint16_t)c;
 }
 
-void BuildHuffmanTable(int16_t symbolCount, const uint8_t* lengths, int16_t tableBits,
+SPEED_OVER_SIZE void BuildHuffmanTable(int16_t symbolCount, const uint8_t* lengths, int16_t tableBits,
                        uint16_t* table) {
   uint32_t count[MaxCodeLength + 1];
   uint32_t next[MaxCodeLength + 1];
@@ -94,7 +95,7 @@ void BuildHuffmanTable(int16_t symbolCount, const uint8_t* lengths, int16_t tabl
     uint32_t k = next[L];
     uint32_t e = k + weight[L];
     if (L <= (uint32_t)tableBits) {
-      for (uint32_t i = k; i < e; i++) table[i] = (uint16_t)c;
+      FillEntries(table + k, e - k, (uint16_t)c);
     } else {
       HangLongCode(table, tableBits, (uint32_t)c, L, k, &nextNode);
     }

@@ -658,6 +658,16 @@ TEST_F(Decode, RandomValidStreams) {
       ASSERT_TRUE(run.output == g.output) << method << " round " << round;
       EXPECT_EQ(run.endPosition, (int64_t)g.stream.size()) << method << " round " << round;
       EXPECT_EQ(Work->crc, ReferenceCrc16(g.output.data(), g.output.size()));
+      // One report per chunk written: whole windows, each as soon as the
+      // symbol that fills it is done, then the rest.
+      uint32_t window = 1u << WindowBitsOf(method);
+      size_t chunks = (g.output.size() + window - 1) / window;
+      ASSERT_EQ(Reported.progress.size(), chunks) << method << " round " << round;
+      for (size_t k = 0; k + 1 < chunks; k++) {
+        uint32_t done = Reported.progress[k].first;
+        EXPECT_TRUE(done >= (k + 1) * window && done < (k + 1) * window + MaxMatch)
+            << method << " round " << round << " chunk " << k << " done " << done;
+      }
     }
   }
 }
