@@ -5,8 +5,6 @@
 #include "core/report.h"
 #include "core/workarea.h"
 
-enum : uint32_t { PercentScale = 100 };
-
 static int IsOpen(FileHandle file) { return file != nullptr && file != InvalidFile; }
 
 [[noreturn]] void AbortExtraction(int exitCode) {
@@ -23,8 +21,8 @@ static int IsOpen(FileHandle file) { return file != nullptr && file != InvalidFi
 }
 uint32_t ProgressPercent(uint32_t done, uint32_t total) {
   if (total == 0) return 0;
-  uint32_t step = total / PercentScale;
-  if (step == 0) return PercentScale;
+  uint32_t step = total / ProgressPercentLimit;
+  if (step == 0) return ProgressPercentLimit;
   uint32_t percent = done / step;
-  return percent > PercentScale ? PercentScale : percent;
+  return percent > ProgressPercentLimit ? ProgressPercentLimit : percent;
 }

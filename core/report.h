@@ -26,7 +26,9 @@ void PumpMessages(WindowHandle dialog);
 void ShowMemberPath(const char* text);
 // Shows the progress line's text ("解凍中 N%").
 void ShowPercent(const char* text);
-// The percentage the progress line shows for done bytes out of total.
+// The percentage the progress line shows for done bytes out of total, at
+// most ProgressPercentLimit.
+enum : uint32_t { ProgressPercentLimit = 100 };
 uint32_t ProgressPercent(uint32_t done, uint32_t total);
 // The question of an existing output file; text holds it. Yes, No or Cancel.
 int AskOverwrite();

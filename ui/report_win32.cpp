@@ -109,7 +109,14 @@ void PumpMessages(WindowHandle dialog) {
 
 void UpdateProgress(uint32_t done, uint32_t total) {
   uint32_t percent = ProgressPercent(done, total);
-  if (percent + 1 != ShownPercentMark) {
+  // The tick count wraps after 49 days; the unsigned difference does not mind.
+  DWORD now = GetTickCount();
+  int due = now - LastPump >= PumpInterval;
+  // The line repaints as soon as its text is set, which costs more than
+  // decoding a short window, so a changed percentage waits for the next
+  // pump (25 a second is more than the eye follows); a member's end is
+  // shown at once.
+  if (percent + 1 != ShownPercentMark && (due || percent == ProgressPercentLimit)) {
     // The format is the stub's own text, so it is written out in UTF-16
     // and needs no conversion; "解凍中 100%" fits the line many times over.
     wchar_t line[ProgressLineSize];
@@ -117,9 +124,7 @@ void UpdateProgress(uint32_t done, uint32_t total) {
     SetWindowTextW(GetDlgItem((HWND)Work->dialog, IDC_STATUS_PERCENT), line);
     ShownPercentMark = percent + 1;
   }
-  // The tick count wraps after 49 days; the unsigned difference does not mind.
-  DWORD now = GetTickCount();
-  if (now - LastPump < PumpInterval) return;
+  if (!due) return;
   LastPump = now;
   PumpMessages(Work->dialog);
   if (Work->cancelRequested == 1) AbortExtraction(1);
