@@ -25,8 +25,11 @@ inline uint16_t CrcFold(uint16_t crc, const uint8_t* bytes, uint32_t count,
   const uint8_t* const end = bytes + count;
   uint32_t c = crc;
   for (uint32_t steps = count / CrcSliceBytes; steps != 0; steps--, p += CrcSliceBytes) {
-    c = t[6][(p[0] ^ c) & CrcByteMask] ^ t[5][p[1] ^ (c >> CrcByteBits)] ^ t[4][p[2]] ^
-        t[3][p[3]] ^ t[2][p[4]] ^ t[1][p[5]] ^ t[0][p[6]] ^ table[p[7]];
+    // The running crc meets the first two bytes as one 16-bit value, which
+    // keeps it in a register on i686 rather than on the stack.
+    uint32_t head = ((uint32_t)p[0] | (uint32_t)p[1] << CrcByteBits) ^ c;
+    c = t[6][head & CrcByteMask] ^ t[5][head >> CrcByteBits] ^ t[4][p[2]] ^ t[3][p[3]] ^
+        t[2][p[4]] ^ t[1][p[5]] ^ t[0][p[6]] ^ table[p[7]];
   }
   for (; p < end; p++) c = table[(c ^ *p) & CrcByteMask] ^ (c >> CrcByteBits);
   return (uint16_t)c;
