@@ -14,11 +14,15 @@
 #  5. bench/compress.sh (the compressor's benchmark), when present.
 #  6. The stub's decoding speed under Wine: big.bin's archives as
 #     self-extracting files run with -n against a tiny one (the start-up) and
-#     against lzhsfx x, in one hyperfine run; skipped with a message where
-#     Wine or an X server cannot run.
+#     against lzhsfx x, in one hyperfine run of at least 10 runs each, judged
+#     by the medians (Wine's start-up now and then takes a few tenths of a
+#     second longer, which moves a mean of a few runs by more than the
+#     difference measured); skipped with a message where Wine or an X server
+#     cannot run.
 # The summary goes to the terminal and to build/bench/summary.txt.
 #
-# Environment: LZHSFX (the tool), LZHSFX_STUB (the stub), BENCH_RUNS (5),
+# Environment: LZHSFX (the tool), LZHSFX_STUB (the stub), BENCH_RUNS (5;
+# the Wine section takes at least 10),
 # BENCH_OUT (scratch output directory, tmpfs by default), BENCH_REUSE (when
 # set, archives already timed keep their results; only the report is redone),
 # BENCH_DIR (corpus, archives and results; build/bench by default),
@@ -139,6 +143,7 @@ wine_loader() {  # prints "bits loader stub" for the stub Wine can run here
 
 wine_bench() {
   local found bits wine_cmd wstub display n xvfb prefix work rc
+  local wine_runs=$((runs > 10 ? runs : 10))
   for tool in wine Xvfb timeout; do
     command -v "$tool" >/dev/null || { wine_report="stub under Wine: skipped ($tool is missing)"; return 0; }
   done
@@ -197,7 +202,7 @@ wine_bench() {
   if [ -z "${BENCH_REUSE:-}" ] || [ ! -f "$results/wine.csv" ]; then
     say "bench: timing the $bits-bit stub under Wine"
     local run="timeout 300 '$wine_cmd'"
-    hyperfine --warmup 1 --runs "$runs" --style basic \
+    hyperfine --warmup 1 --runs "$wine_runs" --style basic \
       --prepare "rm -rf '$dest' && mkdir -p '$dest'" \
       --export-json "$results/wine.json" --export-csv "$results/wine.csv" \
       -n tiny "$run '$work/tiny.exe' -n '$wdest' >/dev/null 2>&1; test \$? = 1" \
@@ -211,20 +216,22 @@ wine_bench() {
   kill "$xvfb" 2>/dev/null || true
   unset WINEPREFIX WINEDEBUG DISPLAY WINEDLLOVERRIDES
 
-  declare -A wmean
-  local tool mn
-  while IFS=, read -r tool mn _; do
+  declare -A wmean wmedian
+  local tool mn md
+  while IFS=, read -r tool mn _ md _; do
     [ "$tool" = command ] && continue
     wmean[$tool]=$mn
+    wmedian[$tool]=$md
   done < "$results/wine.csv"
-  wine_report="stub under Wine ($bits-bit, $(basename "$wstub"), $runs runs after one warm-up, mean):"$'\n'
-  wine_report+=$(printf '  start-up (2-byte member): %.3f s' "${wmean[tiny]}")$'\n'
+  wine_report="stub under Wine ($bits-bit, $(basename "$wstub"), $wine_runs runs after one warm-up, median; mean in brackets):"$'\n'
+  wine_report+=$(printf '  start-up (2-byte member): %.3f s [%.3f s]' "${wmedian[tiny]}" "${wmean[tiny]}")$'\n'
   for m in 5 7; do
-    wine_report+=$(awk -v run="${wmean[stub-lh$m]}" -v tiny="${wmean[tiny]}" -v host="${wmean[lzhsfx-lh$m]}" \
+    wine_report+=$(awk -v run="${wmedian[stub-lh$m]}" -v tiny="${wmedian[tiny]}" -v host="${wmedian[lzhsfx-lh$m]}" \
+      -v mrun="${wmean[stub-lh$m]}" -v mtiny="${wmean[tiny]}" -v mhost="${wmean[lzhsfx-lh$m]}" \
       -v b="$big_size" -v g="$wine_goal_ratio" -v m="$m" 'BEGIN {
-        d = run - tiny; r = d / host
-        printf "  big-lh%s: stub %.3f s, decoding %.3f s (%.1f MB/s); lzhsfx x %.3f s; ratio %.2fx (%s the goal of %sx)",
-               m, run, d, b / 1e6 / d, host, r, (r <= g) ? "meets" : "misses", g }')$'\n'
+        d = run - tiny; r = d / host; mr = (mrun - mtiny) / mhost
+        printf "  big-lh%s: stub %.3f s, decoding %.3f s (%.1f MB/s); lzhsfx x %.3f s; ratio %.2fx [%.2fx] (%s the goal of %sx)",
+               m, run, d, b / 1e6 / d, host, r, mr, (r <= g) ? "meets" : "misses", g }')$'\n'
   done
 }
 
