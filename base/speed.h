@@ -1,5 +1,6 @@
-// SPEED_OVER_SIZE marks the one loop where the stub spends its time: in a
-// build for size (the stub) it is still compiled for speed, without the
+// SPEED_OVER_SIZE marks the few functions where the stub spends its time
+// (the decoding loop, the CRC, building the code tables): in a build for
+// size (the stub) they are still compiled for speed, without the
 // alignment padding, which buys nothing measurable there and would cost the
 // stub a file-alignment unit. Builds for speed (the host) and compilers
 // without per-function optimisation leave it as it is.

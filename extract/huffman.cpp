@@ -70,8 +70,8 @@ static void HangLongCode(uint16_t* table, int32_t tableBits, uint32_t c, uint32_
   *slot = (uint16_t)c;
 }
 
-SPEED_OVER_SIZE void BuildHuffmanTable(int16_t symbolCount, const uint8_t* lengths, int16_t tableBits,
-                       uint16_t* table) {
+SPEED_OVER_SIZE void BuildHuffmanTable(int16_t symbolCount, const uint8_t* lengths,
+                                       int16_t tableBits, uint16_t* table) {
   uint32_t count[MaxCodeLength + 1];
   uint32_t next[MaxCodeLength + 1];
   uint32_t weight[MaxCodeLength + 1];
