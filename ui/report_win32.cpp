@@ -4,11 +4,14 @@
 // member is decoded. Every text is composed within the bounds of text.
 //
 // The decoder reports progress after every window it fills (8 KB for
-// -lh5-), far more often than the line can change or the user can click;
-// each text change and each pump is a round trip through the window system.
-// So the line is set only when its percentage changes, and messages are
-// pumped at most every PumpInterval milliseconds: Cancel still answers
-// within that interval plus one window's decoding.
+// -lh5-), and a tree of small files starts a member every few hundred
+// microseconds: far more often than a line can change or the user can
+// click, and each text change and each pump is a round trip through the
+// window system (under Wine, setting a line repaints it at once). So the
+// engine's reports only record what the lines should show; at most every
+// PumpInterval milliseconds the changed lines are set and messages pumped.
+// Cancel still answers within that interval plus one window's decoding,
+// and a message box first brings the lines up to date.
 #include <windows.h>
 
 #include "core/messages.h"
@@ -66,7 +69,47 @@ void UseJapaneseFont(HWND dialog) {
   EnumChildWindows(dialog, SetControlFont, (LPARAM)CreateFontIndirectW(&metrics.lfMessageFont));
 }
 
+enum : DWORD { PumpInterval = 40 };
+enum : uint32_t { ProgressLineSize = 32, PathLineSize = 128 };
+enum : uint32_t { NothingShown = 0xFFFFFFFF };
+
+// What the two lines should show, and what the dialog shows now. The
+// percentage line's mark is one more than a percentage, or 0 for the text
+// of ShowPercent. Statics are zero-initialised and need no data section;
+// LastPump 0 makes the first member's lines due at once.
+static char PathLine[PathLineSize];
+static char PercentLine[ProgressLineSize];
+static int PathLineStale = 0;
+static uint32_t WantedPercentMark = 0;
+static uint32_t ShownPercentMark = 0;
+static DWORD LastPump = 0;
+
+// Brings both lines up to what the engine last reported.
+static void PaintStatus() {
+  HWND dialog = (HWND)Work->dialog;
+  if (dialog == nullptr) return;
+  if (PathLineStale) {
+    SetWindowText932(GetDlgItem(dialog, IDC_STATUS_PATH), PathLine);
+    PathLineStale = 0;
+  }
+  if (WantedPercentMark == ShownPercentMark) return;
+  ShownPercentMark = WantedPercentMark;
+  HWND percentLine = GetDlgItem(dialog, IDC_STATUS_PERCENT);
+  if (WantedPercentMark == 0) {
+    SetWindowText932(percentLine, PercentLine);
+    return;
+  }
+  // The format is the stub's own text, so it is written out in UTF-16 and
+  // needs no conversion; "解凍中 100%" fits the line many times over.
+  wchar_t line[ProgressLineSize];
+  wsprintfW(line, L"" MsgProgressFormat, (unsigned long)(WantedPercentMark - 1));
+  SetWindowTextW(percentLine, line);
+}
+
+// A message box covers the dialog: the lines behind it name the member it
+// speaks of.
 void ShowError(const char* message, const char* subject) {
+  PaintStatus();
   char* text = Work->text;
   CopyText(text, "\"", TextSize);
   AppendText(text, subject, TextSize);
@@ -76,25 +119,8 @@ void ShowError(const char* message, const char* subject) {
 }
 
 void ShowPlainError(const char* message) {
+  PaintStatus();
   ShowMessageBox((HWND)Work->dialog, message, ErrorBox);
-}
-
-static void SetStatusLine(int control, const char* text) {
-  if (Work->dialog != nullptr) SetWindowText932(GetDlgItem((HWND)Work->dialog, control), text);
-}
-
-void ShowMemberPath(const char* text) { SetStatusLine(IDC_STATUS_PATH, text); }
-
-enum : DWORD { PumpInterval = 40 };
-enum : uint32_t { ProgressLineSize = 32 };
-// One more than the percentage the line shows, 0 once anything else was
-// written there (zero-initialised so that it needs no data section).
-static uint32_t ShownPercentMark = 0;
-static DWORD LastPump = 0;
-
-void ShowPercent(const char* text) {
-  SetStatusLine(IDC_STATUS_PERCENT, text);
-  ShownPercentMark = 0;
 }
 
 void PumpMessages(WindowHandle dialog) {
@@ -107,30 +133,40 @@ void PumpMessages(WindowHandle dialog) {
   }
 }
 
-void UpdateProgress(uint32_t done, uint32_t total) {
-  uint32_t percent = ProgressPercent(done, total);
+// Where the engine may be interrupted: at most every PumpInterval, the
+// lines are repainted, pending messages handled and Cancel obeyed.
+static void ProgressPoint() {
   // The tick count wraps after 49 days; the unsigned difference does not mind.
   DWORD now = GetTickCount();
-  int due = now - LastPump >= PumpInterval;
-  // The line repaints as soon as its text is set, which costs more than
-  // decoding a short window, so a changed percentage waits for the next
-  // pump (25 a second is more than the eye follows); a member's end is
-  // shown at once.
-  if (percent + 1 != ShownPercentMark && (due || percent == ProgressPercentLimit)) {
-    // The format is the stub's own text, so it is written out in UTF-16
-    // and needs no conversion; "解凍中 100%" fits the line many times over.
-    wchar_t line[ProgressLineSize];
-    wsprintfW(line, L"" MsgProgressFormat, (unsigned long)percent);
-    SetWindowTextW(GetDlgItem((HWND)Work->dialog, IDC_STATUS_PERCENT), line);
-    ShownPercentMark = percent + 1;
-  }
-  if (!due) return;
+  if (now - LastPump < PumpInterval) return;
   LastPump = now;
+  PaintStatus();
   PumpMessages(Work->dialog);
   if (Work->cancelRequested == 1) AbortExtraction(1);
 }
 
+void ShowMemberPath(const char* text) {
+  CopyText(PathLine, text, PathLineSize);
+  PathLineStale = 1;
+}
+
+// Every member, directories too, starts with its path and then this, before
+// its output is opened: Cancel here leaves no partial file, and a run of
+// empty members still answers it.
+void ShowPercent(const char* text) {
+  CopyText(PercentLine, text, ProgressLineSize);
+  WantedPercentMark = 0;
+  ShownPercentMark = NothingShown;
+  ProgressPoint();
+}
+
+void UpdateProgress(uint32_t done, uint32_t total) {
+  WantedPercentMark = ProgressPercent(done, total) + 1;
+  ProgressPoint();
+}
+
 int AskOverwrite() {
+  PaintStatus();
   return ShowMessageBox((HWND)Work->dialog, Work->text, OverwriteBox);
 }
 
