@@ -220,13 +220,6 @@ bool ArchiveArguments(const Args& args, const char* help, std::string& archive, 
   return !archive.empty();
 }
 
-// Reports one of the engine's own messages (UTF-8 here) the way the engine does.
-void ReportEngineMessage(const char* utf8Message, const char* subject) {
-  std::string message;
-  if (!ToCp932(utf8Message, message)) message = utf8Message;
-  ShowError(message.c_str(), subject);
-}
-
 int FailureExitCode() { return Console.ioError ? ExitUsage : ExitBadArchive; }
 
 // Runs the engine over the archive in mode. A fault deep inside a member's
@@ -412,7 +405,7 @@ std::string UnixOwnerText() {
 int ListMembers(const ReadOptions& options) {
   if (!OpenArchiveRun()) {
     CloseArchiveRun();
-    ReportEngineMessage(MsgOpenError, Work->archivePath);
+    ShowError(MsgOpenError, Work->archivePath);
     return ExitUsage;
   }
   const char* when = options.utc ? "Modified (UTC)" : "Modified";
@@ -433,10 +426,10 @@ int ListMembers(const ReadOptions& options) {
   int rc = ExitOk;
   for (HeaderReadResult result; (result = NextMember()) != EndOfArchive;) {
     if (result != MemberReady) {
-      const char* message = result == NoMemory        ? MsgNoMemory
-                            : result == InvalidHeader ? MsgInvalidHeader
-                                                      : MsgArchiveBroken;
-      ReportEngineMessage(message, Work->archivePath);
+      MessageId message = result == NoMemory        ? MsgNoMemory
+                          : result == InvalidHeader ? MsgInvalidHeader
+                                                    : MsgArchiveBroken;
+      ShowError(message, Work->archivePath);
       rc = ExitBadArchive;
       break;
     }

@@ -29,48 +29,45 @@ ConsoleState Console;
 
 namespace {
 
-// This file is compiled without the CP932 execution charset, so the texts of
-// messages.h are UTF-8 here; the engine hands them over as CP932 and they are
-// compared after conversion.
-struct Gloss {
-  const char* message;
-  const char* english;
-};
-const Gloss Glosses[] = {
-    {MsgNoMemory, "not enough memory"},
-    {MsgOpenError, "cannot open the file"},
-    {MsgReadError, "read error"},
-    {MsgWriteError, "write error"},
-    {MsgCloseError, "close error"},
-    {MsgArchiveBroken, "the archive is broken"},
-    {MsgInvalidHeader, "invalid member header"},
-    {MsgCrcError, "CRC mismatch: the data is damaged"},
-    {MsgBadTable, "broken Huffman table"},
-    {MsgBadDirectory, "invalid directory name"},
+// What a fault is to the host: a failed file operation (the system's reason
+// goes with it, and a failure the system reports makes the run an I/O
+// failure, exit 2), a header the walk cannot read (it ends the archive and
+// belongs to no member), or a fault of the member in hand.
+enum class FaultKind { File, Archive, Member };
+
+struct Meaning {
+  const char* english;  // the gloss behind the engine's words; none for the host's own
+  FaultKind kind;
 };
 
-// Messages of a file operation: the system's reason goes with them, and a
-// failure the system reports makes the run an I/O failure (exit 2). A read
-// that merely came up short has no reason: the archive ends early.
-const char* const IoMessages[] = {MsgOpenError, MsgWriteError, MsgCloseError, MsgReadError};
+Meaning MeaningOf(MessageId message) {
+  switch (message) {
+    case MsgNoMemory: return {"not enough memory", FaultKind::Member};
+    case MsgOpenError: return {"cannot open the file", FaultKind::File};
+    case MsgReadError: return {"read error", FaultKind::File};
+    case MsgWriteError: return {"write error", FaultKind::File};
+    case MsgCloseError: return {"close error", FaultKind::File};
+    case MsgArchiveBroken: return {"the archive is broken", FaultKind::Member};
+    case MsgInvalidHeader: return {"invalid member header", FaultKind::Archive};
+    case MsgCrcError: return {"CRC mismatch: the data is damaged", FaultKind::Member};
+    case MsgBadTable: return {"broken Huffman table", FaultKind::Member};
+    case MsgUnsupportedMethod: break;
+  }
+  return {nullptr, FaultKind::Member};
+}
 
-// A member that fails while the archive's walk goes on; a header the walk
-// cannot read ends the archive and belongs to no member.
-const char* const ArchiveMessages[] = {MsgInvalidHeader};
+// The words of a message: the stub's own text (UTF-8 in this file), or the
+// host's for the messages only it reports.
+std::string WordsOf(MessageId message) {
+  if (message < StubMessageCount) return MessageText(message);
+  std::string words = "unsupported method ";
+  // The level reader admits only printable ASCII between the dashes.
+  if (Work != nullptr && Work->header != nullptr)
+    words.append((const char*)Work->header + HdrMethod, MethodIdLength);
+  return words;
+}
 
 constexpr size_t AnswerSize = 64;
-
-const char* GlossOf(const std::string& utf8Message) {
-  for (const Gloss& g : Glosses)
-    if (utf8Message == g.message) return g.english;
-  return nullptr;
-}
-
-bool IsOneOf(const std::string& utf8Message, const char* const* list, size_t count) {
-  for (size_t i = 0; i < count; ++i)
-    if (utf8Message == list[i]) return true;
-  return false;
-}
 
 // The archive is shown as the user named it; the engine only knows the form
 // it opens (absolute, CP932, or a descriptor path).
@@ -84,44 +81,44 @@ std::string SubjectText(const char* subject) {
 
 // tail follows the message and the reason (the member a fault of the
 // archive's data belongs to).
-void PrintMessage(const std::string& head, const char* message, const std::string& tail = "") {
+void PrintMessage(const std::string& head, MessageId message, const std::string& tail = "") {
   ClearProgress();
-  std::string utf8 = ToUtf8(message != nullptr ? message : "");
+  Meaning meaning = MeaningOf(message);
   // A member the command was not asked about is still decoded by t and p
   // (the engine has no way past it); its faults are none of the user's.
   if (SelectionActive() && Console.mode != ConsoleMode::Other && Work != nullptr &&
-      Work->header != nullptr && !MemberSelected() &&
-      !IsOneOf(utf8, ArchiveMessages, std::size(ArchiveMessages))) {
+      Work->header != nullptr && !MemberSelected() && meaning.kind != FaultKind::Archive) {
     PlatformLastError = 0;
     Console.faultPassedOver = true;
     Work->continueAfterFault = 1;
     return;
   }
-  const char* english = GlossOf(utf8);
   ++Console.errorsShown;
-  if (Console.membersStarted > 0 && !Console.memberFailed &&
-      !IsOneOf(utf8, ArchiveMessages, std::size(ArchiveMessages))) {
+  if (Console.membersStarted > 0 && !Console.memberFailed && meaning.kind != FaultKind::Archive) {
     Console.memberFailed = true;
     ++Console.failedMembers;
   }
   std::string reason;
-  if (IsOneOf(utf8, IoMessages, std::size(IoMessages))) {
+  if (meaning.kind == FaultKind::File) {
     if (PlatformLastError != 0) {
       reason = std::string(": ") + std::strerror(PlatformLastError);
       Console.ioError = true;
-    } else if (utf8 == MsgReadError) {
+    } else if (message == MsgReadError) {
+      // A read that merely came up short has no reason: the archive ends early.
       reason = ": the file ends early";
     } else {
       Console.ioError = true;
     }
     PlatformLastError = 0;
   }
+  std::string words = WordsOf(message);
   std::fflush(stdout);
-  if (english != nullptr)
-    std::fprintf(stderr, "lzhsfx: %s%s (%s)%s%s\n", head.c_str(), utf8.c_str(), english,
+  if (meaning.english != nullptr)
+    std::fprintf(stderr, "lzhsfx: %s%s (%s)%s%s\n", head.c_str(), words.c_str(), meaning.english,
                  reason.c_str(), tail.c_str());
   else
-    std::fprintf(stderr, "lzhsfx: %s%s%s%s\n", head.c_str(), utf8.c_str(), reason.c_str(), tail.c_str());
+    std::fprintf(stderr, "lzhsfx: %s%s%s%s\n", head.c_str(), words.c_str(), reason.c_str(),
+                 tail.c_str());
 }
 
 // Reads one answer line from stdin and returns its first non-blank letter,
@@ -220,21 +217,20 @@ void PrintLine(const std::string& text) {
   std::fflush(stdout);
 }
 
-void ShowError(const char* message, const char* subject) {
+void ShowError(MessageId message, const char* subject) {
   std::string head = "\"";
   head += SubjectText(subject);
   head += "\" ";
   // A fault in the archive's data while a member is in hand is that member's.
   std::string tail;
   bool aboutArchive = Work != nullptr && subject != nullptr && std::strcmp(subject, Work->archivePath) == 0;
-  std::string utf8 = ToUtf8(message != nullptr ? message : "");
   if (aboutArchive && Console.membersStarted > 0 && Console.mode != ConsoleMode::Other &&
-      !IsOneOf(utf8, ArchiveMessages, std::size(ArchiveMessages)))
+      MeaningOf(message).kind != FaultKind::Archive)
     tail = " in member \"" + Console.memberShown + "\"";
   PrintMessage(head, message, tail);
 }
 
-void ShowPlainError(const char* message) { PrintMessage("", message); }
+void ShowPlainError(MessageId message) { PrintMessage("", message); }
 
 void UpdateProgress(uint32_t done, uint32_t total) {
   (void)total;

@@ -2,20 +2,21 @@
 // decoding. The stub implements these with message boxes and dialog controls
 // (ui/report_win32.cpp), the host tool with the terminal (cli/report.cpp),
 // the unit tests by recording them (tests/unit/support). AbortExtraction and
-// ProgressPercent are the same everywhere (core/report.cpp). All texts are
-// CP932.
+// ProgressPercent are the same everywhere (core/report.cpp). A fault is
+// reported by its id (core/messages.h); every other text is CP932.
 #pragma once
 #include <stdint.h>
 
+#include "core/messages.h"
 #include "platform/platform.h"
 
 // Answers of the questions, as the platform's message box gives them.
 enum : int { AnswerYes = 6, AnswerNo = 7, AnswerCancel = 2 };
 
 // Shows "\"subject\" message" (formatted into text) with the error icon.
-void ShowError(const char* message, const char* subject);
+void ShowError(MessageId message, const char* subject);
 // Shows the message alone with the error icon (the out-of-memory report).
-void ShowPlainError(const char* message);
+void ShowPlainError(MessageId message);
 // Closes both files, deletes the partial output and ends the process.
 [[noreturn]] void AbortExtraction(int exitCode);
 // Shows the percentage, pumps messages, and aborts when Cancel was pressed.

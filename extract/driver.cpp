@@ -74,14 +74,14 @@ void BuildOutputPath(int longNames) {
   SanitizePath(afterDrive, longNames);
   ShortenForDisplay(Work->text, Work->outputPath, DisplayPathLimit);
   ShowMemberPath(Work->text);
-  ShowPercent(MsgProgressZero);
+  ShowPercent(TextProgressZero);
   MakeParentDirectories(Work->outputPath);
 }
 
 // Reports a member that failed and marks the run failed. The stub stops
 // there (0); the host may go on with the next member (1), since the walk
 // finds the next header by the sizes alone.
-int MemberFailed(const char* message, const char* subject) {
+int MemberFailed(MessageId message, const char* subject) {
   ShowError(message, subject);
   Work->failed = 1;
   return Work->continueAfterFault;
@@ -98,7 +98,7 @@ MemberStep OpenOutput() {
       CopyText(Work->text, QuoteOpen, TextSize);
       AppendText(Work->text, Work->outputPath, TextSize);
       AppendText(Work->text, QuoteClose, TextSize);
-      AppendText(Work->text, MsgOverwrite, TextSize);
+      AppendText(Work->text, TextOverwrite, TextSize);
       answer = AskOverwrite();
     }
     if (answer == AnswerNo) return MemberSkip;
@@ -126,20 +126,20 @@ int FinishOutput() {
                       (uint16_t)(dos & DosTimeMask));
   int closed = PlatformClose(Work->outputFile);
   Work->outputFile = InvalidFile;
-  const char* fault = nullptr;
-  if (!closed)
+  MessageId fault;
+  if (!closed) {
     fault = MsgCloseError;
-  else if (Work->crc != MemberDataCrc())
+  } else if (Work->crc != MemberDataCrc()) {
     fault = MsgCrcError;
-  else if (!PlatformCommitOutput(Work->outputPath))
+  } else if (!PlatformCommitOutput(Work->outputPath)) {
     fault = MsgWriteError;
-  if (fault != nullptr) {
-    PlatformDiscardOutput(Work->outputPath);
-    return MemberFailed(fault, Work->outputPath);
+  } else {
+    if (Work->config.restoreAttributes != 0)
+      PlatformSetAttributes(Work->outputPath, Work->attributes);
+    return 1;
   }
-  if (Work->config.restoreAttributes != 0)
-    PlatformSetAttributes(Work->outputPath, Work->attributes);
-  return 1;
+  PlatformDiscardOutput(Work->outputPath);
+  return MemberFailed(fault, Work->outputPath);
 }
 
 // One member of an extraction run. 1 to go on with the next member.
@@ -148,7 +148,7 @@ int ExtractMember(int longNames) {
     Work->failed = 1;
     return 1;
   }
-  if (!MemberMethodKnown()) return MemberFailed(UnsupportedMethodText(), Work->memberName);
+  if (!MemberMethodKnown()) return MemberFailed(MsgUnsupportedMethod, Work->memberName);
   BuildOutputPath(longNames);
   if (MemberMethod() == DirectoryMethod) {
     // The stub passes over a directory it could not make (its files then
@@ -166,7 +166,7 @@ int ExtractMember(int longNames) {
 
 // One member of a test run: decoded into a discarding sink, CRC compared.
 int TestMember() {
-  if (!MemberMethodKnown()) return MemberFailed(UnsupportedMethodText(), Work->memberName);
+  if (!MemberMethodKnown()) return MemberFailed(MsgUnsupportedMethod, Work->memberName);
   if (MemberMethod() == DirectoryMethod) return 1;
   ShowMemberPath(Work->memberName);
   Work->outputFile = PlatformOpenDiscard();

@@ -12,5 +12,3 @@ int MemberHasStubMethod();
 // Decodes a known member whose method is not one of the stub's, through
 // WriteOutput as ExpandMember does.
 void ExpandOtherMethod();
-// "unsupported method -xxx-" for the current member, ASCII.
-const char* UnsupportedMethodText();

@@ -13,9 +13,6 @@
 
 namespace {
 
-const char UnsupportedPrefix[] = "unsupported method ";
-enum : uint32_t { UnsupportedTextSize = sizeof UnsupportedPrefix + MethodIdLength };
-
 const uint8_t* MethodId() { return Work->header + HdrMethod; }
 
 // 1 when the id is "-" prefix letters, the method character, "-".
@@ -54,14 +51,4 @@ void ExpandOtherMethod() {
     DecodeLz5();
   else if (IsLz(MethodLzs))
     DecodeLzs();
-}
-
-const char* UnsupportedMethodText() {
-  static char text[UnsupportedTextSize];
-  CopyText(text, UnsupportedPrefix, UnsupportedTextSize);
-  uint32_t at = TextLength(text);
-  // The reader admits only printable ASCII between the dashes.
-  for (uint32_t i = 0; i < MethodIdLength; i++) text[at + i] = (char)MethodId()[i];
-  text[at + MethodIdLength] = 0;
-  return text;
 }

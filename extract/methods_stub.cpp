@@ -7,5 +7,3 @@ int MemberMethodKnown() { return 1; }
 int MemberHasStubMethod() { return 1; }
 
 void ExpandOtherMethod() {}
-
-const char* UnsupportedMethodText() { return ""; }

@@ -38,7 +38,7 @@ static int RunStub(HINSTANCE instance) {
 
   Work = (SfxWorkArea*)PlatformAlloc(sizeof(SfxWorkArea));
   if (Work == nullptr) {
-    ShowMessageBox(nullptr, MsgNoMemory, ErrorBox);
+    ShowMessageBox(nullptr, TextNoMemory, ErrorBox);
     return 0;
   }
   Work->text[0] = 0;

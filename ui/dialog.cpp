@@ -73,7 +73,7 @@ static INT_PTR OnOk(HWND dialog) {
   StripQuotes(Work->destDir, Work->text, DestDirSize);
   if (!whole || HasLostCharacter(Work->destDir) ||
       (Work->destDir[0] == Backslash && Work->destDir[1] == Backslash)) {
-    ShowMessageBox(dialog, MsgBadDirectory, WarningBox);
+    ShowMessageBox(dialog, TextBadDirectory, WarningBox);
     return 0;
   }
 

@@ -43,7 +43,7 @@ extern "C" UINT_PTR CALLBACK GetDirDlgHookProc(HWND chooser, UINT message, WPARA
       DWORD length = GetCurrentDirectoryW(WideTextSize, wide);
       if (length == 0 || length >= WideTextSize || !ToCp932(wide, Work->outputPath, DestDirSize)) {
         Work->outputPath[0] = 0;
-        ShowMessageBox(chooser, MsgBadDirectory, WarningBox);
+        ShowMessageBox(chooser, TextBadDirectory, WarningBox);
       } else {
         PostMessageW(chooser, WM_COMMAND, EndChooserCommand, ChooserTaken);
       }
@@ -62,7 +62,7 @@ int ChooseDirectory(HWND owner) {
   request.lpstrFile = file;
   request.nMaxFile = ChooserFileBufferSize;
   // The stub's own text, written out in UTF-16: it needs no conversion.
-  request.lpstrTitle = L"" MsgChooserTitle;
+  request.lpstrTitle = L"" TextChooserTitle;
   request.Flags = ChooserFlags;
   request.lpfnHook = GetDirDlgHookProc;
   request.lpTemplateName = L"GetDirDialog";

@@ -102,25 +102,25 @@ static void PaintStatus() {
   // The format is the stub's own text, so it is written out in UTF-16 and
   // needs no conversion; "解凍中 100%" fits the line many times over.
   wchar_t line[ProgressLineSize];
-  wsprintfW(line, L"" MsgProgressFormat, (unsigned long)(WantedPercentMark - 1));
+  wsprintfW(line, L"" TextProgressFormat, (unsigned long)(WantedPercentMark - 1));
   SetWindowTextW(percentLine, line);
 }
 
 // A message box covers the dialog: the lines behind it name the member it
 // speaks of.
-void ShowError(const char* message, const char* subject) {
+void ShowError(MessageId message, const char* subject) {
   PaintStatus();
   char* text = Work->text;
   CopyText(text, "\"", TextSize);
   AppendText(text, subject, TextSize);
   AppendText(text, "\" ", TextSize);
-  AppendText(text, message, TextSize);
+  AppendText(text, MessageText(message), TextSize);
   ShowMessageBox((HWND)Work->dialog, text, ErrorBox);
 }
 
-void ShowPlainError(const char* message) {
+void ShowPlainError(MessageId message) {
   PaintStatus();
-  ShowMessageBox((HWND)Work->dialog, message, ErrorBox);
+  ShowMessageBox((HWND)Work->dialog, MessageText(message), ErrorBox);
 }
 
 void PumpMessages(WindowHandle dialog) {

@@ -7,9 +7,9 @@
 #include "core/workarea.h"
 #include "tests/fuzz/harness.h"
 
-void ShowError(const char*, const char*) {}
+void ShowError(MessageId, const char*) {}
 
-void ShowPlainError(const char*) {}
+void ShowPlainError(MessageId) {}
 
 void UpdateProgress(uint32_t done, uint32_t total) {
   // A match may carry the output past the member's end, but decoding stops

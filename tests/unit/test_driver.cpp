@@ -118,7 +118,7 @@ TEST_F(Driver, ExtractsFilesWithTheirTimes) {
   // The status line shows each path and resets the percentage.
   ASSERT_GE(Reported.status.size(), 2u);
   EXPECT_EQ(Reported.status[0], std::make_pair((int)RecordedPath, std::string("a.txt")));
-  EXPECT_EQ(Reported.status[1], std::make_pair((int)RecordedPercent, std::string(MsgProgressZero)));
+  EXPECT_EQ(Reported.status[1], std::make_pair((int)RecordedPercent, std::string(TextProgressZero)));
 }
 
 // Catches a time before 1980 written as the 2098 wrap of the DOS year.
@@ -174,7 +174,7 @@ TEST_F(Driver, OverwriteAnswers) {
   EXPECT_EQ(Run(ExtractMode), 1);
   EXPECT_EQ(Get("a.txt"), "old a");
   EXPECT_EQ(Get("b.txt"), "new b");
-  EXPECT_EQ(Reported.lastQuestion, std::string("\"a.txt\" ") + MsgOverwrite);
+  EXPECT_EQ(Reported.lastQuestion, std::string("\"a.txt\" ") + TextOverwrite);
 
   fs::remove("b.txt");
   Reported.overwriteAnswer = AnswerCancel;
@@ -421,11 +421,11 @@ TEST_F(Driver, WalkSeesTheMembersTheHeadersDescribe) {
     uint32_t offset;
     int result;
     std::vector<std::string> shown;
-    std::string message;
+    int message;
   } cases[] = {
-      {"surplus data", surplus, 0, 1, {"cover.txt", "visible.txt"}, ""},
-      {"trailing bytes", trailing, 0, 1, {"a.txt"}, ""},
-      {"zero low byte", zeroLow, 0, 1, {"a.txt", "wide.txt"}, ""},
+      {"surplus data", surplus, 0, 1, {"cover.txt", "visible.txt"}, NoMessage},
+      {"trailing bytes", trailing, 0, 1, {"a.txt"}, NoMessage},
+      {"zero low byte", zeroLow, 0, 1, {"a.txt", "wide.txt"}, NoMessage},
       {"data past the end", cut, 0, 0, {}, MsgArchiveBroken},
       {"start past the end", Archive({File("a.txt", "x")}), 1000, 0, {}, MsgArchiveBroken},
   };

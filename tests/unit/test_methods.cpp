@@ -331,7 +331,8 @@ TEST_F(Methods, UnsupportedMethodsAreNamed) {
     ResetReports();
     EXPECT_EQ(Run(mode), 0);
     EXPECT_EQ(Reported.errorCount, 2);
-    EXPECT_EQ(Reported.lastMessage, "unsupported method -pm2-");
+    EXPECT_EQ(Reported.lastMessage, MsgUnsupportedMethod);
+    EXPECT_EQ(Reported.lastMethod, "-pm2-");
     EXPECT_EQ(Reported.lastSubject, "other.bin");
   }
   EXPECT_EQ(Get("after.txt"), "later");
@@ -344,7 +345,8 @@ TEST_F(Methods, UnsupportedMethodsAreNamed) {
   ResetReports();
   EXPECT_EQ(Run(ExtractMode), 0);
   EXPECT_EQ(Reported.errorCount, 1);
-  EXPECT_EQ(Reported.lastMessage, "unsupported method -lh8-");
+  EXPECT_EQ(Reported.lastMessage, MsgUnsupportedMethod);
+  EXPECT_EQ(Reported.lastMethod, "-lh8-");
   EXPECT_FALSE(fs::exists("after.txt"));
 }
 

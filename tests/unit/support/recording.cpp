@@ -15,17 +15,24 @@ ReportLog Reported;
 
 void ResetReports() { Reported = ReportLog(); }
 
-void ShowError(const char* message, const char* subject) {
+static void Record(MessageId message) {
   Reported.lastMessage = message;
-  Reported.lastSubject = subject;
+  Reported.lastMethod.clear();
+  if (Work->header != nullptr)
+    Reported.lastMethod.assign((const char*)Work->header + HdrMethod, MethodIdLength);
   Reported.errorCount++;
-  snprintf(Work->text, TextSize, "\"%s\" %s", subject, message);
 }
 
-void ShowPlainError(const char* message) {
-  Reported.lastMessage = message;
+void ShowError(MessageId message, const char* subject) {
+  Record(message);
+  Reported.lastSubject = subject;
+  snprintf(Work->text, TextSize, "\"%s\" %s",
+           subject, message < StubMessageCount ? MessageText(message) : "");
+}
+
+void ShowPlainError(MessageId message) {
+  Record(message);
   Reported.lastSubject.clear();
-  Reported.errorCount++;
 }
 
 void UpdateProgress(uint32_t done, uint32_t total) {
@@ -37,7 +44,7 @@ void UpdateProgress(uint32_t done, uint32_t total) {
   }
   Reported.progress.emplace_back(done, total);
   Reported.percents.push_back(percent);
-  snprintf(Work->text, TextSize, MsgProgressFormat, (unsigned long)percent);
+  snprintf(Work->text, TextSize, TextProgressFormat, (unsigned long)percent);
   ShowPercent(Work->text);
   PumpMessages(Work->dialog);
   if (Work->cancelRequested == 1) AbortExtraction(1);

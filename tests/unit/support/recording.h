@@ -14,9 +14,12 @@
 
 // Which status line a recorded text went to.
 enum : int { RecordedPath = 1, RecordedPercent = 2 };
+// lastMessage before any report.
+enum : int { NoMessage = -1 };
 
 struct ReportLog {
-  std::string lastMessage;   // message of the last ShowError / ShowPlainError
+  int lastMessage = NoMessage;  // MessageId of the last ShowError / ShowPlainError
+  std::string lastMethod;    // the method id of the member in hand then ("" for none)
   std::string lastSubject;   // subject of the last ShowError ("" for plain)
   int errorCount = 0;        // ShowError and ShowPlainError calls
   std::vector<std::pair<uint32_t, uint32_t>> progress;  // UpdateProgress (done, total)
