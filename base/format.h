@@ -97,12 +97,34 @@ enum : char {
   MethodDirectory = 'd',
 };
 
+// The methods the stub decodes: -lh0-, -lh4- to -lh7- and -lhd-. Its
+// header reader refuses any other id, so these are all it ever sees.
+inline int IsStubMethod(uint8_t method) {
+  return method == MethodStored || method == MethodLh4 || method == MethodLh5 ||
+         method == MethodLh6 || method == MethodLh7 || method == MethodDirectory;
+}
+// 1 when the 5-byte id is "-lh?-" with one of the stub's method characters.
+inline int IsStubMethodId(const uint8_t* id) {
+  return id[0] == '-' && id[1] == 'l' && id[2] == 'h' && IsStubMethod(id[3]) &&
+         id[MethodIdLength - 1] == '-';
+}
+
 // The LArc methods are "-lz?-": -lz4- stored, -lz5- and -lzs- compressed.
 enum : char {
   MethodLzStored = '4',
   MethodLz5 = '5',
   MethodLzs = 's',
 };
+
+// Names with a meaning of their own. A member stored first under
+// MessageMemberName holds the question asked before extraction; a stored
+// name or the configured destination that starts with one of the folder
+// names is placed in that folder of the user's machine (the destination
+// only: %WORK%, the temporary folder). Letter case does not matter.
+inline constexpr char MessageMemberName[] = "!";
+inline constexpr char WinDirPrefix[] = "%WinDir%";
+inline constexpr char SystemDirPrefix[] = "%SystemDir%";
+inline constexpr char WorkDirName[] = "%WORK%";
 
 // Attribute bits, as the header's attribute byte and record carry them;
 // they are also the bits the Windows file calls use.

@@ -15,12 +15,8 @@
 #include "extract/walk.h"
 #include "platform/cp932.h"
 
-const char* const MessageMemberName = "!";
-
 namespace {
 
-constexpr const char* SystemDirPrefix = "%SystemDir%";
-constexpr const char* WinDirPrefix = "%WinDir%";
 constexpr uint32_t MaxNameBytes = MemberNameSize - 1;
 
 const char* const RelevelHint =

@@ -33,8 +33,6 @@ struct CheckOptions {
                                // the publisher's members are numbered after them
 };
 
-// The name of the member whose text the stub asks as a question first.
-extern const char* const MessageMemberName;
 // The stub copies at most this much of the message member into its text.
 constexpr uint32_t MaxMessageBytes = TextSize - 1;
 

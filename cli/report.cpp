@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/dostime.h"
 #include "base/text.h"
 #include "cli/console.h"
 #include "cli/escape.h"
@@ -23,7 +24,6 @@
 #include "core/report.h"
 #include "core/workarea.h"
 #include "extract/header.h"
-#include "extract/timeconv.h"
 
 ConsoleState Console;
 

@@ -4,6 +4,7 @@
 // sizes), or stops the run with one message.
 #include "extract/driver.h"
 
+#include "base/dostime.h"
 #include "extract/crc16.h"
 #include "extract/decode.h"
 #include "extract/header.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-const char MessageMemberName[] = "!";
 const char QuoteOpen[] = "\"";
 const char QuoteClose[] = "\" ";
 

@@ -9,15 +9,6 @@
 #include "base/text.h"
 #include "core/workarea.h"
 
-// The bytes of "-lh?-" other than the method character.
-static const char MethodPrefix[] = "-lh";
-enum : uint32_t { MethodPrefixLength = 3 };
-
-static int IsAcceptedMethod(uint8_t c) {
-  return c == MethodStored || c == MethodLh4 || c == MethodLh5 || c == MethodLh6 ||
-         c == MethodLh7 || c == MethodDirectory;
-}
-
 static int IsAttributeSystem(uint8_t osId) { return osId == 'M' || osId == 'W' || osId == 'w'; }
 
 // Applies one record of size s (type byte at record[0]); 0 when the record is
@@ -50,20 +41,30 @@ static int ApplyRecord(uint8_t* record, uint32_t s) {
   return 1;
 }
 
-// Walks the chain from the nextSize field at offset 24. A record must be at
-// least 3 bytes and end inside the buffer; each step moves forward by at
-// least 3 bytes, so the walk ends. 0 when the chain leaves the buffer.
+// A record must be at least 3 bytes and end inside the buffer; each step
+// moves forward by at least 3 bytes, so a walk ends.
+RecordStep NextRecord(uint8_t* buffer, uint32_t headerSize, uint32_t* pos, uint8_t** record,
+                      uint32_t* size) {
+  uint32_t at = *pos;
+  if (at + SizeFieldLength > headerSize) return ChainBroken;
+  uint32_t s = ReadLe16(buffer + at);
+  if (s == 0) return ChainEnd;
+  if (s < ExtMinSize || at + SizeFieldLength + s > headerSize) return ChainBroken;
+  *record = buffer + at + SizeFieldLength;
+  *size = s;
+  *pos = at + s;
+  return RecordFound;
+}
+
+// 0 when the chain leaves the buffer or a record is too short for its value.
 static int WalkExtendedHeaders(uint32_t headerSize) {
-  uint8_t* buffer = Work->header;
   uint32_t pos = HdrFirstNextSize;
-  for (;;) {
-    if (pos + SizeFieldLength > headerSize) return 0;
-    uint32_t s = ReadLe16(buffer + pos);
-    if (s == 0) return 1;
-    if (s < ExtMinSize || pos + SizeFieldLength + s > headerSize) return 0;
-    if (!ApplyRecord(buffer + pos + SizeFieldLength, s)) return 0;
-    pos += s;
-  }
+  uint8_t* record;
+  uint32_t s;
+  RecordStep step;
+  while ((step = NextRecord(Work->header, headerSize, &pos, &record, &s)) == RecordFound)
+    if (!ApplyRecord(record, s)) return 0;
+  return step == ChainEnd;
 }
 
 // Appends up to length bytes of part to memberName at *used, stopping at a
@@ -151,12 +152,7 @@ static HeaderReadResult ReadHeaderBody(const uint8_t* sizeField) {
     return Refuse(FaultTooShort);
   }
 
-  for (uint32_t i = 0; i < MethodPrefixLength; i++) {
-    if (buffer[HdrMethod + i] != (uint8_t)MethodPrefix[i]) return Refuse(FaultMethod);
-  }
-  if (buffer[HdrMethodEnd] != '-' || !IsAcceptedMethod(buffer[HdrMethodChar])) {
-    return Refuse(FaultMethod);
-  }
+  if (!IsStubMethodId(buffer + HdrMethod)) return Refuse(FaultMethod);
   return CheckRecords(buffer, headerSize);
 }
 

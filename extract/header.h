@@ -29,6 +29,16 @@ HeaderReadResult ReadMemberHeader();
 // builds from theirs, and checks their method ids itself.
 HeaderReadResult CheckHeaderBuffer(uint8_t* buffer, uint32_t headerSize);
 
+// One step of a walk over the records of the level-2 header of headerSize
+// bytes in buffer. The size field at *pos (HdrFirstNextSize to begin with)
+// gives the size of the record behind it: RecordFound with the record
+// (type byte first) in *record and its size in *size, *pos moved to the
+// record's own trailing size field; ChainEnd at a zero size; ChainBroken
+// when a record is shorter than a type and a size field or leaves the header.
+enum RecordStep { RecordFound, ChainEnd, ChainBroken };
+RecordStep NextRecord(uint8_t* buffer, uint32_t headerSize, uint32_t* pos, uint8_t** record,
+                      uint32_t* size);
+
 // Fields of the current header (Work->header).
 char MemberMethod();                 // the id's fourth byte: '0', '4'..'7' or 'd' in the stub
 uint32_t MemberCompressedSize();

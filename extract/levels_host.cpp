@@ -12,6 +12,7 @@
 // itself, so the stub and the host agree on every archive the stub reads.
 #include "extract/levels.h"
 
+#include "base/dostime.h"
 #include "base/text.h"
 #include "core/workarea.h"
 #include "extract/crc16.h"
@@ -29,8 +30,6 @@ enum : uint32_t {
   LongHeaderLimit = 1u << 20,
   ByteMask = 0xFF,
   RecordHeadroom = 16,                // size fields, types and the end of the chain
-  DosYearBase = 1980,
-  SecondsPerDay = 86400,
 };
 
 // The parts of a header of any level that the built level-2 header carries.
@@ -75,35 +74,6 @@ int IsMethodIdForm(const uint8_t* id) {
   for (uint32_t i = 1; i + 1 < MethodIdLength; i++)
     if (id[i] <= ' ' || id[i] >= 0x7F) return 0;
   return 1;
-}
-
-int IsStubMethodId(const uint8_t* id) {
-  if (id[0] != '-' || id[1] != 'l' || id[2] != 'h' || id[4] != '-') return 0;
-  uint8_t c = id[3];
-  return c == MethodStored || (c >= MethodLh4 && c <= MethodLh7) || c == MethodDirectory;
-}
-
-// MS-DOS date and time fields to seconds since 1970 as if they were UTC, so
-// that UnixToDosDateTime gives the same fields back; the days are counted
-// from the proleptic calendar (March-based years, so February comes last).
-// Times past what 32 bits hold (early 2106) stay at the last one.
-uint32_t DosFieldsToSeconds(uint32_t dos) {
-  uint32_t date = dos >> 16, time = dos & 0xFFFF;
-  uint32_t year = DosYearBase + (date >> 9);
-  uint32_t month = (date >> 5) & 0x0F;
-  uint32_t day = date & 0x1F;
-  if (month < 1) month = 1;
-  if (month > 12) month = 12;
-  if (day < 1) day = 1;
-  uint32_t y = month <= 2 ? year - 1 : year;
-  uint32_t era = y / 400;
-  uint32_t yearOfEra = y - era * 400;
-  uint32_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  uint32_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  uint32_t days = era * 146097 + dayOfEra - 719468;  // 719468: days from 0000-03-01 to 1970-01-01
-  uint32_t seconds = (time >> 11) * 3600 + ((time >> 5) & 0x3F) * 60 + (time & 0x1F) * 2;
-  uint64_t total = (uint64_t)days * SecondsPerDay + seconds;
-  return total > UINT32_MAX ? UINT32_MAX : (uint32_t)total;
 }
 
 void KeepBytes(uint8_t* dest, uint32_t* length, uint32_t limit, const uint8_t* src, uint32_t count) {
@@ -238,15 +208,12 @@ void TakeUnixRecords() {
   parts.userLength = parts.groupLength = 0;
   uint8_t* buffer = Work->header;
   uint32_t size = ReadLe16(buffer + HdrSize);
+  uint32_t pos = HdrFirstNextSize;
+  uint8_t* record;
+  uint32_t s;
   // The chain was walked and found whole by CheckHeaderBuffer.
-  for (uint32_t pos = HdrFirstNextSize;;) {
-    uint32_t s = ReadLe16(buffer + pos);
-    if (s < ExtMinSize || pos + SizeFieldLength + s > size) break;
-    uint8_t type = buffer[pos + SizeFieldLength];
-    if (type >= ExtUnixMode && type <= ExtUnixTime)
-      TakeRecord(&parts, buffer + pos + SizeFieldLength, s - ExtMinSize);
-    pos += s;
-  }
+  while (NextRecord(buffer, size, &pos, &record, &s) == RecordFound)
+    if (record[0] >= ExtUnixMode && record[0] <= ExtUnixTime) TakeRecord(&parts, record, s - ExtMinSize);
   Work->hasUnixMode = parts.haveMode;
   Work->unixMode = parts.haveMode ? ReadLe16(parts.mode) : 0;
   Work->hasUnixIds = parts.haveIds;
@@ -353,7 +320,7 @@ HeaderReadResult ReadBaseHeader(const uint8_t* peek) {
     if (parts.haveCrc && Work->crc != parts.crc) return Refuse(FaultCrc);
   }
   Work->headerLength = total + recordBytes;
-  uint32_t stamp = parts.haveUnixTime ? parts.unixTime : DosFieldsToSeconds(ReadLe32(base + HdrTimeStamp));
+  uint32_t stamp = parts.haveUnixTime ? parts.unixTime : DosDateTimeToUnix(ReadLe32(base + HdrTimeStamp));
   Work->timeIsLocal = !parts.haveUnixTime;
   return BuildLevelTwoHeader(base, packed - recordBytes, stamp, dataCrc, &parts);
 }

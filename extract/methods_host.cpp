@@ -27,10 +27,7 @@ int IsLz(char method) { return IdIs("lz", method); }
 
 }  // namespace
 
-int MemberHasStubMethod() {
-  return IsLh(MethodStored) || IsLh(MethodLh4) || IsLh(MethodLh5) || IsLh(MethodLh6) ||
-         IsLh(MethodLh7) || IsLh(MethodDirectory);
-}
+int MemberHasStubMethod() { return IsStubMethodId(MethodId()); }
 
 int MemberMethodKnown() {
   return MemberHasStubMethod() || IsLh(MethodLh1) || IsLh(MethodLh2) || IsLh(MethodLh3) ||

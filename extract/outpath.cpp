@@ -10,8 +10,6 @@
 
 namespace {
 
-const char SystemDirPrefix[] = "%SystemDir%";
-const char WinDirPrefix[] = "%WinDir%";
 enum : uint32_t {
   SystemDirPrefixLength = sizeof SystemDirPrefix - 1,
   WinDirPrefixLength = sizeof WinDirPrefix - 1,

@@ -17,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/dostime.h"
 #include "base/text.h"
 
 jmp_buf* PlatformExitTrap = nullptr;
@@ -40,10 +41,6 @@ constexpr mode_t NewFileMode = 0666;      // narrowed by the process umask
 constexpr mode_t NewDirectoryMode = 0777;
 constexpr mode_t AllWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr int CreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-
-// DOS date and time fields.
-constexpr int DosYearBase = 1980;
-constexpr int TmYearBase = 1900;
 
 // A handle holds the descriptor plus one, so that neither the null handle nor
 // InvalidFile ever names a real descriptor.
@@ -487,19 +484,10 @@ int PlatformClose(FileHandle file) {
 void PlatformSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
   int fd = DescriptorOf(file);
   if (fd < 0) return;
-  struct tm fields = {};
-  fields.tm_year = DosYearBase + (dosDate >> 9) - TmYearBase;
-  fields.tm_mon = ((dosDate >> 5) & 0x0F) - 1;
-  fields.tm_mday = dosDate & 0x1F;
-  fields.tm_hour = dosTime >> 11;
-  fields.tm_min = (dosTime >> 5) & 0x3F;
-  fields.tm_sec = (dosTime & 0x1F) * 2;
-  time_t seconds = timegm(&fields);
-  if (seconds == (time_t)-1) return;
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = seconds;
+  times[1].tv_sec = DosDateTimeToUnix((uint32_t)dosDate << 16 | dosTime);
   times[1].tv_nsec = 0;
   futimens(fd, times);  // the result is ignored, as callers expect
 }
@@ -661,15 +649,11 @@ FileHandle PlatformOpenDiscard() {
   return HandleOf(fd);
 }
 
+// The fields are unpacked as UTC, then read back as this machine's wall clock.
 uint32_t PlatformLocalDosTimeToUnix(uint32_t dosDateTime) {
-  uint32_t date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
-  struct tm fields = {};
-  fields.tm_year = DosYearBase + (int)(date >> 9) - TmYearBase;
-  fields.tm_mon = (int)((date >> 5) & 0x0F) - 1;
-  fields.tm_mday = (int)(date & 0x1F);
-  fields.tm_hour = (int)(time >> 11);
-  fields.tm_min = (int)((time >> 5) & 0x3F);
-  fields.tm_sec = (int)(time & 0x1F) * 2;
+  time_t wallClock = (time_t)DosDateTimeToUnix(dosDateTime);
+  struct tm fields;
+  if (gmtime_r(&wallClock, &fields) == nullptr) return 0;
   fields.tm_isdst = -1;  // whatever the zone's rule says for that day
   time_t seconds = mktime(&fields);
   if (seconds == (time_t)-1 || seconds < 0 || (uint64_t)seconds > UINT32_MAX) return 0;

@@ -32,11 +32,11 @@ void LoadStubConfig() {
   if (config->title[0] == 0) CopyText(config->title, DefaultTitle, TitleSize);
 
   char* dir = config->defaultDir;
-  if (TextEqualNoCase(dir, "%WORK%")) {
+  if (TextEqualNoCase(dir, WorkDirName)) {
     PlatformGetTempDirectory(dir, DefaultDirSize);
-  } else if (TextEqualNoCase(dir, "%WinDir%")) {
+  } else if (TextEqualNoCase(dir, WinDirPrefix)) {
     PlatformGetWindowsDirectory(dir, DefaultDirSize);
-  } else if (TextEqualNoCase(dir, "%SystemDir%")) {
+  } else if (TextEqualNoCase(dir, SystemDirPrefix)) {
     PlatformGetSystemDirectory(dir, DefaultDirSize);
   }
   // After the special names, so a destination given on the command line is

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "base/dostime.h"
 #include "extract/timeconv.h"
 
 namespace {
@@ -60,6 +61,15 @@ TEST(UnixToDosDateTime, AgreesWithGmtimeAcrossTheRange) {
   const uint32_t edges[] = {951868799u, 951868800u, 4107542399u, 4107542400u, 1582934400u};
   for (uint32_t t : edges) EXPECT_EQ(UnixToDosDateTime(t), PackFromGmtime(t)) << t;
   EXPECT_GT(checked, 6000);
+}
+
+// Catches an unpacking that drifts from the calendar (leap days, centuries,
+// field order): fields packed from gmtime read back as the same second,
+// rounded down to an even one.
+TEST(DosDateTimeToUnix, UndoesThePackingAcrossTheRange) {
+  const uint64_t stride = 86400ull * 5 + 3601;
+  for (uint64_t t = 315532800ull; t <= 0xFFFFFFFFull; t += stride)
+    ASSERT_EQ(DosDateTimeToUnix(PackFromGmtime((uint32_t)t)), (uint32_t)t & ~1u) << t;
 }
 
 // Catches a pre-1980 time wrapping into the 2090s: it must read back as the
