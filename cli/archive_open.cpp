@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr uint8_t ProgramMagic[2] = {'M', 'Z'};
-
 void Terminate(char* field, uint32_t size) { field[size - 1] = '\0'; }
 
 int NotAnArchive(const std::string& path) {
@@ -74,8 +72,7 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
   }
   // Only a program built from our stub names its archive's offset; any
   // other program is no archive, even though it starts like one of ours.
-  bool program = headSize >= sizeof ProgramMagic &&
-                 std::memcmp(head, ProgramMagic, sizeof ProgramMagic) == 0;
+  bool program = headSize >= sizeof DosMagic && std::memcmp(head, DosMagic, sizeof DosMagic) == 0;
   if (program && !StubImageRecognised(head, headSize)) return NotAnArchive(path);
   source.isSfx = program;
   if (source.isSfx) {

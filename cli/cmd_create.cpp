@@ -24,6 +24,7 @@
 #include "cli/stubfile.h"
 #include "cli/textformat.h"
 #include "compress/pack.h"
+#include "core/pe.h"
 #include "core/workarea.h"
 #include "platform/cp932.h"
 
@@ -278,10 +279,6 @@ int ParseCreate(const Args& args, CreateOptions& o) {
 void PrintWarnings(const ArchiveReport& report) {
   for (const auto& w : report.warnings) std::fprintf(stderr, "lzhsfx create: warning: %s\n", w.c_str());
   for (const auto& n : report.notes) std::fprintf(stderr, "lzhsfx create: note: %s\n", n.c_str());
-}
-
-uint64_t AlignUp(uint64_t value, uint64_t alignment) {
-  return (value + alignment - 1) / alignment * alignment;
 }
 
 }  // namespace

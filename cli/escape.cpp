@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "cli/utf8.h"
 #include "platform/cp932.h"
 
 namespace {
@@ -16,23 +17,6 @@ void PutHex(std::string& out, uint8_t b) {
   out += digits[b & 0xF];
 }
 
-// Length of the well-formed UTF-8 sequence at s (its code point in *cp), or 0.
-size_t SequenceAt(std::string_view s, size_t i, char32_t* cp) {
-  uint8_t b = (uint8_t)s[i];
-  size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  char32_t c = n == 1 ? b : b & (0x7F >> n);
-  for (size_t k = 1; k < n; ++k) {
-    uint8_t t = (uint8_t)s[i + k];
-    if ((t & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (t & 0x3F);
-  }
-  static const char32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < Least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  *cp = c;
-  return n;
-}
-
 // Characters that move the cursor, drive the terminal, or reorder or break
 // the line they are in without being seen.
 bool Hidden(char32_t c) {
@@ -45,7 +29,7 @@ std::string Escape(std::string_view s, bool keepLines) {
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
     char32_t c = 0;
-    size_t n = SequenceAt(s, i, &c);
+    size_t n = Utf8SequenceAt(s, i, &c);
     if (n == 0) {
       PutHex(out, (uint8_t)s[i++]);
       continue;

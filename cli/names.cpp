@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "cli/escape.h"
+#include "cli/utf8.h"
 #include "core/workarea.h"
 #include "extract/outpath.h"
 #include "platform/cp932.h"
@@ -38,26 +39,6 @@ NameState Current;
 
 std::vector<std::string> Patterns;
 std::vector<bool> Matched;
-
-// Whole, shortest-form UTF-8 with no surrogates.
-bool IsUtf8(const std::string& s) {
-  const auto* p = (const unsigned char*)s.data();
-  size_t n = s.size();
-  for (size_t i = 0; i < n;) {
-    unsigned c = p[i];
-    size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
-    if (extra == 9 || extra >= n - i) return false;
-    unsigned cp = extra == 0 ? c : c & (0x3F >> extra);
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    static const unsigned Least[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < Least[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
 
 bool IsAscii(const std::string& s) {
   for (unsigned char c : s)

@@ -14,23 +14,11 @@
 #include <set>
 
 #include "core/image.h"
-#include "core/pechecksum.h"
+#include "cli/utf8.h"
+#include "core/pe.h"
 
 namespace {
 
-// PE fields, relative to the signature and to the optional header.
-constexpr uint32_t PeSignatureValue = 0x00004550;
-constexpr uint32_t CoffSectionCount = 6, CoffOptionalSize = 20, CoffSize = 24;
-constexpr uint32_t OptMagic = 0, OptInitializedData = 8, OptSectionAlignment = 32,
-                   OptFileAlignment = 36, OptSizeOfImage = 56, OptSizeOfHeaders = 60,
-                   OptCheckSum = 64;
-// The directories sit further on in PE32+ (the 64-bit twin the tests may run).
-constexpr uint32_t OptDirCount32 = 92, OptDirs32 = 96, OptDirCount64 = 108, OptDirs64 = 112;
-constexpr uint16_t Pe32Magic = 0x10B, Pe32PlusMagic = 0x20B;
-constexpr uint32_t ResourceDir = 2;
-constexpr uint32_t SectionHeaderSize = 40;
-constexpr uint32_t SecVirtualSize = 8, SecVirtualAddress = 12, SecRawSize = 16, SecRawPointer = 20,
-                   SecCharacteristics = 36;
 constexpr uint32_t ReadOnlyDataSection = 0x40000040;  // initialised data, readable
 constexpr char NewSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
 // The old section keeps its bytes but gives up its name, so that a tool
@@ -68,12 +56,7 @@ void Add32(Bytes& b, uint32_t v) {
   Add16(b, (uint16_t)v);
   Add16(b, (uint16_t)(v >> 16));
 }
-void PadTo(Bytes& b, size_t alignment) {
-  while (b.size() % alignment != 0) b.push_back(0);
-}
-uint64_t AlignUp(uint64_t value, uint64_t alignment) {
-  return (value + alignment - 1) / alignment * alignment;
-}
+void PadTo(Bytes& b, size_t alignment) { b.resize(AlignUp(b.size(), alignment), 0); }
 bool Inside(uint64_t at, uint64_t size, uint64_t limit) { return at <= limit && size <= limit - at; }
 
 // ---- PE headers ------------------------------------------------------------
@@ -84,12 +67,12 @@ struct PeView {
 };
 
 bool ReadPe(const Bytes& image, PeView& v, std::string& error) {
-  if (image.size() < DosHeaderSize || image[0] != 'M' || image[1] != 'Z') {
+  if (image.size() < DosHeaderSize || std::memcmp(image.data(), DosMagic, sizeof DosMagic) != 0) {
     error = "no MZ header";
     return false;
   }
   v.pe = Get32(image, NewHeaderPointerOffset);
-  if (!Inside(v.pe, CoffSize, image.size()) || Get32(image, v.pe) != PeSignatureValue) {
+  if (!Inside(v.pe, CoffSize, image.size()) || Get32(image, v.pe) != PeSignature) {
     error = "no PE header";
     return false;
   }
@@ -106,7 +89,7 @@ bool ReadPe(const Bytes& image, PeView& v, std::string& error) {
     return false;
   }
   const uint32_t dirs = magic == Pe32Magic ? OptDirs32 : OptDirs64;
-  if (v.optSize < dirs + 8 * (ResourceDir + 1) || !Inside(v.opt, v.optSize, image.size())) {
+  if (v.optSize < dirs + DirectoryEntrySize * (ResourceDir + 1) || !Inside(v.opt, v.optSize, image.size())) {
     error = "PE optional header too short";
     return false;
   }
@@ -222,21 +205,9 @@ struct TreeReader {
 bool Utf8ToUtf16(const std::string& in, std::u16string& out) {
   out.clear();
   for (size_t i = 0; i < in.size();) {
-    const uint8_t c = (uint8_t)in[i];
-    uint32_t cp, extra;
-    if (c < 0x80) cp = c, extra = 0;
-    else if ((c & 0xE0) == 0xC0) cp = c & 0x1F, extra = 1;
-    else if ((c & 0xF0) == 0xE0) cp = c & 0x0F, extra = 2;
-    else if ((c & 0xF8) == 0xF0) cp = c & 0x07, extra = 3;
-    else return false;
-    if (extra > in.size() - i - 1) return false;  // cut short at the end
-    for (uint32_t k = 1; k <= extra; k++) {
-      const uint8_t t = (uint8_t)in[i + k];
-      if ((t & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < least[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    char32_t cp;
+    const size_t n = Utf8SequenceAt(in, i, &cp);
+    if (n == 0) return false;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out += (char16_t)(0xD800 + (cp >> 10));
@@ -244,7 +215,7 @@ bool Utf8ToUtf16(const std::string& in, std::u16string& out) {
     } else {
       out += (char16_t)cp;
     }
-    i += extra + 1;
+    i += n;
   }
   return true;
 }
@@ -471,7 +442,7 @@ bool ReadResources(const Bytes& image, std::vector<ResourceLeaf>& leaves, std::s
   leaves.clear();
   PeView pe;
   if (!ReadPe(image, pe, error)) return false;
-  const uint32_t dir = pe.dirs + 8 * ResourceDir;
+  const uint32_t dir = pe.dirs + DirectoryEntrySize * ResourceDir;
   const uint32_t rva = Get32(image, dir);
   if (rva == 0) return true;  // no resources at all
   uint32_t base, available;
@@ -718,8 +689,8 @@ bool AppendResourceSection(Bytes& image, const std::vector<ResourceLeaf>& leaves
   Put32(image, sec + SecRawPointer, (uint32_t)raw);
   Put32(image, sec + SecCharacteristics, ReadOnlyDataSection);
   Put16(image, pe.pe + CoffSectionCount, (uint16_t)(pe.sections + 1));
-  Put32(image, pe.dirs + 8 * ResourceDir, (uint32_t)rva);
-  Put32(image, pe.dirs + 8 * ResourceDir + 4, (uint32_t)tree.size());
+  Put32(image, pe.dirs + DirectoryEntrySize * ResourceDir, (uint32_t)rva);
+  Put32(image, pe.dirs + DirectoryEntrySize * ResourceDir + 4, (uint32_t)tree.size());
   Put32(image, pe.opt + OptSizeOfImage, (uint32_t)AlignUp(rva + tree.size(), pe.sectionAlignment));
   Put32(image, pe.opt + OptInitializedData,
         Get32(image, pe.opt + OptInitializedData) + (uint32_t)rawSize);

@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "core/image.h"
+#include "core/pe.h"
 
 // "PE\0\0" at StubPeOffset ends what StubImageRecognised looks at.
-constexpr size_t PeSignatureLength = 4;
 constexpr size_t StubSignatureSize = StubPeOffset + PeSignatureLength;
 
 // The stub seeks with signed 32-bit file offsets: no self-extracting file

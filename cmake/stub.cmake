@@ -84,7 +84,7 @@ add_custom_command(
           -fexec-charset=CP932 -o ${STUBIMAGE_TOOL}
           ${CMAKE_CURRENT_SOURCE_DIR}/stubimage/stubimage.cpp -I${CMAKE_CURRENT_SOURCE_DIR}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/stubimage/stubimage.cpp ${CMAKE_CURRENT_SOURCE_DIR}/core/image.h
-          ${CMAKE_CURRENT_SOURCE_DIR}/core/pechecksum.h
+          ${CMAKE_CURRENT_SOURCE_DIR}/core/pe.h
   COMMENT "Building stubimage for the build machine")
 
 set(STUB_OUTPUT ${LZHSFX_BIN_DIR}/${STUB_NAME}.exe)

@@ -54,8 +54,8 @@ enum : uint8_t { FlagAutoStart = 0x01, FlagOverwriteSilently = 0x02 };
 // What the real-mode program prints when the file is started under DOS:
 // "This program is a self-extracting LZH archive for 32-bit Windows." /
 // "It cannot run in MS-DOS mode." The literal takes the execution charset of
-// the file that uses it: stubimage is compiled for CP932 and stores it so;
-// the host tool, compiled for UTF-8, converts it before it compares.
+// the file that uses it: stubimage, which stores it, and cli/stubfile.cpp,
+// which looks for it, are both compiled for CP932.
 #define DosNoticeText                                            \
   "このプログラムは Windows 32ﾋﾞｯﾄ版の LZH 自己解凍書庫です.\r\n" \
   "MS-DOS モードでは実行できません．\r\n$"

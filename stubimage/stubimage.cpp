@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/image.h"
-#include "core/pechecksum.h"
+#include "core/pe.h"
 
 namespace {
 
@@ -54,27 +54,13 @@ constexpr uint32_t DosImageSize = DosProgramOffset + DosProgramSize;
 static_assert(DosImageSize == 1231, "DOS image length");
 static_assert(DosImageSize <= PeHeaderOffset, "DOS program ends before the PE headers");
 
-// PE fields, relative to the signature.
-constexpr uint32_t PeSignature = 0x00004550;
-constexpr uint32_t CoffSectionCount = 6, CoffSymbolTable = 12, CoffOptionalSize = 20;
-constexpr uint32_t CoffSize = 24;  // signature + COFF header
-constexpr uint32_t OptMagic = 0, OptFileAlignment = 36, OptSizeOfHeaders = 60, OptCheckSum = 64;
-constexpr uint16_t Pe32Magic = 0x10B, Pe32PlusMagic = 0x20B;
-constexpr uint32_t OptDirCount32 = 92, OptDirCount64 = 108;
-constexpr uint32_t OptDirs32 = 96, OptDirs64 = 112;
-constexpr uint32_t CertificateDir = 4, DebugDir = 6;
-constexpr uint32_t SectionHeaderSize = 40;
-constexpr uint32_t SecVirtualAddress = 12, SecRawSize = 16, SecRawPointer = 20;
-
-
 bool Fail(const std::string& why) {
   std::fprintf(stderr, "stubimage: %s\n", why.c_str());
   return false;
 }
 
 void WriteDosPart(Bytes& out) {
-  out[0] = 'M';
-  out[1] = 'Z';
+  std::memcpy(&out[0], DosMagic, sizeof DosMagic);
   Put16(out, ELastPageBytes, DosImageSize % DosPageSize);
   Put16(out, EPageCount, (DosImageSize + DosPageSize - 1) / DosPageSize);
   Put16(out, ERelocCount, 0);
@@ -96,7 +82,8 @@ void WriteDosPart(Bytes& out) {
 }
 
 bool Relayout(const Bytes& in, Bytes& out, uint32_t maxSize) {
-  if (in.size() < 64 || in[0] != 'M' || in[1] != 'Z') return Fail("not an MZ file");
+  if (in.size() < 64 || std::memcmp(in.data(), DosMagic, sizeof DosMagic) != 0)
+    return Fail("not an MZ file");
   const uint32_t pe = Get32(in, ENewHeader);
   if ((uint64_t)pe + CoffSize > in.size() || Get32(in, pe) != PeSignature)
     return Fail("no PE signature");
@@ -113,7 +100,8 @@ bool Relayout(const Bytes& in, Bytes& out, uint32_t maxSize) {
   const uint32_t dirs = opt + (magic == Pe32Magic ? OptDirs32 : OptDirs64);
   // Both hold file offsets that would need moving too; the stub has neither.
   for (uint32_t d : {CertificateDir, DebugDir}) {
-    if (d < dirCount && dirs + 8 * d + 8 <= opt + optSize && Get32(in, dirs + 8 * d + 4) != 0)
+    const uint32_t entry = dirs + DirectoryEntrySize * d;
+    if (d < dirCount && entry + DirectoryEntrySize <= opt + optSize && Get32(in, entry + 4) != 0)
       return Fail("certificate or debug directory present");
   }
 
@@ -126,7 +114,7 @@ bool Relayout(const Bytes& in, Bytes& out, uint32_t maxSize) {
   }
   const uint64_t peLength = headersEnd - pe;
   const uint64_t newHeadersEnd = PeHeaderOffset + peLength;
-  const uint32_t newHeaders = (uint32_t)((newHeadersEnd + alignment - 1) & ~(uint64_t)(alignment - 1));
+  const uint32_t newHeaders = (uint32_t)AlignUp(newHeadersEnd, alignment);
   if (newHeaders < oldHeaders) return Fail("headers would shrink");
   const uint32_t growth = newHeaders - oldHeaders;
 
