@@ -26,6 +26,8 @@ void StripQuotes(char* dest, const char* text, uint32_t size);
 void NormalizeSeparators(char* text, char separator);
 // 1 when the byte opens a CP932 double-byte character.
 inline int IsLeadByte(uint8_t b) { return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFD); }
+// 1 when the byte may close one. '/' never can, '\' can (0x5C ends many kanji).
+inline int IsTrailByte(uint8_t b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
 
 // Little-endian fields inside header buffers and the config block.
 inline uint16_t ReadLe16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }

@@ -14,6 +14,7 @@
 #include "extract/header.h"
 #include "extract/walk.h"
 #include "platform/cp932.h"
+#include "platform/pathpolicy.h"
 
 namespace {
 
@@ -38,30 +39,15 @@ std::string Printable(const uint8_t* bytes, size_t count) {
   return Escaped(std::string_view((const char*)bytes, count));
 }
 
-// Windows drops trailing dots and spaces from a component, so ".. " and
-// "..." climb like "..".
-bool IsParentComponent(const std::string& component) {
-  size_t dots = 0;
-  for (char c : component) {
-    if (c == '.') dots++;
-    else if (c != ' ') return false;
+// Why a name the policy judged would land outside the destination.
+const char* ReasonOf(PathVerdict verdict) {
+  switch (verdict) {
+    case PathVerdict::Absolute: return "begins with a separator (an absolute path)";
+    case PathVerdict::Drive: return "begins with a drive prefix";
+    case PathVerdict::Climbs: return "has a \"..\" component";
+    case PathVerdict::Inside: break;
   }
-  return dots >= 2;
-}
-
-// Why the '/'-separated name would land outside the destination, or "".
-std::string UnsafeReason(const std::string& name) {
-  if (!name.empty() && name[0] == '/') return "begins with a separator (an absolute path)";
-  if (name.size() >= 2 && name[1] == ':' && !IsLeadByte((uint8_t)name[0]))
-    return "begins with a drive prefix";
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find('/', start);
-    if (end == std::string::npos) end = name.size();
-    if (IsParentComponent(name.substr(start, end - start))) return "has a \"..\" component";
-    start = end + 1;
-  }
-  return "";
+  return nullptr;
 }
 
 class Checker {
@@ -142,34 +128,28 @@ bool Checker::CheckPlacement(const MemberInfo& info, size_t walkIndex) {
                                        "a message and skips it");
     return true;
   }
-  std::string rest = name;
-  const char* place = nullptr;
-  size_t prefix = 0;
-  if (TextStartsNoCase(name.c_str(), SystemDirPrefix))
-    place = "system", prefix = std::strlen(SystemDirPrefix);
-  else if (TextStartsNoCase(name.c_str(), WinDirPrefix))
-    place = "Windows", prefix = std::strlen(WinDirPrefix);
-  if (place) {
-    rest = name.substr(prefix);
-    if (!rest.empty() && rest[0] == '/')
+  // The stub reads every name as CP932, and so does this check.
+  PathJudgement judged = JudgeMemberName(name, NameBytes::Cp932);
+  if (judged.folder != nullptr) {
+    const char* place = judged.folder == SystemDirPrefix ? "system" : "Windows";
+    if (judged.folderSeparated)
       report_.warnings.push_back(Format("%s will be written into the %s directory of the user's "
                                         "machine", who.c_str(), place));
     else
       report_.warnings.push_back(Format("%s will be written beside the %s directory, its name "
                                         "glued onto the directory's name (no separator after the "
                                         "prefix)", who.c_str(), place));
-    if (!rest.empty() && rest[0] == '/') rest = rest.substr(1);
   }
-  std::string reason = UnsafeReason(rest);
-  if (reason.empty()) return true;
+  const char* reason = ReasonOf(judged.verdict);
+  if (reason == nullptr) return true;
   if (options_.allowUnsafe) {
     report_.warnings.push_back(Format("%s %s and will be written outside the destination",
-                                      who.c_str(), reason.c_str()));
+                                      who.c_str(), reason));
     return true;
   }
   return Fail(Format("%s %s, so it would be written outside the destination; rename it in the "
                      "archive, or pass --allow-unsafe-paths if that is intended",
-                     who.c_str(), reason.c_str()));
+                     who.c_str(), reason));
 }
 
 // The question a leading stored "!" asks, as the stub copies it into its

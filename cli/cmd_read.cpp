@@ -20,6 +20,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/escape.h"
+#include "cli/member.h"
 #include "cli/names.h"
 #include "cli/textformat.h"
 #include "cli/signals.h"

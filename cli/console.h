@@ -43,8 +43,3 @@ extern ConsoleState Console;
 void InstallCancelHandler();
 // Prints text to stdout at once; a failure is noticed at the end (main).
 void PrintLine(const std::string& text);
-
-// The member's time stamp in seconds since 1970 UTC. The older header levels
-// store the local time of the machine that packed the file; those are read
-// here as this machine's local time, as other archivers on it do.
-uint32_t MemberStampUtc();

@@ -24,8 +24,8 @@ std::string MemberNameText();
 // UTF-8 name becomes CP932 in Work->memberName when it converts there and
 // back unchanged; otherwise PlatformUtf8Paths is set for this member.
 void PrepareMemberPath();
-// The root and drive prefix (ASCII, bytes long) AcceptMemberPath took off
-// the front of Work->memberName.
+// The root and drive prefix (ASCII, bytes long) x took off the front of
+// Work->memberName (cli/member.cpp).
 void MemberNameStripped(size_t bytes);
 // For a member carried as UTF-8 (see PrepareMemberPath), Work->outputPath
 // made again from its name: the engine's mapping reads the UTF-8 bytes as

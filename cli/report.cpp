@@ -2,20 +2,18 @@
 // with an English gloss and, for a failed file operation, the system's
 // reason; member names (escaped) to stdout; the overall progress line to
 // stderr only when it is a terminal; questions are answered from the options
-// or stdin.
-// AcceptMemberPath keeps hostile member names inside the destination: a root
-// or drive prefix is dropped, a name that climbs out or aims at the Windows
-// folders is refused.
+// or stdin. What a command decides about a member lives with the command
+// (cli/member.cpp); this file only tells what happened.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "base/dostime.h"
 #include "base/text.h"
 #include "cli/console.h"
 #include "cli/escape.h"
+#include "cli/member.h"
 #include "cli/names.h"
 #include "cli/signals.h"
 #include "platform/posix_host.h"
@@ -159,50 +157,6 @@ void CancelNow() {
   AbortExtraction(1);
 }
 
-bool IsAsciiLetter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
-
-// Removes the separators and drive prefixes ("C:") that open name, so a
-// rooted or drive-qualified member lands inside the destination; returns how
-// many bytes went. A double-byte character ends the prefix, so its trail
-// byte (0x5C is '\') is never taken for a separator.
-size_t StripRootAndDrive(char* name) {
-  const uint8_t* n = (const uint8_t*)name;
-  size_t skip = 0;
-  for (;;) {
-    if (IsLeadByte(n[skip])) break;
-    if (n[skip] == '/' || n[skip] == '\\') {
-      ++skip;
-    } else if (IsAsciiLetter(n[skip]) && n[skip + 1] == ':') {
-      skip += 2;
-    } else {
-      break;
-    }
-  }
-  if (skip > 0) std::memmove(name, name + skip, std::strlen(name + skip) + 1);
-  return skip;
-}
-
-// A member name, its root and drive already removed, that would still place
-// its output outside the destination on either host: climbing out, or aimed
-// at the Windows folders. Components are split at every '/' and '\' byte,
-// CP932 trail bytes included: that refuses a few odd but harmless names
-// rather than miss a hostile one.
-bool IsUnsafeMemberName(const char* name) {
-  const uint8_t* n = (const uint8_t*)name;
-  std::string lower;
-  for (const uint8_t* p = n; *p != 0; ++p) lower += (char)((*p >= 'A' && *p <= 'Z') ? *p + 32 : *p);
-  if (lower.rfind("%systemdir%", 0) == 0 || lower.rfind("%windir%", 0) == 0) return true;
-  const uint8_t* start = n;
-  for (const uint8_t* p = n;; ++p) {
-    if (*p == '/' || *p == '\\' || *p == 0) {
-      if (p - start == 2 && start[0] == '.' && start[1] == '.') return true;
-      if (*p == 0) break;
-      start = p + 1;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 void InstallCancelHandler() {
@@ -248,17 +202,13 @@ void ShowMemberPath(const char* text) {
   (void)text;  // the shortened form is for the dialog; the console shows the whole path
   if (Work == nullptr) return;
   if (Work->cancelRequested) CancelNow();
-  if (Console.mode == ConsoleMode::Extract) RemapCarriedOutputPath();
-  // x has passed over unselected members already (AcceptMemberPath).
-  bool selected = Console.mode == ConsoleMode::Extract || MemberSelected();
-  if (Console.mode == ConsoleMode::Print) PlatformDiscardTo = selected ? STDOUT_FILENO : -1;
+  bool selected = MemberStarting();
   Console.bytesBefore += Console.memberBytes;
   Console.memberBytes = MemberOriginalSize();
   SetProgress(Console.bytesBefore);
   PlatformLastError = 0;
   if (!selected) return;
   Console.faultPassedOver = false;
-  Work->continueAfterFault = Console.stopOnError ? 0 : 1;
   ++Console.membersStarted;
   Console.memberFailed = false;
   Console.memberShown = Escaped(MemberNameText());
@@ -331,76 +281,4 @@ int AskMessage() {
       return AnswerNo;
     }
   }
-}
-
-uint32_t MemberStampUtc() {
-  uint32_t stamp = MemberTimeStamp();
-  if (!Work->timeIsLocal) return stamp;
-  uint32_t utc = PlatformLocalDosTimeToUnix(UnixToDosDateTime(stamp));
-  return utc != 0 ? utc : stamp;
-}
-
-// What the header says of the file beyond its data, in the form the driver
-// applies: the stamp as UTC, and the Unix permissions for the commit, with
-// the read-only attribute made to agree with them (the driver sets it after
-// the commit).
-static void PrepareMemberFile() {
-  if (Work->timeIsLocal) {
-    uint32_t utc = MemberStampUtc();
-    for (uint32_t i = 0; i < 4; i++) Work->header[HdrTimeStamp + i] = (uint8_t)(utc >> (8 * i));
-    Work->timeIsLocal = 0;
-  }
-  PlatformOutputMode = Work->hasUnixMode ? Work->unixMode : -1;
-  if (Work->hasUnixMode) {
-    constexpr uint16_t OwnerWrite = 0200;
-    if (Work->unixMode & OwnerWrite)
-      Work->attributes &= (uint16_t)~AttrReadOnly;
-    else
-      Work->attributes |= AttrReadOnly;
-  }
-}
-
-int AcceptMemberPath() {
-  // Members the command was not asked about are passed over silently; the
-  // command judges success by what it reported, not by the engine's flag.
-  if (!MemberSelected()) return 0;
-  PrepareMemberPath();
-  PrepareMemberFile();
-  // A name cut to what memberName holds would be written under another name.
-  if (Work->nameCut) {
-    ++Console.refusedMembers;
-    ClearProgress();
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "lzhsfx: refusing member '%s...': its name is longer than %u bytes, so it "
-                 "cannot be written under its own name\n",
-                 Escaped(MemberNameText()).c_str(), MemberNameSize - 1);
-    return 0;
-  }
-  if (Console.allowUnsafePaths) return 1;
-  std::string originalText = MemberNameText();
-  std::string original = Escaped(originalText);
-  size_t removed = StripRootAndDrive(Work->memberName);
-  MemberNameStripped(removed);
-  // A directory entry that named only a root is the destination itself; a
-  // file so named has nowhere inside it to go.
-  bool nothingLeft = removed > 0 && Work->memberName[0] == '\0';
-  if (nothingLeft && MemberMethod() == MethodDirectory) return 1;
-  if (nothingLeft || IsUnsafeMemberName(Work->memberName)) {
-    ++Console.refusedMembers;
-    ClearProgress();
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "lzhsfx: refusing member '%s': it would be written outside the destination "
-                 "(use --allow-unsafe-paths)\n",
-                 original.c_str());
-    return 0;
-  }
-  if (removed > 0) {
-    ClearProgress();
-    std::fflush(stdout);
-    std::fprintf(stderr, "lzhsfx: note: '%s': leading '%s' removed, extracting inside the destination\n",
-                 original.c_str(), Escaped(originalText.substr(0, removed)).c_str());
-  }
-  return 1;
 }

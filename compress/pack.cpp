@@ -31,6 +31,7 @@
 #include "compress/crc16.h"
 #include "compress/encoder.h"
 #include "platform/cp932.h"
+#include "platform/pathpolicy.h"
 
 namespace {
 
@@ -47,21 +48,6 @@ constexpr unsigned MaxWorkers = 8;
 constexpr size_t MembersPerWorker = 32;
 constexpr uint64_t SpoolBudget = 24u << 20;
 constexpr size_t MemberMemory = 4u << 20;
-
-// One name component in CP932. Refuses names the extractor would split or
-// misread: no CP932 form, or a single-byte '\' or 0xFF (both separators).
-bool ComponentToCp932(const std::string& utf8, std::string& out) {
-  if (!ToCp932(utf8, out)) return false;
-  for (size_t i = 0; i < out.size(); ++i) {
-    const uint8_t b = static_cast<uint8_t>(out[i]);
-    if (IsLeadByte(b)) {
-      ++i;
-      continue;
-    }
-    if (b == '\\' || b == ByteSeparator || b == 0) return false;
-  }
-  return true;
-}
 
 std::string Join(const std::vector<std::string>& parts) {
   std::string s;
@@ -117,7 +103,7 @@ bool NamesFor(Walk& w, const std::string& path, const std::vector<std::string>& 
   entry.name.clear();
   for (size_t i = 0; i < parts.size(); ++i) {
     std::string cp;
-    if (!ComponentToCp932(parts[i], cp)) return Fail(w, Quoted(Join(parts)) + ": the name has no CP932 form");
+    if (!StoredNamePart(parts[i], cp)) return Fail(w, Quoted(Join(parts)) + ": the name has no CP932 form");
     entry.name += cp;
     if (isDir || i + 1 < parts.size()) {
       f.directory.append(cp);
@@ -127,6 +113,15 @@ bool NamesFor(Walk& w, const std::string& path, const std::vector<std::string>& 
       f.fileName = cp;
     }
   }
+  // A folder may hold names that leave the destination once extracted.
+  const PathVerdict verdict = JudgeMemberName(entry.name, NameBytes::Cp932).verdict;
+  if (verdict == PathVerdict::Drive)
+    return Fail(w, Quoted(path) + ": its member name \"" + Join(parts) +
+                       "\" would open with a drive prefix, which extractors drop or refuse; rename it");
+  if (verdict != PathVerdict::Inside)
+    return Fail(w, Quoted(path) + ": its member name \"" + Join(parts) +
+                       "\" has a part of dots and spaces only, which leaves the destination as "
+                       "'..' does; rename it");
   const size_t limit = w.options.maxNameBytes;
   if (limit != 0 && entry.name.size() > limit)
     return Fail(w, Quoted(path) + ": its member name \"" + Join(parts) + "\" is " +
@@ -205,22 +200,6 @@ bool PlanPath(Walk& w, const std::string& path, const std::vector<std::string>& 
   e.fields.attributes = AttributesOf(st);
   w.plan.bytes += e.size;
   w.plan.entries.push_back(std::move(e));
-  return true;
-}
-
-// Member name parts of a path as given: leading "/" and "." parts dropped,
-// ".." refused.
-bool SplitArgument(const std::string& path, std::vector<std::string>& parts) {
-  parts.clear();
-  size_t i = 0;
-  while (i <= path.size()) {
-    size_t j = path.find('/', i);
-    if (j == std::string::npos) j = path.size();
-    const std::string part = path.substr(i, j - i);
-    if (part == "..") return false;
-    if (!part.empty() && part != ".") parts.push_back(part);
-    i = j + 1;
-  }
   return true;
 }
 
@@ -576,7 +555,7 @@ bool PlanPaths(const std::vector<std::string>& paths, const PackOptions& options
   }
   for (const auto& path : paths) {
     std::vector<std::string> parts;
-    if (!SplitArgument(path, parts)) {
+    if (!GivenPathParts(path, parts)) {
       error = Quoted(path) + ": a path with '..' cannot be stored";
       return false;
     }

@@ -35,7 +35,3 @@ uint32_t ProgressPercent(uint32_t done, uint32_t total);
 int AskOverwrite();
 // The message member's question; text holds it. Yes or No.
 int AskMessage();
-// Whether the member now in memberName may be written where it maps to.
-// The stub trusts its publisher (always 1); the host refuses names that
-// would leave the destination unless told otherwise.
-int AcceptMemberPath();

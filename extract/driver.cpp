@@ -5,6 +5,7 @@
 #include "extract/driver.h"
 
 #include "base/dostime.h"
+#include "extract/admission.h"
 #include "extract/crc16.h"
 #include "extract/decode.h"
 #include "extract/header.h"
@@ -72,6 +73,7 @@ void BuildOutputPath(int longNames) {
   NormalizeSeparators(Work->outputPath, '/');
   char* afterDrive = Work->outputPath + (HasDrivePrefix(Work->outputPath) ? 2 : 0);
   SanitizePath(afterDrive, longNames);
+  FinishOutputPath();
   ShortenForDisplay(Work->text, Work->outputPath, DisplayPathLimit);
   ShowMemberPath(Work->text);
   ShowPercent(TextProgressZero);

@@ -174,5 +174,3 @@ int AskMessage() {
   // Asked during the scan, before the main dialog exists: no owner.
   return ShowMessageBox(nullptr, Work->text, MessageMemberBox);
 }
-
-int AcceptMemberPath() { return 1; }

@@ -5,6 +5,7 @@
 
 #include "core/report.h"
 #include "core/workarea.h"
+#include "extract/admission.h"
 #include "tests/fuzz/harness.h"
 
 void ShowError(MessageId, const char*) {}
@@ -31,3 +32,5 @@ int AskMessage() {
 }
 
 int AcceptMemberPath() { return 1; }
+
+void FinishOutputPath() {}

@@ -10,6 +10,7 @@
 #include "core/messages.h"
 #include "core/report.h"
 #include "base/text.h"
+#include "extract/admission.h"
 
 ReportLog Reported;
 
@@ -69,6 +70,8 @@ int AskMessage() {
 }
 
 int AcceptMemberPath() { return Reported.acceptPath; }
+
+void FinishOutputPath() {}
 
 SfxWorkArea* NewWorkArea() {
   FreeWorkArea();
