@@ -14,7 +14,7 @@
 #include "cli/commands.h"
 #include "cli/escape.h"
 #include "cli/files.h"
-#include "cli/peresource.h"
+#include "cli/branding.h"
 #include "cli/stubfile.h"
 #include "core/image.h"
 #include "platform/cp932.h"

@@ -7,15 +7,15 @@
 
 using Args = std::vector<std::string>;
 
-int CmdList(const Args& args);     // l ARCHIVE            (cli/cmd_read.cpp)
-int CmdTest(const Args& args);     // t ARCHIVE            (cli/cmd_read.cpp)
-int CmdExtract(const Args& args);  // x ARCHIVE [-C DIR]   (cli/cmd_read.cpp)
-int CmdPrint(const Args& args);    // p ARCHIVE [NAME...]  (cli/cmd_read.cpp)
-int CmdVerboseList(const Args& args);  // v ARCHIVE        (cli/cmd_read.cpp)
+int CmdList(const Args& args);     // l ARCHIVE            (cli/cmd_list.cpp)
+int CmdVerboseList(const Args& args);  // v ARCHIVE        (cli/cmd_list.cpp)
+int CmdTest(const Args& args);     // t ARCHIVE            (cli/cmd_test.cpp)
+int CmdPrint(const Args& args);    // p ARCHIVE [NAME...]  (cli/cmd_test.cpp)
+int CmdExtract(const Args& args);  // x ARCHIVE [-C DIR]   (cli/cmd_extract.cpp)
 int CmdAdd(const Args& args);      // a ARCHIVE PATH...    (cli/cmd_add.cpp)
 int CmdDelete(const Args& args);   // d ARCHIVE NAME...    (cli/cmd_add.cpp)
 int CmdCreate(const Args& args);   // create OUT.exe ...   (cli/cmd_create.cpp)
-int CmdInfo(const Args& args);     // info FILE.exe        (cli/cmd_create.cpp)
+int CmdInfo(const Args& args);     // info FILE.exe        (cli/cmd_info.cpp)
 
 // Exit codes.
 enum : int { ExitOk = 0, ExitBadArchive = 1, ExitUsage = 2 };

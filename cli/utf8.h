@@ -1,6 +1,6 @@
 // The one UTF-8 decoder of the host tool: whether a name is UTF-8 (cli/names),
 // what to escape when printing it (cli/escape) and the UTF-16 of version
-// strings (cli/peresource) all read UTF-8 through it, so they agree on what
+// strings (cli/branding) all read UTF-8 through it, so they agree on what
 // UTF-8 is: shortest forms only, no surrogate halves, nothing past U+10FFFF.
 #pragma once
 #include <cstddef>

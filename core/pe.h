@@ -56,9 +56,27 @@ inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
 }
 
+// Appends a little-endian field.
+inline void Append16(std::vector<uint8_t>& b, uint16_t v) {
+  b.push_back((uint8_t)v);
+  b.push_back((uint8_t)(v >> 8));
+}
+inline void Append32(std::vector<uint8_t>& b, uint32_t v) {
+  Append16(b, (uint16_t)v);
+  Append16(b, (uint16_t)(v >> 16));
+}
+// Whether size bytes at `at` lie within the first limit bytes.
+inline bool Inside(uint64_t at, uint64_t size, uint64_t limit) {
+  return at <= limit && size <= limit - at;
+}
+
 // value rounded up to a multiple of alignment (not 0).
 constexpr uint64_t AlignUp(uint64_t value, uint64_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
+}
+// Zeros appended up to a multiple of alignment.
+inline void PadTo(std::vector<uint8_t>& b, uint64_t alignment) {
+  b.resize(AlignUp(b.size(), alignment), 0);
 }
 
 // The standard PE checksum: a 16-bit sum with the carries folded back, the

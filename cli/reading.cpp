@@ -1,0 +1,186 @@
+// The reading commands' shared steps. A fault deep inside a member's
+// decoding ends a run of the engine through AbortExtraction; on the host
+// that exit is trapped and the next run starts at the member behind it,
+// which the walk located from the sizes alone.
+#include "cli/reading.h"
+
+#include <fcntl.h>
+#include <setjmp.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/console.h"
+#include "cli/escape.h"
+#include "cli/signals.h"
+#include "core/workarea.h"
+#include "extract/header.h"
+#include "extract/walk.h"
+#include "platform/posix_host.h"
+
+namespace {
+
+int FailureExitCode() { return Console.ioError ? ExitUsage : ExitBadArchive; }
+
+// Standard input copied to a file, since the walk seeks. The file is
+// unlinked as soon as it is made, so no exit or signal can leave it behind;
+// the descriptor kept here is what the engine reads, as /proc/self/fd/N.
+// "" with a message when it cannot be made.
+std::string SpoolStandardInput() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/lzhsfx-stdin-XXXXXX";
+  int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "lzhsfx: cannot spool standard input: %s\n", std::strerror(errno));
+    return "";
+  }
+  unlink(path.c_str());
+  static char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR && InterruptSignal == 0) continue;
+    if (n < 0) {
+      std::fprintf(stderr, "lzhsfx: cannot read standard input: %s\n", std::strerror(errno));
+      close(fd);
+      return "";
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(fd, buffer + done, (size_t)(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        std::fprintf(stderr, "lzhsfx: cannot spool standard input: %s\n",
+                     std::strerror(w < 0 ? errno : ENOSPC));
+        close(fd);
+        return "";
+      }
+      done += w;
+    }
+  }
+  return "/proc/self/fd/" + std::to_string(fd);
+}
+
+}  // namespace
+
+bool TakeReadOption(const std::string& a, unsigned takes, ReadOptions& options, const char* help,
+                    bool& bad) {
+  bad = false;
+  if ((takes & TakesQuiet) && a == "-q") {
+    options.quiet = true;
+  } else if ((takes & TakesStopOnError) && a == "--stop-on-error") {
+    options.stopOnError = true;
+  } else if ((takes & TakesListing) && a == "-v") {
+    options.verbose = true;
+  } else if ((takes & TakesListing) && a == "--utc") {
+    options.utc = true;
+  } else if (a.rfind("--names=", 0) == 0) {
+    if (!ParseNamesOption(a.substr(std::strlen("--names=")), options.names)) {
+      std::fprintf(stderr, "lzhsfx: --names takes cp932, utf-8 or auto\n\n%s", help);
+      bad = true;
+    }
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ArchiveArguments(const Args& args, const char* help, std::string& archive, unsigned takes,
+                      ReadOptions& options) {
+  bool endOfOptions = false;
+  for (const auto& a : args) {
+    bool bad = false;
+    if (!endOfOptions && a == "--") {
+      endOfOptions = true;
+    } else if (!endOfOptions && TakeReadOption(a, takes, options, help, bad)) {
+      if (bad) return false;
+    } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "lzhsfx: unknown option '%s'\n\n%s", Escaped(a).c_str(), help);
+      return false;
+    } else if (archive.empty()) {
+      archive = a;
+    } else {
+      options.patterns.push_back(a);
+    }
+  }
+  if (archive.empty()) std::fprintf(stderr, "lzhsfx: no archive given\n\n%s", help);
+  return !archive.empty();
+}
+
+// Runs the engine over the archive in mode. A fault deep inside a member's
+// decoding ends a run through AbortExtraction; on the host that exit is
+// trapped and, unless told to stop at the first failure, a new run starts
+// at the member behind it, which the walk already located. A signal stops
+// everything. 1 when every run went through without a failure.
+int RunMembers(ExtractionMode mode, bool stopOnError) {
+  uint32_t start = Work->config.archiveOffset;
+  Work->continueAfterFault = stopOnError ? 0 : 1;
+  Console.stopOnError = stopOnError;
+  volatile int ok = 1;
+  jmp_buf trap;
+  for (;;) {
+    // Each member sets it for its own paths; the archive opens by its CP932 path.
+    PlatformUtf8Paths = 0;
+    PlatformExitTrap = &trap;
+    if (setjmp(trap) == 0) {
+      if (!ExtractArchive(nullptr, mode)) ok = 0;
+      PlatformExitTrap = nullptr;
+      break;
+    }
+    PlatformExitTrap = nullptr;
+    CloseArchiveRun();
+    ok = 0;
+    uint64_t next = Work->nextHeaderOffset;
+    bool stop = stopOnError && !Console.faultPassedOver;
+    if (stop || Console.cancelled || mode == ScanMode || next >= Work->archiveSize) break;
+    Work->config.archiveOffset = (uint32_t)next;
+  }
+  PlatformUtf8Paths = 0;
+  Work->config.archiveOffset = start;
+  // With names given, the engine's verdict counts the members passed over;
+  // what was reported decides.
+  if (SelectionActive() && mode != ScanMode)
+    ok = Console.errorsShown == 0 && !Console.overwriteCancelled && !Console.cancelled;
+  return ok;
+}
+
+// The bytes the members hold, for the overall progress line.
+uint64_t TotalMemberBytes() {
+  uint64_t total = 0;
+  if (OpenArchiveRun())
+    while (NextMember() == MemberReady)
+      if (MemberMethod() != MethodDirectory) total += MemberOriginalSize();
+  CloseArchiveRun();
+  return total;
+}
+
+// Why t or x ended without success, in one line, and the exit code.
+int ReportFailures(const char* verb) {
+  if (InterruptSignal != 0) return ExitBadArchive;  // main ends by the signal
+  if (Console.failedMembers > 0)
+    std::fprintf(stderr, "lzhsfx: %u of %u member%s failed to %s\n", Console.failedMembers,
+                 Console.membersStarted, Console.membersStarted == 1 ? "" : "s", verb);
+  return FailureExitCode();
+}
+
+// Opens the archive named by the arguments ("-": standard input) and
+// readies the work area and the name rules.
+int OpenForEngine(const std::string& archive, ArchiveSource& source,
+                  const ReadOptions& options) {
+  SetNameEncoding(options.names);
+  SetMemberPatterns(options.patterns);
+  std::string path = archive;
+  if (archive == "-") {
+    path = SpoolStandardInput();
+    if (path.empty()) return ExitUsage;
+  }
+  int rc = OpenArchiveSource(path, source);
+  if (rc == ExitOk) {
+    if (archive == "-") source.path = "(standard input)";
+    rc = PrepareWorkArea(source);
+  }
+  return rc;
+}
+
