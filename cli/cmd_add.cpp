@@ -33,41 +33,6 @@
 #include "extract/walk.h"
 #include "platform/cp932.h"
 
-const char* const AddHelp =
-    "usage: lzhsfx a ARCHIVE PATH... [-m lh0|lh5|lh6|lh7] [-9] [--follow-symlinks] [-q]\n"
-    "\n"
-    "Adds the given files and folders (folders recursively, in sorted order) to\n"
-    "ARCHIVE, with level-2 headers and CP932 names, creating it if it does not\n"
-    "exist. A member of the same name is replaced; the other members are kept\n"
-    "as they are, in front of the new ones. ARCHIVE may be a self-extracting\n"
-    "file made by lzhsfx create: its program and settings stay, only the\n"
-    "archive behind them changes. Member names are the paths as given,\n"
-    "without a leading '/' or './', at most 259 bytes in CP932. The archive is\n"
-    "never packed into itself. The new archive replaces the old one only when\n"
-    "complete; SIGINT, SIGTERM and SIGHUP remove the unfinished one.\n"
-    "\n"
-    "  -m METHOD          lh5 (default, 8 KB window), lh6 (32 KB), lh7 (64 KB),\n"
-    "                     or lh0 (store); members that would not shrink are stored\n"
-    "  -9                 slower, smaller: choose matches by their cost in bits\n"
-    "  --follow-symlinks  pack what symbolic links point to (default: skip them)\n"
-    "  -q                 no progress line\n"
-    "\n"
-    "Exit codes: 0 written, 1 ARCHIVE exists but is no archive of ours or is\n"
-    "damaged (it is left alone), 2 usage or I/O error or a file that cannot\n"
-    "be packed.\n";
-
-const char* const DeleteHelp =
-    "usage: lzhsfx d ARCHIVE NAME...\n"
-    "\n"
-    "Deletes the named members from ARCHIVE (a plain .lzh or a self-extracting\n"
-    "file made by lzhsfx create, whose program and settings stay). A NAME that\n"
-    "is a folder deletes the folder and every member under it. The names of\n"
-    "the deleted members are printed. When a NAME matches no member nothing is\n"
-    "changed. The new archive replaces the old one only when complete.\n"
-    "\n"
-    "Exit codes: 0 deleted, 1 a NAME matches no member, or ARCHIVE is no\n"
-    "archive of ours or is damaged (it is left alone), 2 usage or I/O error.\n";
-
 namespace {
 
 constexpr size_t EndMarkSize = 1;
@@ -205,10 +170,18 @@ int Rewrite(const char* command, const std::string& path, OldArchive& old, const
   return ExitOk;
 }
 
-int AddUsage(const std::string& message) {
-  std::fprintf(stderr, "lzhsfx a: %s\n\n%s", message.c_str(), AddHelp);
-  return ExitUsage;
-}
+const OptionSpec MethodOption = {
+    "-m", OptionValue::Separate, "METHOD", "lh0|lh5|lh6|lh7",
+    "lh5 (default, 8 KB window), lh6 (32 KB), lh7 (64 KB)\n"
+    "or lh0 (store); members that would not shrink are\n"
+    "stored"};
+const OptionSpec SlowOption = {
+    "-9", OptionValue::None, nullptr, nullptr,
+    "slower, smaller: choose matches by their cost in bits"};
+const OptionSpec FollowSymlinksOption = {
+    "--follow-symlinks", OptionValue::None, nullptr, nullptr,
+    "pack what symbolic links point to (default: skip\n"
+    "them)"};
 
 bool ParseMethod(const std::string& text, char& method) {
   std::string m = text;
@@ -235,38 +208,55 @@ std::string MemberNameOf(const std::string& utf8) {
 
 }  // namespace
 
+const CommandSpec AddCommand = {
+    "a",
+    "ARCHIVE PATH...",
+    "add files to an archive (created if missing),\n"
+    "replacing members of the same name",
+    {&MethodOption, &SlowOption, &FollowSymlinksOption, &QuietOption},
+    "Adds the given files and folders (folders recursively, in sorted order) to\n"
+    "ARCHIVE, with level-2 headers and CP932 names, creating it if it does not\n"
+    "exist. A member of the same name is replaced; the other members are kept\n"
+    "as they are, in front of the new ones. ARCHIVE may be a self-extracting\n"
+    "file made by lzhsfx create: its program and settings stay, only the\n"
+    "archive behind them changes. Member names are the paths as given,\n"
+    "without a leading '/' or './', at most 259 bytes in CP932; a name that\n"
+    "would leave the destination when extracted (a '..' part, one of dots and\n"
+    "spaces only, a drive prefix) is refused. The archive is never packed into\n"
+    "itself. The new archive replaces the old one only when complete; SIGINT,\n"
+    "SIGTERM and SIGHUP remove the unfinished one.\n",
+    "Exit codes: 0 written, 1 ARCHIVE exists but is no archive of ours or is\n"
+    "damaged (it is left alone), 2 usage or I/O error or a file that cannot\n"
+    "be packed.\n",
+};
+
+const CommandSpec DeleteCommand = {
+    "d",
+    "ARCHIVE NAME...",
+    "delete members from an archive",
+    {},
+    "Deletes the named members from ARCHIVE (a plain .lzh or a self-extracting\n"
+    "file made by lzhsfx create, whose program and settings stay). A NAME that\n"
+    "is a folder deletes the folder and every member under it. The names of\n"
+    "the deleted members are printed. When a NAME matches no member nothing is\n"
+    "changed. The new archive replaces the old one only when complete.\n",
+    "Exit codes: 0 deleted, 1 a NAME matches no member, or ARCHIVE is no\n"
+    "archive of ours or is damaged (it is left alone), 2 usage or I/O error.\n",
+};
+
 int CmdAdd(const Args& args) {
   PackOptions options;
-  std::string archivePath;
-  std::vector<std::string> paths;
-  bool optionsEnded = false, quiet = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (!optionsEnded && a == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && (a == "-m" || (a.compare(0, 2, "-m") == 0 && a.size() > 2))) {
-      std::string value = a.size() > 2 ? a.substr(2) : "";
-      if (value.empty()) {
-        if (i + 1 >= args.size()) return AddUsage("-m needs a method");
-        value = args[++i];
-      }
-      if (!ParseMethod(value, options.method)) return AddUsage("unknown method '" + Escaped(value) + "'");
-    } else if (!optionsEnded && a == "-9") {
-      options.level = 9;
-    } else if (!optionsEnded && a == "-q") {
-      quiet = true;
-    } else if (!optionsEnded && a == "--follow-symlinks") {
-      options.followSymlinks = true;
-    } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      return AddUsage("unknown option '" + Escaped(a) + "'");
-    } else if (archivePath.empty()) {
-      archivePath = a;
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (archivePath.empty()) return AddUsage("no archive named");
-  if (paths.empty()) return AddUsage("nothing to pack");
+  ParsedArgs parsed;
+  if (!ParseArgs(AddCommand, args, parsed)) return ExitUsage;
+  if (parsed.operands.empty()) return UsageError(AddCommand, "no archive named");
+  if (parsed.operands.size() < 2) return UsageError(AddCommand, "nothing to pack");
+  const std::string& archivePath = parsed.operands[0];
+  std::vector<std::string> paths(parsed.operands.begin() + 1, parsed.operands.end());
+  if (parsed.Has(MethodOption) && !ParseMethod(parsed.Value(MethodOption), options.method))
+    return UsageError(AddCommand, "unknown method '" + Escaped(parsed.Value(MethodOption)) + "'");
+  if (parsed.Has(SlowOption)) options.level = 9;
+  options.followSymlinks = parsed.Has(FollowSymlinksOption);
+  bool quiet = parsed.Has(QuietOption);
   CatchInterrupts(InterruptStyle::End);
   std::string target = TargetOf(archivePath);
   options.excludePath = target;
@@ -292,25 +282,12 @@ int CmdAdd(const Args& args) {
 }
 
 int CmdDelete(const Args& args) {
-  std::string archivePath;
-  std::vector<std::string> names;
-  bool optionsEnded = false;
-  for (const std::string& a : args) {
-    if (!optionsEnded && a == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "lzhsfx d: unknown option '%s'\n\n%s", Escaped(a).c_str(), DeleteHelp);
-      return ExitUsage;
-    } else if (archivePath.empty()) {
-      archivePath = a;
-    } else {
-      names.push_back(a);
-    }
-  }
-  if (archivePath.empty() || names.empty()) {
-    std::fprintf(stderr, "lzhsfx d: give the archive and the names to delete\n\n%s", DeleteHelp);
-    return ExitUsage;
-  }
+  ParsedArgs parsed;
+  if (!ParseArgs(DeleteCommand, args, parsed)) return ExitUsage;
+  if (parsed.operands.size() < 2)
+    return UsageError(DeleteCommand, "give the archive and the names to delete");
+  const std::string& archivePath = parsed.operands[0];
+  std::vector<std::string> names(parsed.operands.begin() + 1, parsed.operands.end());
   CatchInterrupts(InterruptStyle::End);
   OldArchive old;
   if (int rc = ReadOld("d", archivePath, false, old)) return rc;

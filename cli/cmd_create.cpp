@@ -29,58 +29,6 @@
 #include "core/workarea.h"
 #include "platform/cp932.h"
 
-const char* const CreateHelp =
-    "usage: lzhsfx create OUT.exe PATH... [options]\n"
-    "       lzhsfx create OUT.exe --from-lzh ARCHIVE.lzh [options]\n"
-    "\n"
-    "Builds a self-extracting file for Windows: the stub, its configuration\n"
-    "and an LZH archive (packed from PATH... with -lh7-, or taken as it is).\n"
-    "\n"
-    "Options (texts in UTF-8; they are stored in Shift-JIS, CP932):\n"
-    "  --from-lzh ARCHIVE   use this archive (level-2 headers, methods -lh0-,\n"
-    "                       -lh4- to -lh7- and -lhd-)\n"
-    "  --title T            window title and message-box caption (40 bytes)\n"
-    "  --prompt P           label above the destination field (40 bytes)\n"
-    "  --dir D              proposed destination (255 bytes); %WORK%, %WinDir%\n"
-    "                       and %SystemDir% stand for the temporary, Windows and\n"
-    "                       system directories\n"
-    "  --run CMD            command started in the destination afterwards\n"
-    "                       (258 bytes): a program, optionally quoted, and its\n"
-    "                       parameters\n"
-    "  --auto               start extracting by itself after 700 ms\n"
-    "  --overwrite          replace existing files without asking\n"
-    "  --attributes         restore the stored file attributes\n"
-    "  --message FILE       show FILE's text (UTF-8) as a yes/no question first\n"
-    "  --icon FILE.ico      the program's icon: every image of FILE.ico replaces\n"
-    "                       the stub's own\n"
-    "  --version KEY=VALUE  version information shown by Windows (repeatable;\n"
-    "                       UTF-8): FileDescription, CompanyName, ProductName,\n"
-    "                       FileVersion, ProductVersion, LegalCopyright,\n"
-    "                       OriginalFilename, Comments; a FileVersion or\n"
-    "                       ProductVersion a.b.c.d also sets the numeric version\n"
-    "  --stub FILE          stub to use (default: $LZHSFX_STUB, else sfxstub.exe\n"
-    "                       beside lzhsfx, else ../share/lzhsfx/sfxstub.exe\n"
-    "                       from lzhsfx's directory, as installed)\n"
-    "  --allow-unsafe-paths accept member names that leave the destination\n"
-    "  -q                   no progress line\n"
-    "\n"
-    "OUT.exe itself is never packed. Member names are at most 259 bytes in\n"
-    "CP932. The file is written beside OUT.exe and takes its place only when\n"
-    "complete and checked; SIGINT, SIGTERM and SIGHUP remove the unfinished one.\n"
-    "\n"
-    "Exit codes: 0 written, 1 the archive cannot be used, 2 usage or I/O error.\n"
-    "\n"
-    "The file made takes -n (start extracting by itself), -n- (wait for OK even\n"
-    "with --auto) and a destination folder: the first argument not starting\n"
-    "with '-', from the second argument on, so put -n or -n- in front of it.\n"
-    "It ends with 1 once an extraction ran (errors are shown in a message box\n"
-    "that waits for OK) and with 0 when nothing was extracted (Cancel, the\n"
-    "--message question declined, an unreadable archive); check the files as\n"
-    "well. Unattended, build it with --overwrite and without --message:\n"
-    "  lzhsfx create setup.exe app/ --overwrite\n"
-    "  (in a Windows batch file)  start \"\" /wait setup.exe -n \"C:\\Tools\\App\"\n"
-    "                             if not \"%ERRORLEVEL%\"==\"1\" goto failed\n";
-
 namespace {
 
 constexpr uint64_t MaxStubSize = 16u << 20;
@@ -175,6 +123,52 @@ std::string DefaultStubPath() {
 
 // ---- Command line --------------------------------------------------------
 
+const OptionSpec FromLzhOption = {
+    "--from-lzh", OptionValue::Separate, "ARCHIVE", nullptr,
+    "use this archive (level-2 headers, methods -lh0-,\n"
+    "-lh4- to -lh7- and -lhd-)"};
+const OptionSpec TitleOption = {
+    "--title", OptionValue::Separate, "T", nullptr,
+    "window title and message-box caption (40 bytes)"};
+const OptionSpec PromptOption = {
+    "--prompt", OptionValue::Separate, "P", nullptr,
+    "label above the destination field (40 bytes)"};
+const OptionSpec DirOption = {
+    "--dir", OptionValue::Separate, "D", nullptr,
+    "proposed destination (255 bytes); %WORK%, %WinDir%\n"
+    "and %SystemDir% stand for the temporary, Windows and\n"
+    "system directories"};
+const OptionSpec RunOption = {
+    "--run", OptionValue::Separate, "CMD", nullptr,
+    "command started in the destination afterwards (258\n"
+    "bytes): a program, optionally quoted, and its\n"
+    "parameters"};
+const OptionSpec AutoOption = {
+    "--auto", OptionValue::None, nullptr, nullptr,
+    "start extracting by itself after 700 ms"};
+const OptionSpec AttributesOption = {
+    "--attributes", OptionValue::None, nullptr, nullptr,
+    "restore the stored file attributes"};
+const OptionSpec MessageOption = {
+    "--message", OptionValue::Separate, "FILE", nullptr,
+    "show FILE's text (UTF-8) as a yes/no question first"};
+const OptionSpec IconOption = {
+    "--icon", OptionValue::Separate, "FILE.ico", nullptr,
+    "the program's icon: every image of FILE.ico replaces\n"
+    "the stub's own"};
+const OptionSpec VersionInfoOption = {
+    "--version", OptionValue::Separate, "KEY=VALUE", nullptr,
+    "version information shown by Windows (repeatable;\n"
+    "UTF-8): FileDescription, CompanyName, ProductName,\n"
+    "FileVersion, ProductVersion, LegalCopyright,\n"
+    "OriginalFilename, Comments; a FileVersion or\n"
+    "ProductVersion a.b.c.d also sets the numeric version"};
+const OptionSpec StubOption = {
+    "--stub", OptionValue::Separate, "FILE", nullptr,
+    "stub to use (default: $LZHSFX_STUB, else sfxstub.exe\n"
+    "beside lzhsfx, else ../share/lzhsfx/sfxstub.exe from\n"
+    "lzhsfx's directory, as installed)"};
+
 struct CreateOptions {
   std::string out, fromLzh, title, prompt, dir, run, message, stub, icon;
   std::vector<std::pair<std::string, std::string>> version;  // in the order given
@@ -183,89 +177,83 @@ struct CreateOptions {
   std::vector<std::string> paths;
 };
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "lzhsfx create: %s\n(see \"lzhsfx create --help\")\n", message.c_str());
-  return ExitUsage;
-}
-
 int Fail(int code, const std::string& message) {
   std::fprintf(stderr, "lzhsfx create: %s\n", message.c_str());
   return code;
 }
 
+}  // namespace
+
+const CommandSpec CreateCommand = {
+    "create",
+    "OUT.exe [PATH...]",
+    "build a self-extracting file for Windows from\n"
+    "PATH... or --from-lzh ARCHIVE.lzh",
+    {&FromLzhOption, &TitleOption, &PromptOption, &DirOption, &RunOption, &AutoOption,
+     &OverwriteOption, &AttributesOption, &MessageOption, &IconOption, &VersionInfoOption,
+     &StubOption, &AllowUnsafeOption, &QuietOption},
+    "Builds a self-extracting file for Windows: the stub, its configuration\n"
+    "and an LZH archive, packed from PATH... with -lh7-, or the archive that\n"
+    "--from-lzh names, taken as it is (one or the other). Texts are given in\n"
+    "UTF-8 and stored in Shift-JIS (CP932).\n",
+    "OUT.exe itself is never packed. Member names are at most 259 bytes in\n"
+    "CP932. The file is written beside OUT.exe and takes its place only when\n"
+    "complete and checked; SIGINT, SIGTERM and SIGHUP remove the unfinished one.\n"
+    "\n"
+    "Exit codes: 0 written, 1 the archive cannot be used, 2 usage or I/O error.\n"
+    "\n"
+    "The file made takes -n (start extracting by itself), -n- (wait for OK even\n"
+    "with --auto) and a destination folder: the first argument not starting\n"
+    "with '-', from the second argument on, so put -n or -n- in front of it.\n"
+    "It ends with 1 once an extraction ran (errors are shown in a message box\n"
+    "that waits for OK) and with 0 when nothing was extracted (Cancel, the\n"
+    "--message question declined, an unreadable archive); check the files as\n"
+    "well. Unattended, build it with --overwrite and without --message:\n"
+    "  lzhsfx create setup.exe app/ --overwrite\n"
+    "  (in a Windows batch file)  start \"\" /wait setup.exe -n \"C:\\Tools\\App\"\n"
+    "                             if not \"%ERRORLEVEL%\"==\"1\" goto failed\n",
+};
+
+namespace {
+
+int Usage(const std::string& message) { return UsageError(CreateCommand, message); }
+
 // 0 when parsed, else the exit code of the usage error already reported.
 int ParseCreate(const Args& args, CreateOptions& o) {
-  struct ValueOption {
-    const char* name;
-    std::string* value;
-    bool* seen;
-  };
-  const ValueOption values[] = {
-      {"--from-lzh", &o.fromLzh, nullptr}, {"--title", &o.title, &o.haveTitle},
-      {"--prompt", &o.prompt, &o.havePrompt}, {"--dir", &o.dir, &o.haveDir},
-      {"--run", &o.run, &o.haveRun},       {"--message", &o.message, nullptr},
-      {"--stub", &o.stub, nullptr},        {"--icon", &o.icon, nullptr},
-  };
-  struct FlagOption {
-    const char* name;
-    bool* value;
-  };
-  const FlagOption flags[] = {{"--auto", &o.autoStart}, {"--overwrite", &o.overwrite},
-                              {"--attributes", &o.attributes},
-                              {"--allow-unsafe-paths", &o.allowUnsafe}, {"-q", &o.quiet}};
-  std::vector<std::string> positional;
-  bool optionsDone = false;
-  for (size_t i = 0; i < args.size(); i++) {
-    const std::string& a = args[i];
-    if (optionsDone || a.size() < 2 || a[0] != '-') {
-      positional.push_back(a);
-      continue;
+  ParsedArgs parsed;
+  if (!ParseArgs(CreateCommand, args, parsed)) return ExitUsage;
+  o.fromLzh = parsed.Value(FromLzhOption);
+  o.haveTitle = parsed.Has(TitleOption), o.title = parsed.Value(TitleOption);
+  o.havePrompt = parsed.Has(PromptOption), o.prompt = parsed.Value(PromptOption);
+  o.haveDir = parsed.Has(DirOption), o.dir = parsed.Value(DirOption);
+  o.haveRun = parsed.Has(RunOption), o.run = parsed.Value(RunOption);
+  o.message = parsed.Value(MessageOption);
+  o.stub = parsed.Value(StubOption);
+  o.icon = parsed.Value(IconOption);
+  o.autoStart = parsed.Has(AutoOption);
+  o.attributes = parsed.Has(AttributesOption);
+  o.allowUnsafe = parsed.Has(AllowUnsafeOption);
+  o.quiet = parsed.Has(QuietOption);
+  OverwritePolicy overwrite;
+  if (!ParseOverwrite(CreateCommand, parsed, overwrite)) return ExitUsage;
+  // The stub's setting either asks or replaces; it cannot keep a file and go on.
+  if (overwrite == OverwritePolicy::Never)
+    return Usage("--overwrite=never: the stub can only ask (ask) or replace (always)");
+  o.overwrite = overwrite == OverwritePolicy::Always;
+  for (const std::string& value : parsed.Values(VersionInfoOption)) {
+    size_t split = value.find('=');
+    if (split == std::string::npos) return Usage("--version " + Escaped(value) + ": give KEY=VALUE");
+    std::string key = value.substr(0, split);
+    if (!IsVersionKey(key)) {
+      std::string keys;
+      for (const char* k : VersionKeys) keys += std::string(keys.empty() ? "" : ", ") + k;
+      return Usage("--version: unknown key \"" + Escaped(key) + "\"; the keys are " + keys);
     }
-    if (a == "--") {
-      optionsDone = true;
-      continue;
-    }
-    std::string name = a, value;
-    size_t eq = a.find('=');
-    bool inlineValue = a.rfind("--", 0) == 0 && eq != std::string::npos;
-    if (inlineValue) name = a.substr(0, eq), value = a.substr(eq + 1);
-    bool known = false;
-    if (name == "--version") {
-      if (!inlineValue) {
-        if (i + 1 >= args.size()) return Usage(name + " needs KEY=VALUE");
-        value = args[++i];
-      }
-      size_t split = value.find('=');
-      if (split == std::string::npos) return Usage("--version " + Escaped(value) + ": give KEY=VALUE");
-      std::string key = value.substr(0, split);
-      if (!IsVersionKey(key)) {
-        std::string keys;
-        for (const char* k : VersionKeys) keys += std::string(keys.empty() ? "" : ", ") + k;
-        return Usage("--version: unknown key \"" + Escaped(key) + "\"; the keys are " + keys);
-      }
-      // Given twice, the later value counts, as with the other options.
-      std::erase_if(o.version, [&](const auto& kv) { return kv.first == key; });
-      o.version.emplace_back(key, value.substr(split + 1));
-      continue;
-    }
-    for (const auto& v : values) {
-      if (name != v.name) continue;
-      known = true;
-      if (!inlineValue) {
-        if (i + 1 >= args.size()) return Usage(name + " needs a value");
-        value = args[++i];
-      }
-      *v.value = value;
-      if (v.seen) *v.seen = true;
-    }
-    for (const auto& f : flags) {
-      if (name != f.name) continue;
-      if (inlineValue) return Usage(name + " takes no value");
-      known = true;
-      *f.value = true;
-    }
-    if (!known) return Usage("unknown option " + a);
+    // Given twice, the later value counts, as with the other options.
+    std::erase_if(o.version, [&](const auto& kv) { return kv.first == key; });
+    o.version.emplace_back(key, value.substr(split + 1));
   }
+  const std::vector<std::string>& positional = parsed.operands;
   if (positional.empty()) return Usage("missing OUT.exe");
   o.out = positional[0];
   o.paths.assign(positional.begin() + 1, positional.end());

@@ -19,16 +19,18 @@
 #include "core/image.h"
 #include "platform/cp932.h"
 
-const char* const InfoHelp =
-    "usage: lzhsfx info FILE.exe\n"
-    "\n"
+const CommandSpec InfoCommand = {
+    "info",
+    "FILE.exe",
+    "show the configuration of a self-extracting file",
+    {},
     "Shows the configuration of a self-extracting file made by lzhsfx create\n"
     "(title, prompt, default directory, command, flags, archive offset, the\n"
     "program icon's image count and the version information) and\n"
-    "checks the archive behind it, listing the members the stub extracts.\n"
-    "\n"
+    "checks the archive behind it, listing the members the stub extracts.\n",
     "Exit codes: 0 a self-extracting file with a sound archive, 1 not one of\n"
-    "ours or a bad archive, 2 usage or I/O error.\n";
+    "ours or a bad archive, 2 usage or I/O error.\n",
+};
 
 namespace {
 
@@ -168,11 +170,11 @@ int ShowInfo(int fd, const std::string& path, uint64_t fileSize) {
 }  // namespace
 
 int CmdInfo(const Args& args) {
-  if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
-    std::fprintf(stderr, "lzhsfx info: give one FILE.exe\n(see \"lzhsfx info --help\")\n");
-    return ExitUsage;
-  }
-  const std::string& path = args[0];
+  ParsedArgs parsed;
+  if (!ParseArgs(InfoCommand, args, parsed)) return ExitUsage;
+  if (parsed.operands.size() != 1 || parsed.operands[0].empty() || parsed.operands[0] == "-")
+    return UsageError(InfoCommand, "give one FILE.exe");
+  const std::string& path = parsed.operands[0];
   const std::string shown = Escaped(path);
   // Not blocking: a FIFO or device is refused at once.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);

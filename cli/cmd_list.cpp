@@ -20,9 +20,29 @@
 #include "extract/header.h"
 #include "extract/walk.h"
 
-const char* const ListHelp =
-    "usage: lzhsfx l [-v] [--utc] [-q] [--names=auto|cp932|utf-8] ARCHIVE [NAME...]\n"
-    "\n"
+namespace {
+
+const OptionSpec VerboseOption = {
+    "-v", OptionValue::None, nullptr, nullptr,
+    "the long listing (as lzhsfx v): method, packed and\n"
+    "original size, ratio, CRC, header level, writer's OS,\n"
+    "MS-DOS attributes (rhsda), Unix permissions and\n"
+    "owner/group"};
+const OptionSpec UtcOption = {
+    "--utc", OptionValue::None, nullptr, nullptr,
+    "times in UTC (default: local time, as ls shows them)"};
+
+const char* const ListNotes =
+    "Exit codes: 0 listed, 1 a header is broken, the archive is cut short or a\n"
+    "NAME matched no member, 2 usage error or the file cannot be read.\n";
+
+}  // namespace
+
+const CommandSpec ListCommand = {
+    "l",
+    "ARCHIVE [NAME...]",
+    "list the members of an .lzh or self-extracting .exe",
+    {&VerboseOption, &UtcOption, &QuietOption, &NamesOption},
     "List the members of an LZH archive (header levels 0 to 3) or of the archive\n"
     "inside a self-extracting .exe: original and packed size, ratio, method,\n"
     "modification time, CRC-16 and name, then a total line. ARCHIVE - reads the\n"
@@ -30,27 +50,19 @@ const char* const ListHelp =
     "('docs/*'; '*' also matches '/'), matched against the UTF-8 name; a NAME\n"
     "that is a directory selects what lies in it. Control characters in names\n"
     "are shown as \\xHH, a backslash as \\\\; a name longer than 259 bytes is shown\n"
-    "cut, marked [name cut].\n"
-    "\n"
-    "Options:\n"
-    "  -v               long listing (as lzhsfx v): method, packed and original\n"
-    "                   size, ratio, CRC, header level, writer's OS, MS-DOS\n"
-    "                   attributes (rhsda), Unix permissions and owner/group\n"
-    "  --utc            times in UTC (default: local time, as ls shows them)\n"
-    "  -q               members only: no heading, no total line\n"
-    "  --names=auto     how stored names are read (default auto): UTF-8 when a\n"
-    "                   Unix or Macintosh writer stored valid UTF-8, or when the\n"
-    "                   name is valid UTF-8 and not valid CP932; else CP932\n"
-    "  --names=cp932    every name is CP932\n"
-    "  --names=utf-8    every name that is valid UTF-8 is UTF-8\n"
-    "\n"
-    "Exit codes: 0 listed, 1 a header is broken, the archive is cut short or a\n"
-    "NAME matched no member, 2 usage error or the file cannot be read.\n";
+    "cut, marked [name cut].\n",
+    ListNotes,
+};
 
-const char* const VerboseListHelp =
-    "usage: lzhsfx v [--utc] [-q] [--names=auto|cp932|utf-8] ARCHIVE [NAME...]\n"
-    "\n"
-    "The long listing: lzhsfx l -v (see lzhsfx l --help).\n";
+const CommandSpec VerboseListCommand = {
+    "v",
+    "ARCHIVE [NAME...]",
+    "the long listing (l -v): method, sizes, CRC,\n"
+    "level, OS, attributes, Unix mode and owner",
+    {&UtcOption, &QuietOption, &NamesOption},
+    "The long listing: lzhsfx l -v (see lzhsfx l --help).\n",
+    ListNotes,
+};
 
 namespace {
 
@@ -192,11 +204,15 @@ int ListMembers(const ReadOptions& options) {
 
 }  // namespace
 
-int CmdList(const Args& args) {
+namespace {
+
+int List(const CommandSpec& command, const Args& args, bool verbose) {
+  ParsedArgs parsed;
   std::string archive;
   ReadOptions options;
-  if (!ArchiveArguments(args, ListHelp, archive, TakesQuiet | TakesListing, options))
-    return ExitUsage;
+  if (!ReadArguments(command, args, parsed, archive, options)) return ExitUsage;
+  options.verbose = verbose || parsed.Has(VerboseOption);
+  options.utc = parsed.Has(UtcOption);
   CatchInterrupts(InterruptStyle::End);
   ArchiveSource source;
   int rc = OpenForEngine(archive, source, options);
@@ -205,9 +221,8 @@ int CmdList(const Args& args) {
   return rc;
 }
 
-int CmdVerboseList(const Args& args) {
-  Args withV = args;
-  withV.insert(withV.begin(), "-v");
-  return CmdList(withV);
-}
+}  // namespace
 
+int CmdList(const Args& args) { return List(ListCommand, args, false); }
+
+int CmdVerboseList(const Args& args) { return List(VerboseListCommand, args, true); }

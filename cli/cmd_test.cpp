@@ -9,44 +9,43 @@
 #include "cli/reading.h"
 #include "platform/posix_host.h"
 
-const char* const PrintHelp =
-    "usage: lzhsfx p [-q] [--stop-on-error] [--names=auto|cp932|utf-8] ARCHIVE [NAME...]\n"
-    "\n"
+const CommandSpec PrintCommand = {
+    "p",
+    "ARCHIVE [NAME...]",
+    "write members' contents to standard output",
+    {&QuietOption, &StopOnErrorOption, &NamesOption},
     "Decode members and write their contents, one after another, to standard\n"
     "output; nothing else goes there. Without NAMEs every member is written.\n"
     "NAMEs, ARCHIVE - and --names work as for lzhsfx l. Each member's CRC is\n"
-    "checked once it is written; a damaged member is reported on stderr.\n"
-    "\n"
+    "checked once it is written; a damaged member is reported on stderr.\n",
     "Exit codes: 0 every member written and intact, 1 a member or header is\n"
     "bad or a NAME matched no member, 2 usage error, the file cannot be read\n"
-    "or standard output cannot be written.\n";
+    "or standard output cannot be written.\n",
+};
 
-const char* const TestHelp =
-    "usage: lzhsfx t [-q] [--stop-on-error] [--names=auto|cp932|utf-8] ARCHIVE [NAME...]\n"
-    "\n"
+const CommandSpec TestCommand = {
+    "t",
+    "ARCHIVE [NAME...]",
+    "decode members and check their CRCs",
+    {&QuietOption, &StopOnErrorOption, &NamesOption},
     "Decode every member of an LZH archive or self-extracting .exe without\n"
     "writing anything and check each member's CRC-16. Member names are printed\n"
     "as they are tested; one overall progress line is shown on stderr when it\n"
     "is a terminal. A damaged member is reported and testing goes on with the\n"
     "next one; the count of damaged members comes at the end. With NAMEs (names\n"
     "or shell patterns, as for lzhsfx l) only those members are reported.\n"
-    "ARCHIVE - reads the archive from standard input.\n"
-    "\n"
-    "Options:\n"
-    "  -q               no progress line\n"
-    "  --stop-on-error  stop at the first damaged member\n"
-    "  --names=MODE     auto (default), cp932 or utf-8: see lzhsfx l --help\n"
-    "\n"
+    "ARCHIVE - reads the archive from standard input.\n",
     "SIGINT, SIGTERM and SIGHUP stop testing; lzhsfx then ends by that signal.\n"
     "\n"
     "Exit codes: 0 every member is intact, 1 a member or header is bad or a\n"
-    "NAME matched no member, 2 usage error or the file cannot be read.\n";
+    "NAME matched no member, 2 usage error or the file cannot be read.\n",
+};
 
 int CmdPrint(const Args& args) {
+  ParsedArgs parsed;
   std::string archive;
   ReadOptions options;
-  if (!ArchiveArguments(args, PrintHelp, archive, TakesQuiet | TakesStopOnError, options))
-    return ExitUsage;
+  if (!ReadArguments(PrintCommand, args, parsed, archive, options)) return ExitUsage;
   ArchiveSource source;
   int rc = OpenForEngine(archive, source, options);
   if (rc != ExitOk) return rc;
@@ -64,10 +63,10 @@ int CmdPrint(const Args& args) {
 }
 
 int CmdTest(const Args& args) {
+  ParsedArgs parsed;
   std::string archive;
   ReadOptions options;
-  if (!ArchiveArguments(args, TestHelp, archive, TakesQuiet | TakesStopOnError, options))
-    return ExitUsage;
+  if (!ReadArguments(TestCommand, args, parsed, archive, options)) return ExitUsage;
   ArchiveSource source;
   int rc = OpenForEngine(archive, source, options);
   if (rc != ExitOk) return rc;

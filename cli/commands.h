@@ -2,10 +2,7 @@
 // returns the process exit code: 0 success, 1 a bad archive or member,
 // 2 usage or I/O errors.
 #pragma once
-#include <string>
-#include <vector>
-
-using Args = std::vector<std::string>;
+#include "cli/options.h"
 
 int CmdList(const Args& args);     // l ARCHIVE            (cli/cmd_list.cpp)
 int CmdVerboseList(const Args& args);  // v ARCHIVE        (cli/cmd_list.cpp)
@@ -20,16 +17,16 @@ int CmdInfo(const Args& args);     // info FILE.exe        (cli/cmd_info.cpp)
 // Exit codes.
 enum : int { ExitOk = 0, ExitBadArchive = 1, ExitUsage = 2 };
 
-// Each command's help text (shown by "lzhsfx CMD --help" and "lzhsfx help CMD").
-extern const char* const ListHelp;
-extern const char* const TestHelp;
-extern const char* const ExtractHelp;
-extern const char* const PrintHelp;
-extern const char* const VerboseListHelp;
-extern const char* const AddHelp;
-extern const char* const DeleteHelp;
-extern const char* const CreateHelp;
-extern const char* const InfoHelp;
+// Each command's description: its operands, options and help (cli/options.h).
+extern const CommandSpec ListCommand;
+extern const CommandSpec VerboseListCommand;
+extern const CommandSpec TestCommand;
+extern const CommandSpec PrintCommand;
+extern const CommandSpec ExtractCommand;
+extern const CommandSpec AddCommand;
+extern const CommandSpec DeleteCommand;
+extern const CommandSpec CreateCommand;
+extern const CommandSpec InfoCommand;
 
 // Whether the arguments ask for help.
 bool WantsHelp(const Args& args);

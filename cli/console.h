@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/options.h"
 #include "cli/progress.h"
-
-enum class OverwritePolicy { Ask, Always, Never };
 enum class ConsoleMode { Other, Test, Extract, Print };
 
 struct ConsoleState {

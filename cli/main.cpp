@@ -11,51 +11,38 @@
 
 namespace {
 
-const char* const MainHelp =
-    "usage: lzhsfx COMMAND [options]\n"
-    "       lzhsfx --version\n"
-    "\n"
-    "Commands:\n"
-    "  l ARCHIVE [NAME...] [-v] [--utc] [-q]\n"
-    "                               list the members of an .lzh or self-extracting .exe\n"
-    "  v ARCHIVE [NAME...]          the long listing (l -v): method, sizes, CRC,\n"
-    "                               level, OS, attributes, Unix mode and owner\n"
-    "  t ARCHIVE [NAME...] [-q] [--stop-on-error]\n"
-    "                               decode members and check their CRCs\n"
-    "  x ARCHIVE [NAME...] [-C DIR] [-y] [--overwrite=ask|always|never]\n"
-    "            [--allow-unsafe-paths] [-q] [--stop-on-error]\n"
-    "                               extract the members under DIR (default: .)\n"
-    "  p ARCHIVE [NAME...]          write members' contents to standard output\n"
-    "  a ARCHIVE PATH... [-m lh0|lh5|lh6|lh7] [-9] [-q]\n"
-    "                               add files to an archive (created if missing),\n"
-    "                               replacing members of the same name\n"
-    "  d ARCHIVE NAME...            delete members from an archive\n"
-    "  create OUT.exe PATH...|--from-lzh ARCHIVE.lzh [options]\n"
-    "                               build a self-extracting file for Windows\n"
-    "  info FILE.exe                show the configuration of a self-extracting file\n"
-    "\n"
-    "Run \"lzhsfx COMMAND --help\" for the options of a command.\n"
-    "NAMEs are member names or shell patterns ('docs/*'). ARCHIVE - is standard\n"
-    "input. l, v, t, x and p take --names=auto|cp932|utf-8: stored names are\n"
-    "CP932, or UTF-8 when a Unix or Macintosh writer stored valid UTF-8 or the\n"
-    "name is valid UTF-8 but not valid CP932 (auto, the default).\n"
-    "Names are shown with control characters as \\xHH. SIGINT, SIGTERM and\n"
-    "SIGHUP remove what a command was writing; it then ends by that signal.\n"
-    "Exit codes: 0 success, 1 bad archive or member, 2 usage or I/O error.\n";
-
 struct Command {
-  const char* name;
+  const CommandSpec* spec;
   int (*run)(const Args&);
-  const char* const* help;
 };
 
 const Command Commands[] = {
-    {"l", CmdList, &ListHelp},        {"t", CmdTest, &TestHelp},
-    {"x", CmdExtract, &ExtractHelp},  {"p", CmdPrint, &PrintHelp},
-    {"v", CmdVerboseList, &VerboseListHelp}, {"a", CmdAdd, &AddHelp},
-    {"d", CmdDelete, &DeleteHelp},
-    {"create", CmdCreate, &CreateHelp}, {"info", CmdInfo, &InfoHelp},
+    {&ListCommand, CmdList},     {&VerboseListCommand, CmdVerboseList},
+    {&TestCommand, CmdTest},     {&ExtractCommand, CmdExtract},
+    {&PrintCommand, CmdPrint},   {&AddCommand, CmdAdd},
+    {&DeleteCommand, CmdDelete}, {&CreateCommand, CmdCreate},
+    {&InfoCommand, CmdInfo},
 };
+
+std::string MainHelp() {
+  std::string help =
+      "usage: lzhsfx COMMAND [options]\n"
+      "       lzhsfx --version\n"
+      "\n"
+      "Commands:\n";
+  for (const Command& c : Commands) help += CommandSummary(*c.spec);
+  help +=
+      "\n"
+      "Run \"lzhsfx COMMAND --help\" for the options of a command.\n"
+      "NAMEs are member names or shell patterns ('docs/*'). ARCHIVE - is standard\n"
+      "input. l, v, t, x and p take --names=auto|cp932|utf-8: stored names are\n"
+      "CP932, or UTF-8 when a Unix or Macintosh writer stored valid UTF-8 or the\n"
+      "name is valid UTF-8 but not valid CP932 (auto, the default).\n"
+      "Names are shown with control characters as \\xHH. SIGINT, SIGTERM and\n"
+      "SIGHUP remove what a command was writing; it then ends by that signal.\n"
+      "Exit codes: 0 success, 1 bad archive or member, 2 usage or I/O error.\n";
+  return help;
+}
 
 // Everything written to stdout must have arrived: a listing cut short by a
 // full disk or a closed file is an I/O failure, not a success.
@@ -79,7 +66,7 @@ bool WantsHelp(const Args& args) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs(MainHelp, stderr);
+    std::fputs(MainHelp().c_str(), stderr);
     return ExitUsage;
   }
   std::string name = argv[1];
@@ -91,17 +78,17 @@ int main(int argc, char** argv) {
   if (name == "--help" || name == "-h" || name == "help") {
     if (!args.empty())
       for (const auto& c : Commands)
-        if (args[0] == c.name) {
-          std::fputs(*c.help, stdout);
+        if (args[0] == c.spec->name) {
+          std::fputs(CommandHelp(*c.spec).c_str(), stdout);
           return CheckStdout(ExitOk);
         }
-    std::fputs(MainHelp, stdout);
+    std::fputs(MainHelp().c_str(), stdout);
     return CheckStdout(ExitOk);
   }
   for (const auto& c : Commands) {
-    if (name != c.name) continue;
+    if (name != c.spec->name) continue;
     if (WantsHelp(args)) {
-      std::fputs(*c.help, stdout);
+      std::fputs(CommandHelp(*c.spec).c_str(), stdout);
       return CheckStdout(ExitOk);
     }
     int rc = c.run(args);
@@ -109,6 +96,7 @@ int main(int argc, char** argv) {
     if (InterruptSignal != 0) EndByInterrupt();
     return CheckStdout(rc);
   }
-  std::fprintf(stderr, "lzhsfx: unknown command '%s'\n\n%s", Escaped(name).c_str(), MainHelp);
+  std::fprintf(stderr, "lzhsfx: unknown command '%s'\n\n%s", Escaped(name).c_str(),
+               MainHelp().c_str());
   return ExitUsage;
 }

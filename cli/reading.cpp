@@ -65,48 +65,17 @@ std::string SpoolStandardInput() {
 
 }  // namespace
 
-bool TakeReadOption(const std::string& a, unsigned takes, ReadOptions& options, const char* help,
-                    bool& bad) {
-  bad = false;
-  if ((takes & TakesQuiet) && a == "-q") {
-    options.quiet = true;
-  } else if ((takes & TakesStopOnError) && a == "--stop-on-error") {
-    options.stopOnError = true;
-  } else if ((takes & TakesListing) && a == "-v") {
-    options.verbose = true;
-  } else if ((takes & TakesListing) && a == "--utc") {
-    options.utc = true;
-  } else if (a.rfind("--names=", 0) == 0) {
-    if (!ParseNamesOption(a.substr(std::strlen("--names=")), options.names)) {
-      std::fprintf(stderr, "lzhsfx: --names takes cp932, utf-8 or auto\n\n%s", help);
-      bad = true;
-    }
-  } else {
-    return false;
-  }
+bool ReadArguments(const CommandSpec& command, const Args& args, ParsedArgs& parsed,
+                   std::string& archive, ReadOptions& options) {
+  if (!ParseArgs(command, args, parsed)) return false;
+  if (parsed.operands.empty()) return UsageError(command, "no archive given"), false;
+  archive = parsed.operands[0];
+  options.patterns.assign(parsed.operands.begin() + 1, parsed.operands.end());
+  options.quiet = parsed.Has(QuietOption);
+  options.stopOnError = parsed.Has(StopOnErrorOption);
+  if (parsed.Has(NamesOption) && !ParseNamesOption(parsed.Value(NamesOption), options.names))
+    return UsageError(command, "--names takes cp932, utf-8 or auto"), false;
   return true;
-}
-
-bool ArchiveArguments(const Args& args, const char* help, std::string& archive, unsigned takes,
-                      ReadOptions& options) {
-  bool endOfOptions = false;
-  for (const auto& a : args) {
-    bool bad = false;
-    if (!endOfOptions && a == "--") {
-      endOfOptions = true;
-    } else if (!endOfOptions && TakeReadOption(a, takes, options, help, bad)) {
-      if (bad) return false;
-    } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "lzhsfx: unknown option '%s'\n\n%s", Escaped(a).c_str(), help);
-      return false;
-    } else if (archive.empty()) {
-      archive = a;
-    } else {
-      options.patterns.push_back(a);
-    }
-  }
-  if (archive.empty()) std::fprintf(stderr, "lzhsfx: no archive given\n\n%s", help);
-  return !archive.empty();
 }
 
 // Runs the engine over the archive in mode. A fault deep inside a member's

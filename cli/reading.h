@@ -12,13 +12,6 @@
 #include "cli/names.h"
 #include "extract/driver.h"
 
-// What l, t, p and x take beside the archive.
-enum : unsigned {
-  TakesQuiet = 1,        // -q
-  TakesStopOnError = 2,  // --stop-on-error
-  TakesListing = 4,      // -v, --utc
-};
-
 struct ReadOptions {
   bool quiet = false;        // -q: no progress line (l: no heading or totals)
   bool stopOnError = false;  // --stop-on-error: the first failed member ends the run
@@ -28,14 +21,11 @@ struct ReadOptions {
   std::vector<std::string> patterns;  // members to work on; none: all
 };
 
-// Takes one option every reading command shares or that `takes` allows;
-// false when a is none of them (bad: it was one, with a wrong value).
-bool TakeReadOption(const std::string& a, unsigned takes, ReadOptions& options, const char* help,
-                    bool& bad);
-// Parses "ARCHIVE [NAME|PATTERN...]" with the options `takes` allows; prints
-// the usage and returns false otherwise. "-" names standard input.
-bool ArchiveArguments(const Args& args, const char* help, std::string& archive, unsigned takes,
-                      ReadOptions& options);
+// Parses a reading command's arguments: ARCHIVE first ("-": standard
+// input), the NAMEs after it, and the options the reading commands share
+// (-q, --stop-on-error, --names). False after a usage error.
+bool ReadArguments(const CommandSpec& command, const Args& args, ParsedArgs& parsed,
+                   std::string& archive, ReadOptions& options);
 
 // Opens the archive named by the arguments ("-": standard input) and
 // readies the work area and the name rules. 0 or the exit code.

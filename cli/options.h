@@ -1,0 +1,79 @@
+// The one command line of lzhsfx. Every command describes itself once, in a
+// CommandSpec: its operands, its options and the words about them. From
+// that description come the parsing of its arguments, every usage error
+// (always "lzhsfx CMD: what is wrong", then where the help is), its --help
+// and its line in the main help; tests/cli/test_help.py holds the manual
+// page and the bash completion to the same descriptions.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+using Args = std::vector<std::string>;
+
+// How an option takes its value.
+enum class OptionValue {
+  None,            // "-q"
+  Separate,        // "-C DIR", "-CDIR", "--title T", "--title=T"
+  Joined,          // "--names=MODE" only
+  JoinedOptional,  // "--overwrite" or "--overwrite=WHEN"
+};
+
+struct OptionSpec {
+  const char* name;       // "-C", "--overwrite"
+  OptionValue value;
+  const char* valueName;  // "DIR", "WHEN", as the option list shows it (nullptr for None)
+  const char* choices;    // "ask|always|never": the values, as the usage line shows them, or nullptr
+  const char* help;       // what it does, in lines of at most HelpTextWidth columns
+};
+
+struct CommandSpec {
+  const char* name;                        // "x"
+  const char* operands;                    // "ARCHIVE [NAME...]"
+  const char* summary;                     // what it does, for the main help
+  std::vector<const OptionSpec*> options;  // in the order the help shows them
+  const char* about;                       // the paragraphs before the options
+  const char* notes;                       // the paragraphs after them (exit codes)
+};
+
+// The description column of the option list starts at most this far in,
+// and a description line is at most this wide.
+constexpr size_t HelpColumn = 24;
+constexpr size_t HelpTextWidth = 56;
+
+// The options more than one command takes: one name, one meaning.
+extern const OptionSpec QuietOption;        // -q
+extern const OptionSpec StopOnErrorOption;  // --stop-on-error
+extern const OptionSpec NamesOption;        // --names=MODE
+extern const OptionSpec AllowUnsafeOption;  // --allow-unsafe-paths
+extern const OptionSpec OverwriteOption;    // --overwrite[=WHEN]
+
+// What becomes of a file that exists already (--overwrite).
+enum class OverwritePolicy { Ask, Always, Never };
+
+// The arguments of one command, options and operands apart.
+struct ParsedArgs {
+  std::vector<std::string> operands;
+  std::vector<std::pair<const OptionSpec*, std::string>> options;  // in the order given
+
+  bool Has(const OptionSpec& option) const;
+  // The value the option was given last ("" when never, or given bare).
+  std::string Value(const OptionSpec& option) const;
+  // Every value the option was given, in order.
+  std::vector<std::string> Values(const OptionSpec& option) const;
+};
+
+// Splits args into options and operands by the command's description. "--"
+// ends the options; "-" alone is an operand. False after a usage error has
+// been reported.
+bool ParseArgs(const CommandSpec& command, const Args& args, ParsedArgs& parsed);
+// The policy --overwrite names, Ask when it is not given; --overwrite alone
+// is Always. False (the error reported) on another value.
+bool ParseOverwrite(const CommandSpec& command, const ParsedArgs& parsed, OverwritePolicy& policy);
+// Reports a usage error of the command; returns the usage exit code.
+int UsageError(const CommandSpec& command, const std::string& message);
+// What "lzhsfx CMD --help" shows.
+std::string CommandHelp(const CommandSpec& command);
+// The command's lines in the main help: its operands and what it does.
+std::string CommandSummary(const CommandSpec& command);
