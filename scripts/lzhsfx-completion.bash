@@ -1,5 +1,6 @@
 # bash completion for lzhsfx: commands, each command's options, --names and
 # --overwrite values, and files (archives first where one is expected).
+# tests/cli/test_help.py holds it to the options each command's --help lists.
 _lzhsfx() {
   local cur prev cmd
   cur=${COMP_WORDS[COMP_CWORD]}
@@ -15,15 +16,16 @@ _lzhsfx() {
     -m) COMPREPLY=($(compgen -W "lh0 lh5 lh6 lh7" -- "$cur")); return ;;
   esac
   local names="--names=auto --names=cp932 --names=utf-8"
+  local overwrite="--overwrite --overwrite=ask --overwrite=always --overwrite=never"
   local opts
   case "$cmd" in
     l) opts="-v --utc -q $names" ;;
     v) opts="--utc -q $names" ;;
     t|p) opts="-q --stop-on-error $names" ;;
-    x) opts="-C -y --overwrite=ask --overwrite=always --overwrite=never --allow-unsafe-paths -q --stop-on-error $names" ;;
+    x) opts="-C -y $overwrite --allow-unsafe-paths -q --stop-on-error $names" ;;
     a) opts="-m -9 --follow-symlinks -q" ;;
     d) opts="" ;;
-    create) opts="--from-lzh --title --prompt --dir --run --auto --overwrite --attributes --message --stub --icon --version --allow-unsafe-paths -q" ;;
+    create) opts="--from-lzh --title --prompt --dir --run --auto $overwrite --attributes --message --icon --version --stub --allow-unsafe-paths -q" ;;
     info) opts="" ;;
     help) COMPREPLY=($(compgen -W "l v t x p a d create info" -- "$cur")); return ;;
   esac
