@@ -1,7 +1,8 @@
-// x's decisions on each member: the members asked for, the name in the form
-// the host's file system takes (cli/names), the header's facts in the form
-// the driver applies, and the path policy (platform/pathpolicy): a root or
-// drive prefix is taken off with a note, a name that still leaves the
+// What t, p and x decide about each member: whether it is one they were
+// asked about and what becomes of its faults; for x also the name in the
+// form the host's file system takes (cli/names), the header's facts in the
+// form the driver applies, and the path policy (platform/pathpolicy): a root
+// or drive prefix is taken off with a note, a name that still leaves the
 // destination or aims at a Windows folder is refused, unless the user
 // allowed it. The reporter (cli/report.cpp) only tells what happened.
 #include "cli/member.h"
@@ -67,6 +68,16 @@ bool MemberStarting() {
   if (Console.mode == ConsoleMode::Print) PlatformDiscardTo = selected ? STDOUT_FILENO : -1;
   if (selected) Work->continueAfterFault = Console.stopOnError ? 0 : 1;
   return selected;
+}
+
+bool MemberFaultPassedOver() {
+  if (!SelectionActive() || Console.mode == ConsoleMode::Other || Work == nullptr ||
+      Work->header == nullptr || MemberSelected())
+    return false;
+  PlatformLastError = 0;
+  Console.faultPassedOver = true;
+  Work->continueAfterFault = 1;
+  return true;
 }
 
 int AcceptMemberPath() {

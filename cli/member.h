@@ -13,3 +13,8 @@ uint32_t MemberStampUtc();
 // command was asked about. p sends the selected ones to standard output;
 // the run goes on past its faults unless told to stop at the first.
 bool MemberStarting();
+// A fault of the member in hand is about to be reported: whether it is
+// passed over instead, since t and p still decode the members they were not
+// asked about (the engine has no way past them) and their faults are none
+// of the user's; the run then goes on.
+bool MemberFaultPassedOver();

@@ -82,15 +82,7 @@ std::string SubjectText(const char* subject) {
 void PrintMessage(const std::string& head, MessageId message, const std::string& tail = "") {
   ClearProgress();
   Meaning meaning = MeaningOf(message);
-  // A member the command was not asked about is still decoded by t and p
-  // (the engine has no way past it); its faults are none of the user's.
-  if (SelectionActive() && Console.mode != ConsoleMode::Other && Work != nullptr &&
-      Work->header != nullptr && !MemberSelected() && meaning.kind != FaultKind::Archive) {
-    PlatformLastError = 0;
-    Console.faultPassedOver = true;
-    Work->continueAfterFault = 1;
-    return;
-  }
+  if (meaning.kind != FaultKind::Archive && MemberFaultPassedOver()) return;
   ++Console.errorsShown;
   if (Console.membersStarted > 0 && !Console.memberFailed && meaning.kind != FaultKind::Archive) {
     Console.memberFailed = true;
