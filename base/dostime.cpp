@@ -7,11 +7,8 @@
 namespace {
 
 enum : uint32_t {
-  SecondsPerDay = 86400,
-  SecondsPerHour = 3600,
-  SecondsPerMinute = 60,
-  DaysPerCommonYear = 365,
-  DaysPerLeapYear = 366,
+  SecondsPerDay = 86400, SecondsPerHour = 3600, SecondsPerMinute = 60,
+  DaysPerCommonYear = 365, DaysPerLeapYear = 366,
   DaysPerFourYears = 3 * DaysPerCommonYear + DaysPerLeapYear,  // 1461
   DaysPerCentury2000 = 25 * DaysPerFourYears,                  // 36525, 2000 is leap
   DaysTo1972 = 2 * DaysPerCommonYear,                          // 730

@@ -175,13 +175,11 @@ const OptionSpec MethodOption = {
     "lh5 (default, 8 KB window), lh6 (32 KB), lh7 (64 KB)\n"
     "or lh0 (store); members that would not shrink are\n"
     "stored"};
-const OptionSpec SlowOption = {
-    "-9", OptionValue::None, nullptr, nullptr,
-    "slower, smaller: choose matches by their cost in bits"};
-const OptionSpec FollowSymlinksOption = {
-    "--follow-symlinks", OptionValue::None, nullptr, nullptr,
+const OptionSpec SlowOption = Flag("-9",
+    "slower, smaller: choose matches by their cost in bits");
+const OptionSpec FollowSymlinksOption = Flag("--follow-symlinks",
     "pack what symbolic links point to (default: skip\n"
-    "them)"};
+    "them)");
 
 bool ParseMethod(const std::string& text, char& method) {
   std::string m = text;

@@ -123,51 +123,40 @@ std::string DefaultStubPath() {
 
 // ---- Command line --------------------------------------------------------
 
-const OptionSpec FromLzhOption = {
-    "--from-lzh", OptionValue::Separate, "ARCHIVE", nullptr,
+const OptionSpec FromLzhOption = Valued("--from-lzh", "ARCHIVE",
     "use this archive (level-2 headers, methods -lh0-,\n"
-    "-lh4- to -lh7- and -lhd-)"};
-const OptionSpec TitleOption = {
-    "--title", OptionValue::Separate, "T", nullptr,
-    "window title and message-box caption (40 bytes)"};
-const OptionSpec PromptOption = {
-    "--prompt", OptionValue::Separate, "P", nullptr,
-    "label above the destination field (40 bytes)"};
-const OptionSpec DirOption = {
-    "--dir", OptionValue::Separate, "D", nullptr,
+    "-lh4- to -lh7- and -lhd-)");
+const OptionSpec TitleOption = Valued("--title", "T",
+    "window title and message-box caption (40 bytes)");
+const OptionSpec PromptOption = Valued("--prompt", "P",
+    "label above the destination field (40 bytes)");
+const OptionSpec DirOption = Valued("--dir", "D",
     "proposed destination (255 bytes); %WORK%, %WinDir%\n"
     "and %SystemDir% stand for the temporary, Windows and\n"
-    "system directories"};
-const OptionSpec RunOption = {
-    "--run", OptionValue::Separate, "CMD", nullptr,
+    "system directories");
+const OptionSpec RunOption = Valued("--run", "CMD",
     "command started in the destination afterwards (258\n"
     "bytes): a program, optionally quoted, and its\n"
-    "parameters"};
-const OptionSpec AutoOption = {
-    "--auto", OptionValue::None, nullptr, nullptr,
-    "start extracting by itself after 700 ms"};
-const OptionSpec AttributesOption = {
-    "--attributes", OptionValue::None, nullptr, nullptr,
-    "restore the stored file attributes"};
-const OptionSpec MessageOption = {
-    "--message", OptionValue::Separate, "FILE", nullptr,
-    "show FILE's text (UTF-8) as a yes/no question first"};
-const OptionSpec IconOption = {
-    "--icon", OptionValue::Separate, "FILE.ico", nullptr,
+    "parameters");
+const OptionSpec AutoOption = Flag("--auto",
+    "start extracting by itself after 700 ms");
+const OptionSpec AttributesOption = Flag("--attributes",
+    "restore the stored file attributes");
+const OptionSpec MessageOption = Valued("--message", "FILE",
+    "show FILE's text (UTF-8) as a yes/no question first");
+const OptionSpec IconOption = Valued("--icon", "FILE.ico",
     "the program's icon: every image of FILE.ico replaces\n"
-    "the stub's own"};
-const OptionSpec VersionInfoOption = {
-    "--version", OptionValue::Separate, "KEY=VALUE", nullptr,
+    "the stub's own");
+const OptionSpec VersionInfoOption = Valued("--version", "KEY=VALUE",
     "version information shown by Windows (repeatable;\n"
     "UTF-8): FileDescription, CompanyName, ProductName,\n"
     "FileVersion, ProductVersion, LegalCopyright,\n"
     "OriginalFilename, Comments; a FileVersion or\n"
-    "ProductVersion a.b.c.d also sets the numeric version"};
-const OptionSpec StubOption = {
-    "--stub", OptionValue::Separate, "FILE", nullptr,
+    "ProductVersion a.b.c.d also sets the numeric version");
+const OptionSpec StubOption = Valued("--stub", "FILE",
     "stub to use (default: $LZHSFX_STUB, else sfxstub.exe\n"
     "beside lzhsfx, else ../share/lzhsfx/sfxstub.exe from\n"
-    "lzhsfx's directory, as installed)"};
+    "lzhsfx's directory, as installed)");
 
 struct CreateOptions {
   std::string out, fromLzh, title, prompt, dir, run, message, stub, icon;

@@ -21,13 +21,11 @@
 
 namespace {
 
-const OptionSpec DirectoryOption = {
-    "-C", OptionValue::Separate, "DIR", nullptr,
-    "extract under DIR (created if missing; default .)"};
-const OptionSpec YesOption = {
-    "-y", OptionValue::None, nullptr, nullptr,
+const OptionSpec DirectoryOption = Valued("-C", "DIR",
+    "extract under DIR (created if missing; default .)");
+const OptionSpec YesOption = Flag("-y",
     "answer yes to every question: the archive's own\n"
-    "confirmation text and replacing existing files"};
+    "confirmation text and replacing existing files");
 
 // Creates the destination if needed and makes it the current directory, so
 // that every member path the engine builds is relative to it.

@@ -22,15 +22,13 @@
 
 namespace {
 
-const OptionSpec VerboseOption = {
-    "-v", OptionValue::None, nullptr, nullptr,
+const OptionSpec VerboseOption = Flag("-v",
     "the long listing (as lzhsfx v): method, packed and\n"
     "original size, ratio, CRC, header level, writer's OS,\n"
     "MS-DOS attributes (rhsda), Unix permissions and\n"
-    "owner/group"};
-const OptionSpec UtcOption = {
-    "--utc", OptionValue::None, nullptr, nullptr,
-    "times in UTC (default: local time, as ls shows them)"};
+    "owner/group");
+const OptionSpec UtcOption = Flag("--utc",
+    "times in UTC (default: local time, as ls shows them)");
 
 const char* const ListNotes =
     "Exit codes: 0 listed, 1 a header is broken, the archive is cut short or a\n"
@@ -208,14 +206,12 @@ namespace {
 
 int List(const CommandSpec& command, const Args& args, bool verbose) {
   ParsedArgs parsed;
-  std::string archive;
   ReadOptions options;
-  if (!ReadArguments(command, args, parsed, archive, options)) return ExitUsage;
+  ArchiveSource source;
+  CatchInterrupts(InterruptStyle::End);
+  int rc = OpenFromArguments(command, args, parsed, options, source);
   options.verbose = verbose || parsed.Has(VerboseOption);
   options.utc = parsed.Has(UtcOption);
-  CatchInterrupts(InterruptStyle::End);
-  ArchiveSource source;
-  int rc = OpenForEngine(archive, source, options);
   if (rc == ExitOk) rc = ListMembers(options);
   CloseArchiveSource(source);
   return rc;

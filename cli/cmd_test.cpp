@@ -41,46 +41,39 @@ const CommandSpec TestCommand = {
     "NAME matched no member, 2 usage error or the file cannot be read.\n",
 };
 
-int CmdPrint(const Args& args) {
+namespace {
+
+// Decodes the members into the discarding sink: t checks them with the
+// overall progress line, p sends those asked for to stdout instead.
+int DecodeMembers(const CommandSpec& command, const Args& args, ConsoleMode mode) {
   ParsedArgs parsed;
-  std::string archive;
   ReadOptions options;
-  if (!ReadArguments(PrintCommand, args, parsed, archive, options)) return ExitUsage;
   ArchiveSource source;
-  int rc = OpenForEngine(archive, source, options);
-  if (rc != ExitOk) return rc;
-  // The members go out through the discarding sink, switched to stdout for
-  // each member asked for; what stdio holds must go first.
-  Console.mode = ConsoleMode::Print;
+  if (int rc = OpenFromArguments(command, args, parsed, options, source)) return rc;
+  Console.mode = mode;
   InstallCancelHandler();
-  std::fflush(stdout);
+  bool printing = mode == ConsoleMode::Print;
+  // p switches the sink to stdout for each member asked for; what stdio
+  // holds must go first.
+  if (printing)
+    std::fflush(stdout);
+  else
+    StartProgress(options.quiet ? 0 : TotalMemberBytes(), !options.quiet);
   int ok = RunMembers(TestMode, options.stopOnError);
   PlatformDiscardTo = -1;
-  CloseArchiveSource(source);
-  bool matched = EveryPatternMatched();
-  if (!ok) return ReportFailures("print");
-  return matched ? ExitOk : ExitBadArchive;
-}
-
-int CmdTest(const Args& args) {
-  ParsedArgs parsed;
-  std::string archive;
-  ReadOptions options;
-  if (!ReadArguments(TestCommand, args, parsed, archive, options)) return ExitUsage;
-  ArchiveSource source;
-  int rc = OpenForEngine(archive, source, options);
-  if (rc != ExitOk) return rc;
-  Console.mode = ConsoleMode::Test;
-  InstallCancelHandler();
-  StartProgress(options.quiet ? 0 : TotalMemberBytes(), !options.quiet);
-  int ok = RunMembers(TestMode, options.stopOnError);
   StopProgress();
   CloseArchiveSource(source);
   bool matched = EveryPatternMatched();
-  if (!ok) return ReportFailures("test");
+  if (!ok) return ReportFailures(printing ? "print" : "test");
   if (!matched) return ExitBadArchive;
-  std::printf("lzhsfx: %u member%s tested, all intact\n", Console.membersStarted,
-              Console.membersStarted == 1 ? "" : "s");
+  if (!printing)
+    std::printf("lzhsfx: %u member%s tested, all intact\n", Console.membersStarted,
+                Console.membersStarted == 1 ? "" : "s");
   return ExitOk;
 }
 
+}  // namespace
+
+int CmdPrint(const Args& args) { return DecodeMembers(PrintCommand, args, ConsoleMode::Print); }
+
+int CmdTest(const Args& args) { return DecodeMembers(TestCommand, args, ConsoleMode::Test); }

@@ -10,13 +10,11 @@
 #include "cli/commands.h"
 #include "cli/escape.h"
 
-const OptionSpec QuietOption = {
-    "-q", OptionValue::None, nullptr, nullptr,
+const OptionSpec QuietOption = Flag("-q",
     "quiet: no progress line (l and v: no heading and no\n"
-    "total line)"};
-const OptionSpec StopOnErrorOption = {
-    "--stop-on-error", OptionValue::None, nullptr, nullptr,
-    "stop at the first member that fails"};
+    "total line)");
+const OptionSpec StopOnErrorOption = Flag("--stop-on-error",
+    "stop at the first member that fails");
 const OptionSpec NamesOption = {
     "--names", OptionValue::Joined, "MODE", "auto|cp932|utf-8",
     "how stored names are read: auto (the default) takes\n"
@@ -25,14 +23,13 @@ const OptionSpec NamesOption = {
     "valid CP932, else as CP932; cp932 takes every name\n"
     "as CP932; utf-8 every name that is valid UTF-8 as\n"
     "UTF-8"};
-const OptionSpec AllowUnsafeOption = {
-    "--allow-unsafe-paths", OptionValue::None, nullptr, nullptr,
+const OptionSpec AllowUnsafeOption = Flag("--allow-unsafe-paths",
     "let member names through that leave the destination\n"
     "(a '..' component or one of dots and spaces only, an\n"
     "absolute name, %WinDir% / %SystemDir%): x writes them\n"
     "where they point (those folders are then\n"
     "$LZHSFX_WINDIR and $LZHSFX_SYSTEMDIR); create's check\n"
-    "warns of them instead of refusing"};
+    "warns of them instead of refusing");
 const OptionSpec OverwriteOption = {
     "--overwrite", OptionValue::JoinedOptional, "WHEN", "ask|always|never",
     "a file that exists already: --overwrite=ask (the\n"

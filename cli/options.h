@@ -37,6 +37,14 @@ struct CommandSpec {
   const char* notes;                       // the paragraphs after them (exit codes)
 };
 
+// An option without a value, and one with a value given apart or joined.
+constexpr OptionSpec Flag(const char* name, const char* help) {
+  return {name, OptionValue::None, nullptr, nullptr, help};
+}
+constexpr OptionSpec Valued(const char* name, const char* valueName, const char* help) {
+  return {name, OptionValue::Separate, valueName, nullptr, help};
+}
+
 // The description column of the option list starts at most this far in,
 // and a description line is at most this wide.
 constexpr size_t HelpColumn = 24;

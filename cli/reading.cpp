@@ -153,3 +153,9 @@ int OpenForEngine(const std::string& archive, ArchiveSource& source,
   return rc;
 }
 
+int OpenFromArguments(const CommandSpec& command, const Args& args, ParsedArgs& parsed,
+                      ReadOptions& options, ArchiveSource& source) {
+  std::string archive;
+  if (!ReadArguments(command, args, parsed, archive, options)) return ExitUsage;
+  return OpenForEngine(archive, source, options);
+}

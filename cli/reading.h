@@ -30,6 +30,9 @@ bool ReadArguments(const CommandSpec& command, const Args& args, ParsedArgs& par
 // Opens the archive named by the arguments ("-": standard input) and
 // readies the work area and the name rules. 0 or the exit code.
 int OpenForEngine(const std::string& archive, ArchiveSource& source, const ReadOptions& options);
+// ReadArguments, then OpenForEngine: 0, or the exit code of what was reported.
+int OpenFromArguments(const CommandSpec& command, const Args& args, ParsedArgs& parsed,
+                      ReadOptions& options, ArchiveSource& source);
 // Runs the engine over the archive in mode, past the faults of members
 // unless stopOnError; 1 when every run went through without a failure.
 int RunMembers(ExtractionMode mode, bool stopOnError);

@@ -8,12 +8,7 @@
 #include <stdint.h>
 
 // Sizes of the block's text fields, terminator included.
-enum : uint32_t {
-  TitleSize = 41,
-  PromptSize = 41,
-  DefaultDirSize = 256,
-  CommandSize = 259,
-};
+enum : uint32_t { TitleSize = 41, PromptSize = 41, DefaultDirSize = 256, CommandSize = 259 };
 
 enum : uint32_t {
   DosHeaderSize = 512,

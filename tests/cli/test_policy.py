@@ -17,6 +17,8 @@ HYOU = "表".encode("cp932")  # 0x95 0x5C: the second byte is '\'
 # Verdicts: inside; inside a Windows folder ("folder": x refuses it, create
 # warns where the stub puts it); rooted by a separator or a drive prefix (x
 # takes it off with a note, create refuses); climbs (both refuse).
+# A name is stored whole in the file-name record, or as (file-name record,
+# directory record) with the directory's levels ended by 0xFF as stored.
 CASES = [  # stored name, writer's OS, verdict, what a does with a file of that name
     (b"a/b.txt", b"M", "inside", "packs"),
     (b"...x", b"M", "inside", "packs"),
@@ -36,14 +38,17 @@ CASES = [  # stored name, writer's OS, verdict, what a does with a file of that 
     (b"%sYsTeMdIr%/sys.txt", b"M", "folder", "packs"),
     (b"%WinDir%x.txt", b"M", "folder", "packs"),
     (b"%WinDir%/../x.txt", b"M", "climbs", None),
+    ((b"evil.txt", b"a\xff..\xff"), b"M", "climbs", None),
+    ((b"x" + HYOU, b"..\xff"), b"M", "climbs", None),  # a kanji's '\' next to a level's end
 ]
 
 
 def judged_alike_by_x_and_create():
     stub = write("stub.exe", L.fake_stub())
     for i, (name, os_id, verdict, _) in enumerate(CASES):
-        # The name whole in the file-name record: the rule judges names as composed.
-        member = L.member(name, b"data\n", "0", os_id=os_id, dirname=b"")
+        # The rule judges names as the walk composes them from the records.
+        stored, dirname = name if isinstance(name, tuple) else (name, b"")
+        member = L.member(stored, b"data\n", "0", os_id=os_id, dirname=dirname)
         arc = write(f"case{i}.lzh", L.archive(member))
         dest = f"dest{i}"
         rc, _, err = run([LZHSFX, "x", arc, "-C", dest])
@@ -62,6 +67,10 @@ def judged_alike_by_x_and_create():
         if verdict in ("climbs", "rooted"):
             c.check(rc == 1 and "--allow-unsafe-paths" in err and not os.path.exists(out),
                     f"create refuses {name!r}: {err}")
+            # Fault: the override not letting a refused name through with a warning.
+            rc, _, err = run([LZHSFX, "create", out, "--stub", stub, "--from-lzh", arc,
+                              "--allow-unsafe-paths"])
+            c.check(rc == 0 and "warning" in err, f"create --allow-unsafe-paths warns of {name!r}: {err}")
         else:
             c.check(rc == 0 and ("directory of the user's machine" in err or "beside the" in err)
                     == (verdict == "folder"), f"create accepts {name!r}, warning of a folder: {err}")
