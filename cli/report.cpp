@@ -130,13 +130,10 @@ std::string QuestionText() {
   return t;
 }
 
-// The overwrite question holds the output path, which is UTF-8 already
-// while PlatformUtf8Paths is set; the rest of it is the engine's CP932.
+// The engine's overwrite question ("path" and TextOverwrite), told from
+// its parts: the path is shown as every path is, escaped whole.
 std::string OverwriteQuestionText() {
-  const char* at = PlatformUtf8Paths ? std::strstr(Work->text, Work->outputPath) : nullptr;
-  if (at == nullptr) return QuestionText();
-  std::string before(Work->text, (size_t)(at - Work->text)), after(at + std::strlen(Work->outputPath));
-  return EscapedText(ToUtf8(before)) + Escaped(Work->outputPath) + EscapedText(ToUtf8(after));
+  return "\"" + EscapedEngineText(Work->outputPath) + "\" " + TextOverwrite;
 }
 
 void CancelNow() {

@@ -141,6 +141,16 @@ def main():
     prepare("ow_always")
     rc, _, _ = run([LZHSFX, "x", ow, "-C", "ow_always", "--overwrite=always"])
     c.check(rc == 0 and read("ow_always/a.txt") == b"new a\n", "--overwrite=always replaces")
+    prepare("ow_bare")
+    rc, _, _ = run([LZHSFX, "x", ow, "-C", "ow_bare", "--overwrite"])
+    # Fault: --overwrite alone meaning something else in x than in create.
+    c.check(rc == 0 and read("ow_bare/a.txt") == b"new a\n", "--overwrite alone replaces")
+    lf = write("lf.lzh", L.archive(L.member("l\nf.txt", b"new\n", "0")))
+    os.makedirs("ow_lf")
+    write("ow_lf/l\nf.txt", b"old\n")
+    rc, out = L.run_tty([LZHSFX, "x", lf, "-C", "ow_lf"], b"n\n")
+    # Fault: a line break in a path forging a line of the overwrite question.
+    c.check("l\\x0af.txt\" 上書きしますか？ [y]es" in out, f"the question escapes the path: {out!r}")
     prepare("ow_yes")
     rc, _, _ = run([LZHSFX, "x", ow, "-C", "ow_yes", "-y"])
     c.check(rc == 0 and read("ow_yes/a.txt") == b"new a\n", "-y answers the overwrite question")
