@@ -170,14 +170,14 @@ int Rewrite(const char* command, const std::string& path, OldArchive& old, const
   return ExitOk;
 }
 
-const OptionSpec MethodOption = {
+const OptionDef MethodOption = {
     "-m", OptionValue::Separate, "METHOD", "lh0|lh5|lh6|lh7",
     "lh5 (default, 8 KB window), lh6 (32 KB), lh7 (64 KB)\n"
     "or lh0 (store); members that would not shrink are\n"
     "stored"};
-const OptionSpec SlowOption = Flag("-9",
+const OptionDef SlowOption = Flag("-9",
     "slower, smaller: choose matches by their cost in bits");
-const OptionSpec FollowSymlinksOption = Flag("--follow-symlinks",
+const OptionDef FollowSymlinksOption = Flag("--follow-symlinks",
     "pack what symbolic links point to (default: skip\n"
     "them)");
 
@@ -206,7 +206,7 @@ std::string MemberNameOf(const std::string& utf8) {
 
 }  // namespace
 
-const CommandSpec AddCommand = {
+const CommandDef AddCommand = {
     "a",
     "ARCHIVE PATH...",
     "add files to an archive (created if missing),\n"
@@ -228,7 +228,7 @@ const CommandSpec AddCommand = {
     "be packed.\n",
 };
 
-const CommandSpec DeleteCommand = {
+const CommandDef DeleteCommand = {
     "d",
     "ARCHIVE NAME...",
     "delete members from an archive",

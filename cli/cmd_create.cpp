@@ -123,37 +123,37 @@ std::string DefaultStubPath() {
 
 // ---- Command line --------------------------------------------------------
 
-const OptionSpec FromLzhOption = Valued("--from-lzh", "ARCHIVE",
+const OptionDef FromLzhOption = Valued("--from-lzh", "ARCHIVE",
     "use this archive (level-2 headers, methods -lh0-,\n"
     "-lh4- to -lh7- and -lhd-)");
-const OptionSpec TitleOption = Valued("--title", "T",
+const OptionDef TitleOption = Valued("--title", "T",
     "window title and message-box caption (40 bytes)");
-const OptionSpec PromptOption = Valued("--prompt", "P",
+const OptionDef PromptOption = Valued("--prompt", "P",
     "label above the destination field (40 bytes)");
-const OptionSpec DirOption = Valued("--dir", "D",
+const OptionDef DirOption = Valued("--dir", "D",
     "proposed destination (255 bytes); %WORK%, %WinDir%\n"
     "and %SystemDir% stand for the temporary, Windows and\n"
     "system directories");
-const OptionSpec RunOption = Valued("--run", "CMD",
+const OptionDef RunOption = Valued("--run", "CMD",
     "command started in the destination afterwards (258\n"
     "bytes): a program, optionally quoted, and its\n"
     "parameters");
-const OptionSpec AutoOption = Flag("--auto",
+const OptionDef AutoOption = Flag("--auto",
     "start extracting by itself after 700 ms");
-const OptionSpec AttributesOption = Flag("--attributes",
+const OptionDef AttributesOption = Flag("--attributes",
     "restore the stored file attributes");
-const OptionSpec MessageOption = Valued("--message", "FILE",
+const OptionDef MessageOption = Valued("--message", "FILE",
     "show FILE's text (UTF-8) as a yes/no question first");
-const OptionSpec IconOption = Valued("--icon", "FILE.ico",
+const OptionDef IconOption = Valued("--icon", "FILE.ico",
     "the program's icon: every image of FILE.ico replaces\n"
     "the stub's own");
-const OptionSpec VersionInfoOption = Valued("--version", "KEY=VALUE",
+const OptionDef VersionInfoOption = Valued("--version", "KEY=VALUE",
     "version information shown by Windows (repeatable;\n"
     "UTF-8): FileDescription, CompanyName, ProductName,\n"
     "FileVersion, ProductVersion, LegalCopyright,\n"
     "OriginalFilename, Comments; a FileVersion or\n"
     "ProductVersion a.b.c.d also sets the numeric version");
-const OptionSpec StubOption = Valued("--stub", "FILE",
+const OptionDef StubOption = Valued("--stub", "FILE",
     "stub to use (default: $LZHSFX_STUB, else sfxstub.exe\n"
     "beside lzhsfx, else ../share/lzhsfx/sfxstub.exe from\n"
     "lzhsfx's directory, as installed)");
@@ -173,7 +173,7 @@ int Fail(int code, const std::string& message) {
 
 }  // namespace
 
-const CommandSpec CreateCommand = {
+const CommandDef CreateCommand = {
     "create",
     "OUT.exe [PATH...]",
     "build a self-extracting file for Windows from\n"

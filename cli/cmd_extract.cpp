@@ -21,9 +21,9 @@
 
 namespace {
 
-const OptionSpec DirectoryOption = Valued("-C", "DIR",
+const OptionDef DirectoryOption = Valued("-C", "DIR",
     "extract under DIR (created if missing; default .)");
-const OptionSpec YesOption = Flag("-y",
+const OptionDef YesOption = Flag("-y",
     "answer yes to every question: the archive's own\n"
     "confirmation text and replacing existing files");
 
@@ -44,7 +44,7 @@ bool EnterDestination(const std::string& directory) {
 
 }  // namespace
 
-const CommandSpec ExtractCommand = {
+const CommandDef ExtractCommand = {
     "x",
     "ARCHIVE [NAME...]",
     "extract the members (under -C DIR, default .)",

@@ -19,7 +19,7 @@
 #include "core/image.h"
 #include "platform/cp932.h"
 
-const CommandSpec InfoCommand = {
+const CommandDef InfoCommand = {
     "info",
     "FILE.exe",
     "show the configuration of a self-extracting file",

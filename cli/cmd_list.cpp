@@ -22,12 +22,12 @@
 
 namespace {
 
-const OptionSpec VerboseOption = Flag("-v",
+const OptionDef VerboseOption = Flag("-v",
     "the long listing (as lzhsfx v): method, packed and\n"
     "original size, ratio, CRC, header level, writer's OS,\n"
     "MS-DOS attributes (rhsda), Unix permissions and\n"
     "owner/group");
-const OptionSpec UtcOption = Flag("--utc",
+const OptionDef UtcOption = Flag("--utc",
     "times in UTC (default: local time, as ls shows them)");
 
 const char* const ListNotes =
@@ -36,7 +36,7 @@ const char* const ListNotes =
 
 }  // namespace
 
-const CommandSpec ListCommand = {
+const CommandDef ListCommand = {
     "l",
     "ARCHIVE [NAME...]",
     "list the members of an .lzh or self-extracting .exe",
@@ -52,7 +52,7 @@ const CommandSpec ListCommand = {
     ListNotes,
 };
 
-const CommandSpec VerboseListCommand = {
+const CommandDef VerboseListCommand = {
     "v",
     "ARCHIVE [NAME...]",
     "the long listing (l -v): method, sizes, CRC,\n"
@@ -204,7 +204,7 @@ int ListMembers(const ReadOptions& options) {
 
 namespace {
 
-int List(const CommandSpec& command, const Args& args, bool verbose) {
+int List(const CommandDef& command, const Args& args, bool verbose) {
   ParsedArgs parsed;
   ReadOptions options;
   ArchiveSource source;

@@ -9,7 +9,7 @@
 #include "cli/reading.h"
 #include "platform/posix_host.h"
 
-const CommandSpec PrintCommand = {
+const CommandDef PrintCommand = {
     "p",
     "ARCHIVE [NAME...]",
     "write members' contents to standard output",
@@ -23,7 +23,7 @@ const CommandSpec PrintCommand = {
     "or standard output cannot be written.\n",
 };
 
-const CommandSpec TestCommand = {
+const CommandDef TestCommand = {
     "t",
     "ARCHIVE [NAME...]",
     "decode members and check their CRCs",
@@ -45,7 +45,7 @@ namespace {
 
 // Decodes the members into the discarding sink: t checks them with the
 // overall progress line, p sends those asked for to stdout instead.
-int DecodeMembers(const CommandSpec& command, const Args& args, ConsoleMode mode) {
+int DecodeMembers(const CommandDef& command, const Args& args, ConsoleMode mode) {
   ParsedArgs parsed;
   ReadOptions options;
   ArchiveSource source;

@@ -18,15 +18,15 @@ int CmdInfo(const Args& args);     // info FILE.exe        (cli/cmd_info.cpp)
 enum : int { ExitOk = 0, ExitBadArchive = 1, ExitUsage = 2 };
 
 // Each command's description: its operands, options and help (cli/options.h).
-extern const CommandSpec ListCommand;
-extern const CommandSpec VerboseListCommand;
-extern const CommandSpec TestCommand;
-extern const CommandSpec PrintCommand;
-extern const CommandSpec ExtractCommand;
-extern const CommandSpec AddCommand;
-extern const CommandSpec DeleteCommand;
-extern const CommandSpec CreateCommand;
-extern const CommandSpec InfoCommand;
+extern const CommandDef ListCommand;
+extern const CommandDef VerboseListCommand;
+extern const CommandDef TestCommand;
+extern const CommandDef PrintCommand;
+extern const CommandDef ExtractCommand;
+extern const CommandDef AddCommand;
+extern const CommandDef DeleteCommand;
+extern const CommandDef CreateCommand;
+extern const CommandDef InfoCommand;
 
 // Whether the arguments ask for help.
 bool WantsHelp(const Args& args);

@@ -12,7 +12,7 @@
 namespace {
 
 struct Command {
-  const CommandSpec* spec;
+  const CommandDef* def;
   int (*run)(const Args&);
 };
 
@@ -30,7 +30,7 @@ std::string MainHelp() {
       "       lzhsfx --version\n"
       "\n"
       "Commands:\n";
-  for (const Command& c : Commands) help += CommandSummary(*c.spec);
+  for (const Command& c : Commands) help += CommandSummary(*c.def);
   help +=
       "\n"
       "Run \"lzhsfx COMMAND --help\" for the options of a command.\n"
@@ -78,17 +78,17 @@ int main(int argc, char** argv) {
   if (name == "--help" || name == "-h" || name == "help") {
     if (!args.empty())
       for (const auto& c : Commands)
-        if (args[0] == c.spec->name) {
-          std::fputs(CommandHelp(*c.spec).c_str(), stdout);
+        if (args[0] == c.def->name) {
+          std::fputs(CommandHelp(*c.def).c_str(), stdout);
           return CheckStdout(ExitOk);
         }
     std::fputs(MainHelp().c_str(), stdout);
     return CheckStdout(ExitOk);
   }
   for (const auto& c : Commands) {
-    if (name != c.spec->name) continue;
+    if (name != c.def->name) continue;
     if (WantsHelp(args)) {
-      std::fputs(CommandHelp(*c.spec).c_str(), stdout);
+      std::fputs(CommandHelp(*c.def).c_str(), stdout);
       return CheckStdout(ExitOk);
     }
     int rc = c.run(args);

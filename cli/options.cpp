@@ -10,12 +10,12 @@
 #include "cli/commands.h"
 #include "cli/escape.h"
 
-const OptionSpec QuietOption = Flag("-q",
+const OptionDef QuietOption = Flag("-q",
     "quiet: no progress line (l and v: no heading and no\n"
     "total line)");
-const OptionSpec StopOnErrorOption = Flag("--stop-on-error",
+const OptionDef StopOnErrorOption = Flag("--stop-on-error",
     "stop at the first member that fails");
-const OptionSpec NamesOption = {
+const OptionDef NamesOption = {
     "--names", OptionValue::Joined, "MODE", "auto|cp932|utf-8",
     "how stored names are read: auto (the default) takes\n"
     "a name as UTF-8 when a Unix or Macintosh writer\n"
@@ -23,14 +23,14 @@ const OptionSpec NamesOption = {
     "valid CP932, else as CP932; cp932 takes every name\n"
     "as CP932; utf-8 every name that is valid UTF-8 as\n"
     "UTF-8"};
-const OptionSpec AllowUnsafeOption = Flag("--allow-unsafe-paths",
+const OptionDef AllowUnsafeOption = Flag("--allow-unsafe-paths",
     "let member names through that leave the destination\n"
     "(a '..' component or one of dots and spaces only, an\n"
     "absolute name, %WinDir% / %SystemDir%): x writes them\n"
     "where they point (those folders are then\n"
     "$LZHSFX_WINDIR and $LZHSFX_SYSTEMDIR); create's check\n"
     "warns of them instead of refusing");
-const OptionSpec OverwriteOption = {
+const OptionDef OverwriteOption = {
     "--overwrite", OptionValue::JoinedOptional, "WHEN", "ask|always|never",
     "a file that exists already: --overwrite=ask (the\n"
     "default) asks before replacing it, on the terminal\n"
@@ -45,10 +45,10 @@ namespace {
 constexpr size_t LineWidth = 80;
 constexpr size_t SummaryColumn = 31;
 
-bool IsLong(const OptionSpec& option) { return option.name[1] == '-'; }
+bool IsLong(const OptionDef& option) { return option.name[1] == '-'; }
 
 // The option as the usage line shows it, with its values.
-std::string UsageToken(const OptionSpec& o) {
+std::string UsageToken(const OptionDef& o) {
   std::string values = o.choices != nullptr ? o.choices : o.valueName != nullptr ? o.valueName : "";
   switch (o.value) {
     case OptionValue::None: return std::string("[") + o.name + "]";
@@ -60,7 +60,7 @@ std::string UsageToken(const OptionSpec& o) {
 }
 
 // The option as the option list names it.
-std::string Label(const OptionSpec& o) {
+std::string Label(const OptionDef& o) {
   switch (o.value) {
     case OptionValue::None: return o.name;
     case OptionValue::Separate: return std::string(o.name) + " " + o.valueName;
@@ -105,34 +105,34 @@ std::string Beside(const std::string& first, size_t column, const char* text) {
   return out + "\n";
 }
 
-bool Fail(const CommandSpec& command, const std::string& message) {
+bool Fail(const CommandDef& command, const std::string& message) {
   UsageError(command, message);
   return false;
 }
 
 }  // namespace
 
-bool ParsedArgs::Has(const OptionSpec& option) const {
+bool ParsedArgs::Has(const OptionDef& option) const {
   for (const auto& [given, value] : options)
     if (given == &option) return true;
   return false;
 }
 
-std::string ParsedArgs::Value(const OptionSpec& option) const {
+std::string ParsedArgs::Value(const OptionDef& option) const {
   std::string last;
   for (const auto& [given, value] : options)
     if (given == &option) last = value;
   return last;
 }
 
-std::vector<std::string> ParsedArgs::Values(const OptionSpec& option) const {
+std::vector<std::string> ParsedArgs::Values(const OptionDef& option) const {
   std::vector<std::string> all;
   for (const auto& [given, value] : options)
     if (given == &option) all.push_back(value);
   return all;
 }
 
-bool ParseArgs(const CommandSpec& command, const Args& args, ParsedArgs& parsed) {
+bool ParseArgs(const CommandDef& command, const Args& args, ParsedArgs& parsed) {
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -144,10 +144,10 @@ bool ParseArgs(const CommandSpec& command, const Args& args, ParsedArgs& parsed)
       optionsEnded = true;
       continue;
     }
-    const OptionSpec* option = nullptr;
+    const OptionDef* option = nullptr;
     bool joined = false;
     std::string value;
-    for (const OptionSpec* o : command.options) {
+    for (const OptionDef* o : command.options) {
       size_t n = std::strlen(o->name);
       if (a.compare(0, n, o->name) != 0) continue;
       if (a.size() == n) {
@@ -183,7 +183,7 @@ bool ParseArgs(const CommandSpec& command, const Args& args, ParsedArgs& parsed)
   return true;
 }
 
-bool ParseOverwrite(const CommandSpec& command, const ParsedArgs& parsed, OverwritePolicy& policy) {
+bool ParseOverwrite(const CommandDef& command, const ParsedArgs& parsed, OverwritePolicy& policy) {
   policy = OverwritePolicy::Ask;
   if (!parsed.Has(OverwriteOption)) return true;
   std::string value = parsed.Value(OverwriteOption);
@@ -198,30 +198,30 @@ bool ParseOverwrite(const CommandSpec& command, const ParsedArgs& parsed, Overwr
   return true;
 }
 
-int UsageError(const CommandSpec& command, const std::string& message) {
+int UsageError(const CommandDef& command, const std::string& message) {
   std::fprintf(stderr, "lzhsfx %s: %s\n(see \"lzhsfx %s --help\")\n", command.name, message.c_str(),
                command.name);
   return ExitUsage;
 }
 
-std::string CommandHelp(const CommandSpec& command) {
+std::string CommandHelp(const CommandDef& command) {
   std::vector<std::string> words = {command.operands};
-  for (const OptionSpec* o : command.options) words.push_back(UsageToken(*o));
+  for (const OptionDef* o : command.options) words.push_back(UsageToken(*o));
   std::string help = Wrapped(std::string("usage: lzhsfx ") + command.name + " ", words);
   help += "\n";
   help += command.about;
   if (!command.options.empty()) {
     size_t widest = 0;
-    for (const OptionSpec* o : command.options) widest = std::max(widest, Label(*o).size());
+    for (const OptionDef* o : command.options) widest = std::max(widest, Label(*o).size());
     size_t column = std::min(HelpColumn, 2 + widest + 2);
     help += "\nOptions:\n";
-    for (const OptionSpec* o : command.options) help += Beside("  " + Label(*o), column, o->help);
+    for (const OptionDef* o : command.options) help += Beside("  " + Label(*o), column, o->help);
   }
   if (command.notes[0] != '\0') help += std::string("\n") + command.notes;
   return help;
 }
 
-std::string CommandSummary(const CommandSpec& command) {
+std::string CommandSummary(const CommandDef& command) {
   return Beside(std::string("  ") + command.name + " " + command.operands, SummaryColumn,
                 command.summary);
 }

@@ -1,5 +1,5 @@
 // The one command line of lzhsfx. Every command describes itself once, in a
-// CommandSpec: its operands, its options and the words about them. From
+// CommandDef: its operands, its options and the words about them. From
 // that description come the parsing of its arguments, every usage error
 // (always "lzhsfx CMD: what is wrong", then where the help is), its --help
 // and its line in the main help; tests/cli/test_help.py holds the manual
@@ -20,7 +20,7 @@ enum class OptionValue {
   JoinedOptional,  // "--overwrite" or "--overwrite=WHEN"
 };
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;       // "-C", "--overwrite"
   OptionValue value;
   const char* valueName;  // "DIR", "WHEN", as the option list shows it (nullptr for None)
@@ -28,20 +28,20 @@ struct OptionSpec {
   const char* help;       // what it does, in lines of at most HelpTextWidth columns
 };
 
-struct CommandSpec {
+struct CommandDef {
   const char* name;                        // "x"
   const char* operands;                    // "ARCHIVE [NAME...]"
   const char* summary;                     // what it does, for the main help
-  std::vector<const OptionSpec*> options;  // in the order the help shows them
+  std::vector<const OptionDef*> options;  // in the order the help shows them
   const char* about;                       // the paragraphs before the options
   const char* notes;                       // the paragraphs after them (exit codes)
 };
 
 // An option without a value, and one with a value given apart or joined.
-constexpr OptionSpec Flag(const char* name, const char* help) {
+constexpr OptionDef Flag(const char* name, const char* help) {
   return {name, OptionValue::None, nullptr, nullptr, help};
 }
-constexpr OptionSpec Valued(const char* name, const char* valueName, const char* help) {
+constexpr OptionDef Valued(const char* name, const char* valueName, const char* help) {
   return {name, OptionValue::Separate, valueName, nullptr, help};
 }
 
@@ -51,11 +51,11 @@ constexpr size_t HelpColumn = 24;
 constexpr size_t HelpTextWidth = 56;
 
 // The options more than one command takes: one name, one meaning.
-extern const OptionSpec QuietOption;        // -q
-extern const OptionSpec StopOnErrorOption;  // --stop-on-error
-extern const OptionSpec NamesOption;        // --names=MODE
-extern const OptionSpec AllowUnsafeOption;  // --allow-unsafe-paths
-extern const OptionSpec OverwriteOption;    // --overwrite[=WHEN]
+extern const OptionDef QuietOption;        // -q
+extern const OptionDef StopOnErrorOption;  // --stop-on-error
+extern const OptionDef NamesOption;        // --names=MODE
+extern const OptionDef AllowUnsafeOption;  // --allow-unsafe-paths
+extern const OptionDef OverwriteOption;    // --overwrite[=WHEN]
 
 // What becomes of a file that exists already (--overwrite).
 enum class OverwritePolicy { Ask, Always, Never };
@@ -63,25 +63,25 @@ enum class OverwritePolicy { Ask, Always, Never };
 // The arguments of one command, options and operands apart.
 struct ParsedArgs {
   std::vector<std::string> operands;
-  std::vector<std::pair<const OptionSpec*, std::string>> options;  // in the order given
+  std::vector<std::pair<const OptionDef*, std::string>> options;  // in the order given
 
-  bool Has(const OptionSpec& option) const;
+  bool Has(const OptionDef& option) const;
   // The value the option was given last ("" when never, or given bare).
-  std::string Value(const OptionSpec& option) const;
+  std::string Value(const OptionDef& option) const;
   // Every value the option was given, in order.
-  std::vector<std::string> Values(const OptionSpec& option) const;
+  std::vector<std::string> Values(const OptionDef& option) const;
 };
 
 // Splits args into options and operands by the command's description. "--"
 // ends the options; "-" alone is an operand. False after a usage error has
 // been reported.
-bool ParseArgs(const CommandSpec& command, const Args& args, ParsedArgs& parsed);
+bool ParseArgs(const CommandDef& command, const Args& args, ParsedArgs& parsed);
 // The policy --overwrite names, Ask when it is not given; --overwrite alone
 // is Always. False (the error reported) on another value.
-bool ParseOverwrite(const CommandSpec& command, const ParsedArgs& parsed, OverwritePolicy& policy);
+bool ParseOverwrite(const CommandDef& command, const ParsedArgs& parsed, OverwritePolicy& policy);
 // Reports a usage error of the command; returns the usage exit code.
-int UsageError(const CommandSpec& command, const std::string& message);
+int UsageError(const CommandDef& command, const std::string& message);
 // What "lzhsfx CMD --help" shows.
-std::string CommandHelp(const CommandSpec& command);
+std::string CommandHelp(const CommandDef& command);
 // The command's lines in the main help: its operands and what it does.
-std::string CommandSummary(const CommandSpec& command);
+std::string CommandSummary(const CommandDef& command);

@@ -65,7 +65,7 @@ std::string SpoolStandardInput() {
 
 }  // namespace
 
-bool ReadArguments(const CommandSpec& command, const Args& args, ParsedArgs& parsed,
+bool ReadArguments(const CommandDef& command, const Args& args, ParsedArgs& parsed,
                    std::string& archive, ReadOptions& options) {
   if (!ParseArgs(command, args, parsed)) return false;
   if (parsed.operands.empty()) return UsageError(command, "no archive given"), false;
@@ -153,7 +153,7 @@ int OpenForEngine(const std::string& archive, ArchiveSource& source,
   return rc;
 }
 
-int OpenFromArguments(const CommandSpec& command, const Args& args, ParsedArgs& parsed,
+int OpenFromArguments(const CommandDef& command, const Args& args, ParsedArgs& parsed,
                       ReadOptions& options, ArchiveSource& source) {
   std::string archive;
   if (!ReadArguments(command, args, parsed, archive, options)) return ExitUsage;

@@ -24,14 +24,14 @@ struct ReadOptions {
 // Parses a reading command's arguments: ARCHIVE first ("-": standard
 // input), the NAMEs after it, and the options the reading commands share
 // (-q, --stop-on-error, --names). False after a usage error.
-bool ReadArguments(const CommandSpec& command, const Args& args, ParsedArgs& parsed,
+bool ReadArguments(const CommandDef& command, const Args& args, ParsedArgs& parsed,
                    std::string& archive, ReadOptions& options);
 
 // Opens the archive named by the arguments ("-": standard input) and
 // readies the work area and the name rules. 0 or the exit code.
 int OpenForEngine(const std::string& archive, ArchiveSource& source, const ReadOptions& options);
 // ReadArguments, then OpenForEngine: 0, or the exit code of what was reported.
-int OpenFromArguments(const CommandSpec& command, const Args& args, ParsedArgs& parsed,
+int OpenFromArguments(const CommandDef& command, const Args& args, ParsedArgs& parsed,
                       ReadOptions& options, ArchiveSource& source);
 // Runs the engine over the archive in mode, past the faults of members
 // unless stopOnError; 1 when every run went through without a failure.
