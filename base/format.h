@@ -52,6 +52,8 @@ enum : uint8_t {
   OsIdMsdos = 'M',
   OsIdUnix = 'U',
   OsIdWindows = 'W',
+  OsIdWindows95 = 'w',
+  OsIdMacintosh = 'm',
 };
 
 // The other header levels, read by the host tool only. Levels 0 and 1 keep

@@ -90,12 +90,12 @@ std::string OsText(uint8_t id) {
   static const struct {
     uint8_t id;
     const char* name;
-  } Systems[] = {{OsIdMsdos, "MS-DOS"}, {OsIdUnix, "Unix"},  {OsIdWindows, "Win32"},
-                 {'w', "Win95"},        {'m', "Mac"},        {'2', "OS/2"},
-                 {'9', "OS-9"},         {'K', "OS/68K"},     {'3', "OS/386"},
-                 {'H', "Human"},        {'C', "CP/M"},       {'F', "FLEX"},
-                 {'R', "Runser"},       {'T', "TownsOS"},    {'X', "XOSK"},
-                 {'J', "Java"},         {0, "generic"}};
+  } Systems[] = {{OsIdMsdos, "MS-DOS"}, {OsIdUnix, "Unix"},      {OsIdWindows, "Win32"},
+                 {OsIdWindows95, "Win95"}, {OsIdMacintosh, "Mac"}, {'2', "OS/2"},
+                 {'9', "OS-9"},           {'K', "OS/68K"},       {'3', "OS/386"},
+                 {'H', "Human"},          {'C', "CP/M"},         {'F', "FLEX"},
+                 {'R', "Runser"},         {'T', "TownsOS"},      {'X', "XOSK"},
+                 {'J', "Java"},           {0, "generic"}};
   for (const auto& s : Systems)
     if (s.id == id) return s.name;
   return Format(id >= 0x20 && id < 0x7F ? "'%c'" : "0x%02X", id);

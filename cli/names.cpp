@@ -19,8 +19,6 @@
 
 namespace {
 
-// Macintosh writers store UTF-8 names too ('M' is MS-DOS).
-constexpr uint8_t OsIdMacintosh = 'm';
 // Bytes in one component of a path on the host's file systems.
 constexpr size_t NameLengthLimit = 255;
 

@@ -73,18 +73,18 @@ std::string Label(const OptionDef& o) {
 // words after lead, wrapped at LineWidth with continuation lines indented
 // under the first word.
 std::string Wrapped(const std::string& lead, const std::vector<std::string>& words) {
-  std::string out = lead, line = lead;
-  std::string indent(lead.size(), ' ');
+  std::string out = lead;
+  size_t width = lead.size();  // of the line being filled
   for (size_t i = 0; i < words.size(); ++i) {
-    if (i > 0 && line.size() + 1 + words[i].size() > LineWidth) {
-      out += "\n" + indent;
-      line = indent;
+    if (i > 0 && width + 1 + words[i].size() > LineWidth) {
+      out += "\n" + std::string(lead.size(), ' ');
+      width = lead.size();
     } else if (i > 0) {
       out += ' ';
-      line += ' ';
+      ++width;
     }
     out += words[i];
-    line += words[i];
+    width += words[i].size();
   }
   return out + "\n";
 }
@@ -112,17 +112,11 @@ bool Fail(const CommandDef& command, const std::string& message) {
 
 }  // namespace
 
-bool ParsedArgs::Has(const OptionDef& option) const {
-  for (const auto& [given, value] : options)
-    if (given == &option) return true;
-  return false;
-}
+bool ParsedArgs::Has(const OptionDef& option) const { return !Values(option).empty(); }
 
 std::string ParsedArgs::Value(const OptionDef& option) const {
-  std::string last;
-  for (const auto& [given, value] : options)
-    if (given == &option) last = value;
-  return last;
+  std::vector<std::string> all = Values(option);
+  return all.empty() ? "" : all.back();
 }
 
 std::vector<std::string> ParsedArgs::Values(const OptionDef& option) const {

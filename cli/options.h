@@ -25,16 +25,16 @@ struct OptionDef {
   OptionValue value;
   const char* valueName;  // "DIR", "WHEN", as the option list shows it (nullptr for None)
   const char* choices;    // "ask|always|never": the values, as the usage line shows them, or nullptr
-  const char* help;       // what it does, in lines of at most HelpTextWidth columns
+  const char* help;       // what it does, in lines that fit the help's 80 columns
 };
 
 struct CommandDef {
-  const char* name;                        // "x"
-  const char* operands;                    // "ARCHIVE [NAME...]"
-  const char* summary;                     // what it does, for the main help
+  const char* name;                       // "x"
+  const char* operands;                   // "ARCHIVE [NAME...]"
+  const char* summary;                    // what it does, for the main help
   std::vector<const OptionDef*> options;  // in the order the help shows them
-  const char* about;                       // the paragraphs before the options
-  const char* notes;                       // the paragraphs after them (exit codes)
+  const char* about;                      // the paragraphs before the options
+  const char* notes;                      // the paragraphs after them (exit codes)
 };
 
 // An option without a value, and one with a value given apart or joined.
@@ -45,10 +45,8 @@ constexpr OptionDef Valued(const char* name, const char* valueName, const char* 
   return {name, OptionValue::Separate, valueName, nullptr, help};
 }
 
-// The description column of the option list starts at most this far in,
-// and a description line is at most this wide.
+// The description column of the option list starts at most this far in.
 constexpr size_t HelpColumn = 24;
-constexpr size_t HelpTextWidth = 56;
 
 // The options more than one command takes: one name, one meaning.
 extern const OptionDef QuietOption;        // -q

@@ -34,8 +34,6 @@ enum : uint32_t {
 constexpr uint32_t InputBufferEmpty = 0xFFFFFFFFu;
 static_assert(InputBufferEmpty >= InputBufferSize, "all ones marks the input buffer empty");
 
-enum : char { DirectoryMethod = 'd', StoredMethod = '0' };
-
 int IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 int HasDrivePrefix(const char* path) { return path[0] != '\0' && path[1] == ':'; }
@@ -47,9 +45,9 @@ void DecodeMember() {
   char method = MemberMethod();
   if (!MemberHasStubMethod())
     ExpandOtherMethod();
-  else if (method == StoredMethod)
+  else if (method == MethodStored)
     CopyStoredMember(MemberOriginalSize());
-  else if (method != DirectoryMethod)
+  else if (method != MethodDirectory)
     ExpandMember();
 }
 
@@ -152,7 +150,7 @@ int ExtractMember(int longNames) {
   }
   if (!MemberMethodKnown()) return MemberFailed(MsgUnsupportedMethod, Work->memberName);
   BuildOutputPath(longNames);
-  if (MemberMethod() == DirectoryMethod) {
+  if (MemberMethod() == MethodDirectory) {
     // The stub passes over a directory it could not make (its files then
     // fail to open); the host names it.
     if (!Work->checkDirectories) return 1;
@@ -169,7 +167,7 @@ int ExtractMember(int longNames) {
 // One member of a test run: decoded into a discarding sink, CRC compared.
 int TestMember() {
   if (!MemberMethodKnown()) return MemberFailed(MsgUnsupportedMethod, Work->memberName);
-  if (MemberMethod() == DirectoryMethod) return 1;
+  if (MemberMethod() == MethodDirectory) return 1;
   ShowMemberPath(Work->memberName);
   Work->outputFile = PlatformOpenDiscard();
   if (Work->outputFile == InvalidFile) return MemberFailed(MsgOpenError, Work->memberName);

@@ -9,7 +9,9 @@
 #include "base/text.h"
 #include "core/workarea.h"
 
-static int IsAttributeSystem(uint8_t osId) { return osId == 'M' || osId == 'W' || osId == 'w'; }
+static int IsAttributeSystem(uint8_t osId) {
+  return osId == OsIdMsdos || osId == OsIdWindows || osId == OsIdWindows95;
+}
 
 // Applies one record of size s (type byte at record[0]); 0 when the record is
 // too short to hold the value its type promises.
