@@ -67,14 +67,15 @@ std::vector<Input> Inputs() {
 
 // The -lz5- window before the first byte, in the encoder's positions 0..4095
 // (the first byte goes to 4078): each byte value 13 times, the values
-// rising, the values falling, 128 zeros, spaces.
+// rising, the values falling, 128 zeros, spaces up to 4078, zeros.
 std::string Lz5Preset() {
   std::string w;
   for (int v = 0; v < 256; ++v) w += std::string(13, (char)v);
   for (int v = 0; v < 256; ++v) w += (char)v;
   for (int v = 255; v >= 0; --v) w += (char)v;
   w += std::string(128, '\0');
-  w.resize(4096, ' ');
+  w.resize(4078, ' ');
+  w.resize(4096, '\0');
   return w;
 }
 
