@@ -444,7 +444,7 @@ int ListMembers(const ReadOptions& options) {
     uint32_t packed = MemberCompressedSize();
     uint32_t original = MemberOriginalSize();
     char method = MemberMethod();
-    std::string name = Escaped(MemberNameText()) + (Work->nameCut ? "... [name cut]" : "");
+    std::string name = MemberListedName();
     std::string stamp = TimeText(MemberStampUtc(), options.utc);
     // The whole id: the host reads methods beyond "-lh?-" (-lz5-, -lzs-, ...).
     const char* id = (const char*)Work->header + HdrMethod;
@@ -458,7 +458,7 @@ int ListMembers(const ReadOptions& options) {
       std::printf("%10u %10u %6s %.5s %s %04X %s\n", original, packed,
                   RatioText(packed, original).c_str(), id, stamp.c_str(), MemberDataCrc(),
                   name.c_str());
-    if (method == MethodDirectory)
+    if (method == MethodDirectory && !Work->isLink)
       ++directories;
     else
       ++files;

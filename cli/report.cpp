@@ -354,6 +354,9 @@ static void PrepareMemberFile() {
     for (uint32_t i = 0; i < 4; i++) Work->header[HdrTimeStamp + i] = (uint8_t)(utc >> (8 * i));
     Work->timeIsLocal = 0;
   }
+  static std::string linkTarget;
+  linkTarget = Work->isLink ? LinkTargetText() : "";
+  PlatformOutputLink = Work->isLink ? linkTarget.c_str() : nullptr;
   PlatformOutputMode = Work->hasUnixMode ? Work->unixMode : -1;
   if (Work->hasUnixMode) {
     constexpr uint16_t OwnerWrite = 0200;

@@ -4,6 +4,7 @@
 // checks fold away there; the host links methods_host.cpp and the decoders
 // of the older methods (extract/*_host.cpp).
 #pragma once
+#include <stdint.h>
 
 // 1 when the current member's method id is one this build decodes.
 int MemberMethodKnown();
@@ -14,3 +15,11 @@ int MemberHasStubMethod();
 void ExpandOtherMethod();
 // "unsupported method -xxx-" for the current member, ASCII.
 const char* UnsupportedMethodText();
+// 1 when the current -lhd- member is a symbolic link, which the driver
+// writes as an empty file that the platform commits as the link (the host
+// only; the stub makes no links).
+int MemberIsLink();
+
+// Host only: 1 when the method id at id is "-", family (two letters), the
+// method character, "-".
+int MethodIdIs(const uint8_t* id, const char* family, char method);

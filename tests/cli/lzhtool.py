@@ -102,7 +102,7 @@ LITERAL_COUNT = 510
 LENGTH_COUNT = 19
 MIN_MATCH, MAX_MATCH = 3, 256
 
-def find_tokens(data, window_bits, max_chain=64):
+def find_tokens(data, window_bits, max_chain=64, min_match=MIN_MATCH, max_match=MAX_MATCH):
     """Greedy LZ77: ('L', byte) or ('M', length, distance)."""
     window = 1 << window_bits
     heads = {}
@@ -111,24 +111,24 @@ def find_tokens(data, window_bits, max_chain=64):
     n = len(data)
     while i < n:
         best_len, best_dist = 0, 0
-        if i + MIN_MATCH <= n:
-            key = data[i:i + MIN_MATCH]
+        if i + min_match <= n:
+            key = data[i:i + min_match]
             chain = heads.get(key, [])
             for j in reversed(chain[-max_chain:]):
                 dist = i - j
                 if dist > window - 1:
                     break
                 length = 0
-                while length < MAX_MATCH and i + length < n and data[j + length] == data[i + length]:
+                while length < max_match and i + length < n and data[j + length] == data[i + length]:
                     length += 1
                 if length > best_len:
                     best_len, best_dist = length, dist
-                    if length == MAX_MATCH:
+                    if length == max_match:
                         break
-        step = best_len if best_len >= MIN_MATCH else 1
-        for k in range(i, min(i + step, n - MIN_MATCH + 1)):
-            heads.setdefault(data[k:k + MIN_MATCH], []).append(k)
-        if best_len >= MIN_MATCH:
+        step = best_len if best_len >= min_match else 1
+        for k in range(i, min(i + step, n - min_match + 1)):
+            heads.setdefault(data[k:k + min_match], []).append(k)
+        if best_len >= min_match:
             tokens.append(("M", best_len, best_dist))
         else:
             tokens.append(("L", data[i]))
@@ -264,6 +264,326 @@ def compress(data, method="5", block_symbols=16384):
     w = BitWriter()
     for start in range(0, len(tokens), block_symbols):
         _write_block(w, tokens[start:start + block_symbols], offset_count, offset_bits)
+    return w.finish()
+
+# ------------------------------------------------------------ PMarc encoders
+# Written from the format's description alone: -pm1- with one of its fixed
+# literal trees, -pm2- with Huffman codes sent per stretch of output.
+
+PM_LIST_START = bytes(list(range(0x20, 0x80)) + list(range(0x00, 0x20)) + list(range(0xA0, 0xE0)) +
+                      list(range(0x80, 0xA0)) + list(range(0xE0, 0x100)))
+
+class _ByteList:
+    """The byte values, latest first: every byte output moves to the front."""
+    def __init__(self):
+        self.order = bytearray(PM_LIST_START)
+
+    def position(self, b):
+        return self.order.index(b)
+
+    def output(self, b):
+        self.order.remove(b)
+        self.order.insert(0, b)
+
+
+def _class_of(position, classes):
+    for k, (base, bits) in enumerate(classes):
+        if base <= position < base + (1 << bits):
+            return k, position - base
+    raise ValueError(position)
+
+
+PM1_LITERAL_CLASSES = [(0, 4), (16, 4), (32, 5), (64, 6), (128, 6), (192, 6)]
+# The 32 trees of -pm1-'s literal classes (code bits in read order, None for
+# a class a tree cannot reach; the first of two codes is used).
+PM1_TREES = [s.split() for s in (
+    "0000 0001 001 01 10 11", "000 001 010 10 11 011", "000 001 01 10 110 111",
+    "00 010 011 10 110 111", "00 010 10 011 110 111", "00 010 10 11 0110 0111",
+    "00 01 100 101 110 111", "00 01 100 11 1010 1011", "00 01 10 110 1110 1111",
+    "0 1000 101 110 111 1001", "0 1000 101 11 10010 10011", "0 1000 1001 101 110 111",
+    "0 100 1010 110 111 1011", "0 100 101 110 1110 1111", "0 100 11 1010 10110 10111",
+    "0 10 1100 1101 1110 1111", "0 10 110 1110 11110 11111", "- - 01 000 001 -",
+    "00 010 10 11 011 -", "00 01 10 110 111 -", "0 1000 101 11 1001 -", "0 100 101 110 111 -",
+    "0 100 11 1010 1011 -", "0 10 110 1110 1111 -", "000 001 01 1 - -", "00 010 1 011 - -",
+    "00 01 10 11 - -", "0 100 11 101 - -", "0 10 110 111 - -", "0 10 11 - - -", "0 1 - - - -",
+    ". - - - - -")]
+
+
+def _put_code(w, code):
+    for bit in code.strip("."):
+        w.put(1, int(bit))
+
+
+def _pm1_copy(w, pos, distance, count):
+    """Writes one copy (from write position - 1 - distance) as -pm1- reads it
+    at output position pos; False, writing nothing, when no type can say it."""
+    def reach_bits(base, most):
+        bits = 8
+        while bits < most and pos >= base + (1 << bits):
+            bits += 1
+        return bits
+    if distance >= pos or count > 244:
+        return False
+    if count == 2:
+        if distance >= 320:
+            return False
+        r, base, bits = (0, 0, 6) if distance < 64 else (1, 64, 8)
+    elif distance < 64:
+        r, base, bits = 2, 0, 6
+    elif distance < 576:
+        r, base, bits = 3, 64, reach_bits(64, 9)
+    elif distance < 2624:
+        r, base, bits = 4, 576, reach_bits(576, 11)
+    else:
+        r, base, bits = 5, 2624, reach_bits(2624, 13)
+    if distance - base >= 1 << bits:
+        return False
+    # The type's bits (threshold, value): each is sent once pos reaches its
+    # threshold; before, its default (0 on the first branch, 1 on the
+    # second) must be the value wanted.
+    path = {0: [(0, 0), (576, 0), (64, 0)], 1: [(0, 0), (576, 0), (64, 1)], 4: [(0, 0), (576, 1)],
+            3: [(0, 1), (64, 0)], 2: [(0, 1), (64, 1), (2624, 1)], 5: [(0, 1), (64, 1), (2624, 0)]}[r]
+    default = path[0][1]
+    if any(pos < t and v != default for t, v in path[1:]):
+        return False
+    for t, v in path:
+        if pos >= t:
+            w.put(1, v)
+    if r >= 2:
+        if count <= 5:
+            w.put(2, count - 3)
+        else:
+            w.put(2, 3)
+            for top, field, width, base_ in ((10, 0, 3, 6), (14, 5, 2, 11), (22, 6, 3, 15)):
+                if count <= top:
+                    if field:
+                        w.put(3, field)
+                    w.put(width, count - base_)
+                    break
+            else:
+                w.put(3, 7)
+                if count <= 84:
+                    w.put(6, count - 23)
+                elif count <= 116:
+                    w.put(6, 62)
+                    w.put(5, count - 85)
+                else:
+                    w.put(6, 63)
+                    w.put(7, count - 117)
+    w.put(bits, distance - base)
+    return True
+
+
+def _pm1_run_length(w, n):
+    if n <= 3:
+        return w.put(2, n - 1)
+    w.put(2, 3)
+    if n <= 10:
+        return w.put(3, n - 4)
+    w.put(3, 7)
+    if n <= 24:
+        return w.put(4, n - 11)
+    w.put(4, 14 if n <= 88 else 15)
+    w.put(6, n - 25) if n <= 88 else w.put(7, n - 89)
+
+
+def pm1_encode(data, selector=16, max_chain=64):
+    """-pm1- data: greedy copies wherever a copy type can say them, literals
+    in runs through the selector's tree. Raises ValueError for a literal in a
+    class the tree cannot reach."""
+    tree = PM1_TREES[selector]
+    w = BitWriter()
+    w.put(5, selector)
+    order = _ByteList()
+    pos = 0
+    run = []
+
+    def write_run():
+        nonlocal pos
+        w.put(1, 1)
+        _pm1_run_length(w, len(run))
+        for b in run:
+            k, extra = _class_of(order.position(b), PM1_LITERAL_CLASSES)
+            if tree[k] == "-":
+                raise ValueError(f"selector {selector} cannot code class {k}")
+            _put_code(w, tree[k])
+            w.put(PM1_LITERAL_CLASSES[k][1], extra)
+            order.output(b)
+            pos += 1
+        run.clear()
+
+    for t in find_tokens(data, 14, max_chain, min_match=2, max_match=244):
+        at = pos + len(run)
+        if t[0] == "M" and _pm1_copy(BitWriter(), at, t[2] - 1, t[1]):
+            # A run shorter than the longest is followed by its copy at once.
+            if run:
+                write_run()
+            else:
+                w.put(1, 0)
+            _pm1_copy(w, pos, t[2] - 1, t[1])
+            for b in data[pos:pos + t[1]]:
+                order.output(b)
+            pos += t[1]
+            continue
+        for b in (data[at:at + t[1]] if t[0] == "M" else bytes([t[1]])):
+            run.append(b)
+            if len(run) == 216:
+                write_run()
+    if run:
+        write_run()
+    return w.finish()
+
+PM2_LITERAL_CLASSES = [(0, 3), (8, 3), (16, 4), (32, 5), (64, 5), (96, 5), (128, 6), (192, 6)]
+PM2_LONG_COUNTS = [(17, 3), (25, 3), (33, 5), (65, 6), (129, 7)]  # copy classes 15..19
+
+
+def _pm2_copy_fields(count, offset):
+    """(class c, count bits, offset class t or None, offset bits) of a copy,
+    or None when -pm2- cannot say it."""
+    if count == 256 and offset == 0:
+        return 20, None, None, None
+    if count <= 16:
+        c, cbits = count - 2, None
+    else:
+        c = next(15 + i for i, (base, bits) in enumerate(PM2_LONG_COUNTS) if count < base + (1 << bits))
+        base, bits = PM2_LONG_COUNTS[c - 15]
+        cbits = (bits, count - base)
+    if c == 0:
+        return (0, None, None, (6, offset)) if offset < 64 else None
+    if offset < 64:
+        return c, cbits, 0, (6, offset)
+    t = offset.bit_length() - 6
+    return c, cbits, t, (t + 5, offset - (1 << (t + 5)))
+
+
+def _pm2_offset_classes(pos):
+    """How many offset classes the tree in force at output pos has."""
+    return 5 if pos < 1024 else 6 if pos < 2048 else 7 if pos < 4096 else 8
+
+
+def _write_pm2_code(w, lengths):
+    """The code tree: N, the floor M, the width B, then the lengths."""
+    used = [s for s, l in enumerate(lengths) if l]
+    n = used[-1] + 1
+    if len(used) == 1:
+        w.put(5, n)
+        w.put(3, 0)  # a single symbol, n - 1
+        return n, 0
+    floor = min(lengths[s] for s in used)
+    width = max(lengths[s] - floor + 1 for s in used).bit_length()
+    w.put(5, n)
+    w.put(3, floor)
+    w.put(3, width)
+    for l in lengths[:n]:
+        w.put(width, l - floor + 1 if l else 0)
+    return n, floor
+
+
+def pm2_encode(data, new_trees=True, max_chain=64):
+    """-pm2- data: greedy copies, Huffman codes per stretch of output. The
+    code tree is sent at the start and, with new_trees, again at every 4096
+    bytes; offset trees at the start, at 1024, 2048 and 4096 bytes and with
+    each code tree."""
+    tokens = []
+    pos = 0
+    for t in find_tokens(data, 13, max_chain, min_match=2, max_match=256):
+        if t[0] == "M":
+            f = _pm2_copy_fields(t[1], t[2] - 1)
+            if f is not None and (f[2] is None or f[2] < _pm2_offset_classes(pos)):
+                tokens.append((pos, t[1], f))
+                pos += t[1]
+                continue
+            for b in data[pos:pos + t[1]]:
+                tokens.append((pos, 1, b))
+                pos += 1
+        else:
+            tokens.append((pos, 1, t[1]))
+            pos += 1
+    n = len(data)
+    code_points = [0] + ([p for p in range(4096, n, 4096)] if new_trees else [])
+    offset_points = sorted(set(code_points + [p for p in (1024, 2048, 4096) if p < n]))
+    # Symbols of each stretch, from the literal classes through the byte list.
+    order = _ByteList()
+    symbols = []
+    for at, length, what in tokens:
+        if length == 1 and not isinstance(what, tuple):
+            k, extra = _class_of(order.position(what), PM2_LITERAL_CLASSES)
+            symbols.append((at, 1, k, (PM2_LITERAL_CLASSES[k][1], extra), None))
+            order.output(what)
+        else:
+            c, cbits, t, obits = what
+            symbols.append((at, length, 8 + c, cbits, (t, obits)))
+            for b in data[at:at + length]:
+                order.output(b)
+
+    def stretch(points, at):
+        return max(p for p in points if p <= at)
+
+    def lengths_for(freq, limit):
+        lens = huffman_lengths(freq, limit)
+        used = [s for s, f in enumerate(freq) if f]
+        if len(used) == 1:
+            lens[used[0]] = 1
+        return lens
+    code_freq, offset_freq = {p: [0] * 29 for p in code_points}, {p: [0] * 8 for p in offset_points}
+    for at, _, s, _, off in symbols:
+        code_freq[stretch(code_points, at)][s] += 1
+        if off is not None and off[0] is not None:
+            offset_freq[stretch(offset_points, at)][off[0]] += 1
+    w = BitWriter()
+    w.put(1, 0)  # the bit the decoder passes over
+    need_offset = False
+
+    def send_code(p):
+        nonlocal need_offset
+        n_, floor = _write_pm2_code(w, lengths_for(code_freq[p], 16))
+        need_offset = n_ >= 10 and not (n_ == 29 and floor == 0)
+
+    def send_offsets(p, classes):
+        if need_offset:
+            freq = offset_freq[p][:classes]
+            lens = lengths_for(freq, 7) if any(freq) else [0] * classes
+            for l in lens:
+                w.put(3, l)
+
+    def trees_at(count):
+        """What the decoder reads once the output reaches count bytes."""
+        if count >= n:
+            return
+        if count in (1024, 2048):
+            send_offsets(count, 6 if count == 1024 else 7)
+        elif count % 4096 == 0:
+            w.put(1, 1 if count in code_points else 0)
+            if count in code_points:
+                send_code(count)
+            if count in code_points or count == 4096:
+                send_offsets(count, 8)
+
+    send_code(0)
+    send_offsets(0, 5)
+    codes = {}
+    for at, length, s, extra, off in symbols:
+        cp, op = stretch(code_points, at), stretch(offset_points, at)
+        if cp not in codes:
+            codes[cp] = lengths_for(code_freq[cp], 16)
+        lens = codes[cp]
+        if sum(1 for l in lens if l) > 1:
+            w.put(lens[s], canonical_codes(lens)[s])
+        if extra is not None:
+            w.put(*extra)
+        if off is not None:
+            t, obits = off
+            if t is not None and s > 8:
+                ofreq = offset_freq[op][:_pm2_offset_classes(at)]
+                olens = lengths_for(ofreq, 7)
+                if sum(1 for l in olens if l) > 1:
+                    w.put(olens[t], canonical_codes(olens)[t])
+            if obits is not None:
+                w.put(*obits)
+        end = at + length
+        for count in (1024, 2048) + tuple(range(4096, n, 4096)):
+            if at < count <= end:
+                trees_at(count)
     return w.finish()
 
 # ---------------------------------------------------------- level-2 headers

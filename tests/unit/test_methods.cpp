@@ -324,7 +324,7 @@ TEST_F(Methods, UnsupportedMethodsAreNamed) {
   LzhMember good = Coded("-lh0-", "good.txt", "fine", "fine");
   LzhMember after = Coded("-lh0-", "after.txt", "later", "later");
   LzhMember unknown = Coded("-lh8-", "old.lzh8", "x", "some coded bytes");
-  LzhMember pm = Coded("-pm2-", "other.bin", "y", "other coded bytes");
+  LzhMember pm = Coded("-lk7-", "other.bin", "y", "other coded bytes");
   std::vector<uint8_t> archive = LzhArchive({good, unknown, pm, after});
   for (ExtractionMode mode : {TestMode, ExtractMode}) {
     UseArchive(archive);
@@ -332,7 +332,7 @@ TEST_F(Methods, UnsupportedMethodsAreNamed) {
     ResetReports();
     EXPECT_EQ(Run(mode), 0);
     EXPECT_EQ(Reported.errorCount, 2);
-    EXPECT_EQ(Reported.lastMessage, "unsupported method -pm2-");
+    EXPECT_EQ(Reported.lastMessage, "unsupported method -lk7-");
     EXPECT_EQ(Reported.lastSubject, "other.bin");
   }
   EXPECT_EQ(Get("after.txt"), "later");
