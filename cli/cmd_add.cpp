@@ -49,7 +49,8 @@ const char* const AddHelp =
     "  -m METHOD          lh5 (default, 8 KB window), lh6 (32 KB), lh7 (64 KB),\n"
     "                     or lh0 (store); members that would not shrink are stored\n"
     "  -9                 slower, smaller: choose matches by their cost in bits\n"
-    "  --follow-symlinks  pack what symbolic links point to (default: skip them)\n"
+    "  --follow-symlinks  pack what symbolic links point to (default: store the\n"
+    "                     links as links; a self-extracting file skips them)\n"
     "  -q                 no progress line\n"
     "\n"
     "Exit codes: 0 written, 1 ARCHIVE exists but is no archive of ours or is\n"
@@ -279,11 +280,13 @@ int CmdAdd(const Args& args) {
     std::fprintf(stderr, "lzhsfx: %s\n", Escaped(message).c_str());
   };
 
+  OldArchive old;
+  if (int rc = ReadOld("a", archivePath, true, old)) return rc;
+  // The stub makes no links: a self-extracting file keeps skipping them.
+  options.storeSymlinks = !old.source.isSfx;
   PackPlan plan;
   std::string error;
   if (!PlanPaths(paths, options, plan, error)) return Complain("a", ExitUsage, Escaped(error));
-  OldArchive old;
-  if (int rc = ReadOld("a", archivePath, true, old)) return rc;
   std::set<std::string> added;
   for (const PackEntry& e : plan.entries) added.insert(e.name);
   std::vector<bool> keep;
