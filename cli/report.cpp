@@ -392,7 +392,10 @@ int AcceptMemberPath() {
   // A directory entry that named only a root is the destination itself; a
   // file so named has nowhere inside it to go.
   bool nothingLeft = removed > 0 && Work->memberName[0] == '\0';
-  if (nothingLeft && MemberMethod() == MethodDirectory) return 1;
+  if (nothingLeft && MemberMethod() == MethodDirectory) {
+    CopyText(Work->memberName, ".", MemberNameSize);
+    return 1;
+  }
   if (nothingLeft || IsUnsafeMemberName(Work->memberName)) {
     ++Console.refusedMembers;
     ClearProgress();

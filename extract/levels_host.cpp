@@ -481,7 +481,10 @@ HeaderReadResult ReadLevelTwo(const uint8_t* peek, uint32_t at) {
   if (IsStubMethodId(peek + HdrMethod)) {
     if (!PlatformSeekSet(Work->archiveFile, at)) return EndOfArchive;
     HeaderReadResult result = ReadMemberHeader();
-    if (result != InvalidHeader || (Work->headerFault != FaultNoCrc && Work->headerFault != FaultCrc)) {
+    // No CRC record, or a record chain or CRC that OS-9/68k's short size
+    // broke: the host's own reading decides.
+    HeaderFault fault = (HeaderFault)Work->headerFault;
+    if (result != InvalidHeader || (fault != FaultNoCrc && fault != FaultCrc && fault != FaultChain)) {
       if (Work->header != nullptr) Work->headerLength = ReadLe16(Work->header + HdrSize);
       return result;
     }
