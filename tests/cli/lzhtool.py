@@ -456,134 +456,96 @@ def _pm2_copy_fields(count, offset):
     return c, cbits, t, (t + 5, offset - (1 << (t + 5)))
 
 
-def _pm2_offset_classes(pos):
-    """How many offset classes the tree in force at output pos has."""
-    return 5 if pos < 1024 else 6 if pos < 2048 else 7 if pos < 4096 else 8
-
-
 def _write_pm2_code(w, lengths):
-    """The code tree: N, the floor M, the width B, then the lengths."""
+    """The code tree: N, the floor M, the width B, then the lengths; a lone
+    symbol as M = 0. True when copies then read offset classes."""
     used = [s for s, l in enumerate(lengths) if l]
     n = used[-1] + 1
-    if len(used) == 1:
-        w.put(5, n)
-        w.put(3, 0)  # a single symbol, n - 1
-        return n, 0
-    floor = min(lengths[s] for s in used)
-    width = max(lengths[s] - floor + 1 for s in used).bit_length()
+    floor = 0 if len(used) == 1 else min(lengths[s] for s in used)
     w.put(5, n)
     w.put(3, floor)
-    w.put(3, width)
-    for l in lengths[:n]:
-        w.put(width, l - floor + 1 if l else 0)
-    return n, floor
+    if floor:
+        width = max(lengths[s] - floor + 1 for s in used).bit_length()
+        w.put(3, width)
+        for l in lengths[:n]:
+            w.put(width, l - floor + 1 if l else 0)
+    return n >= 10 and not (n == 29 and floor == 0)
 
 
-def pm2_encode(data, new_trees=True, max_chain=64):
-    """-pm2- data: greedy copies, Huffman codes per stretch of output. The
-    code tree is sent at the start and, with new_trees, again at every 4096
-    bytes; offset trees at the start, at 1024, 2048 and 4096 bytes and with
-    each code tree."""
-    tokens = []
-    pos = 0
-    for t in find_tokens(data, 13, max_chain, min_match=2, max_match=256):
-        if t[0] == "M":
-            f = _pm2_copy_fields(t[1], t[2] - 1)
-            if f is not None and (f[2] is None or f[2] < _pm2_offset_classes(pos)):
-                tokens.append((pos, t[1], f))
-                pos += t[1]
-                continue
-            for b in data[pos:pos + t[1]]:
-                tokens.append((pos, 1, b))
-                pos += 1
-        else:
-            tokens.append((pos, 1, t[1]))
-            pos += 1
+# Complete codes: 29 symbols (3 of 4 bits, 26 of 5), and the offset classes
+# as many as are sent at each point.
+PM2_CODE = [4] * 3 + [5] * 26
+PM2_OFFSET_CODES = {5: [2, 2, 2, 3, 3], 6: [2, 2, 3, 3, 3, 3], 7: [2] + [3] * 6, 8: [3] * 8}
+
+
+def pm2_encode(data, lengths=PM2_CODE, new_trees=True, max_chain=64):
+    """-pm2- data: greedy copies where the code has their class, literals
+    otherwise (the code must have every literal class used). With new_trees
+    the code tree is sent again, rotated, at every 8192 bytes, and a 0 bit
+    says 'no new tree' at the other multiples of 4096."""
     n = len(data)
-    code_points = [0] + ([p for p in range(4096, n, 4096)] if new_trees else [])
-    offset_points = sorted(set(code_points + [p for p in (1024, 2048, 4096) if p < n]))
-    # Symbols of each stretch, from the literal classes through the byte list.
-    order = _ByteList()
-    symbols = []
-    for at, length, what in tokens:
-        if length == 1 and not isinstance(what, tuple):
-            k, extra = _class_of(order.position(what), PM2_LITERAL_CLASSES)
-            symbols.append((at, 1, k, (PM2_LITERAL_CLASSES[k][1], extra), None))
-            order.output(what)
-        else:
-            c, cbits, t, obits = what
-            symbols.append((at, length, 8 + c, cbits, (t, obits)))
-            for b in data[at:at + length]:
-                order.output(b)
-
-    def stretch(points, at):
-        return max(p for p in points if p <= at)
-
-    def lengths_for(freq, limit):
-        lens = huffman_lengths(freq, limit)
-        used = [s for s, f in enumerate(freq) if f]
-        if len(used) == 1:
-            lens[used[0]] = 1
-        return lens
-    code_freq, offset_freq = {p: [0] * 29 for p in code_points}, {p: [0] * 8 for p in offset_points}
-    for at, _, s, _, off in symbols:
-        code_freq[stretch(code_points, at)][s] += 1
-        if off is not None and off[0] is not None:
-            offset_freq[stretch(offset_points, at)][off[0]] += 1
     w = BitWriter()
     w.put(1, 0)  # the bit the decoder passes over
-    need_offset = False
+    order = _ByteList()
+    state = {"pos": 0, "offsets": _write_pm2_code(w, lengths)}
 
-    def send_code(p):
-        nonlocal need_offset
-        n_, floor = _write_pm2_code(w, lengths_for(code_freq[p], 16))
-        need_offset = n_ >= 10 and not (n_ == 29 and floor == 0)
+    def tree(p):
+        k = (p // 8192 if new_trees else 0) % len(lengths)
+        return lengths[k:] + lengths[:k]
 
-    def send_offsets(p, classes):
-        if need_offset:
-            freq = offset_freq[p][:classes]
-            lens = lengths_for(freq, 7) if any(freq) else [0] * classes
-            for l in lens:
+    def classes(p):
+        return 5 if p < 1024 else 6 if p < 2048 else 7 if p < 4096 else 8
+
+    def send_offsets(k):
+        if state["offsets"]:
+            for l in PM2_OFFSET_CODES[k]:
                 w.put(3, l)
 
-    def trees_at(count):
-        """What the decoder reads once the output reaches count bytes."""
-        if count >= n:
-            return
-        if count in (1024, 2048):
-            send_offsets(count, 6 if count == 1024 else 7)
-        elif count % 4096 == 0:
-            w.put(1, 1 if count in code_points else 0)
-            if count in code_points:
-                send_code(count)
-            if count in code_points or count == 4096:
-                send_offsets(count, 8)
-
-    send_code(0)
-    send_offsets(0, 5)
-    codes = {}
-    for at, length, s, extra, off in symbols:
-        cp, op = stretch(code_points, at), stretch(offset_points, at)
-        if cp not in codes:
-            codes[cp] = lengths_for(code_freq[cp], 16)
-        lens = codes[cp]
+    def put(s, p):
+        lens = tree(p)
         if sum(1 for l in lens if l) > 1:
             w.put(lens[s], canonical_codes(lens)[s])
-        if extra is not None:
-            w.put(*extra)
-        if off is not None:
-            t, obits = off
-            if t is not None and s > 8:
-                ofreq = offset_freq[op][:_pm2_offset_classes(at)]
-                olens = lengths_for(ofreq, 7)
-                if sum(1 for l in olens if l) > 1:
-                    w.put(olens[t], canonical_codes(olens)[t])
-            if obits is not None:
+
+    def advance(chunk):
+        """Outputs chunk, then what the decoder reads at each point reached."""
+        for b in chunk:
+            order.output(b)
+            state["pos"] += 1
+            count = state["pos"]
+            if count >= n:
+                continue
+            if count in (1024, 2048):
+                send_offsets(classes(count))
+            elif count % 4096 == 0:
+                new = new_trees and count % 8192 == 0
+                w.put(1, int(new))
+                if new:
+                    state["offsets"] = _write_pm2_code(w, tree(count))
+                if new or count == 4096:
+                    send_offsets(8)
+    send_offsets(5)
+    for t in find_tokens(data, 13, max_chain, min_match=2, max_match=256):
+        pos = state["pos"]
+        f = _pm2_copy_fields(t[1], t[2] - 1) if t[0] == "M" else None
+        lens = tree(pos)
+        if (f is not None and 8 + f[0] < len(lens) and lens[8 + f[0]] and
+                (f[2] is None or (state["offsets"] and f[2] < classes(pos)))):
+            c, cbits, t_, obits = f
+            put(8 + c, pos)
+            if cbits:
+                w.put(*cbits)
+            if t_ is not None:
+                codes = PM2_OFFSET_CODES[classes(pos)]
+                w.put(codes[t_], canonical_codes(codes)[t_])
+            if obits:
                 w.put(*obits)
-        end = at + length
-        for count in (1024, 2048) + tuple(range(4096, n, 4096)):
-            if at < count <= end:
-                trees_at(count)
+            advance(data[pos:pos + t[1]])
+            continue
+        for b in (data[pos:pos + t[1]] if t[0] == "M" else bytes([t[1]])):
+            k, extra = _class_of(order.position(b), PM2_LITERAL_CLASSES)
+            put(k, state["pos"])
+            w.put(PM2_LITERAL_CLASSES[k][1], extra)
+            advance([b])
     return w.finish()
 
 # ---------------------------------------------------------- level-2 headers
@@ -679,7 +641,7 @@ def dos_time(seconds):
 
 
 def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAULT_TIME,
-                 records=(), os_id=b"U", attr=0x20, unix0=None):
+                 records=(), os_id=b"U", attr=0x20, unix0=None, ext0=b""):
     """One member with a header of level 0, 1 or 3 (level 2: member()).
 
     name is bytes or str, '/' separated: levels 0 and 1 keep it in the base
@@ -687,7 +649,8 @@ def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAUL
     0x02 record), level 3 into records. body replaces the data as stored
     (coded data), mtime is Unix time (written as MS-DOS fields at levels 0
     and 1), records are extra records (levels 1 and 3), unix0 a tuple
-    (mode, uid, gid) for level 0's Unix extension."""
+    (mode, uid, gid) for level 0's Unix extension, ext0 other bytes for
+    level 0's extension area."""
     if isinstance(name, str):
         name = name.encode("cp932")
     body = data if body is None else body
@@ -726,6 +689,7 @@ def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAUL
         if unix0 is not None:
             mode, uid, gid = unix0
             tail += b"U\0" + struct.pack("<IHHH", mtime, mode, uid, gid)
+        tail += ext0
     base = bytearray(middle + bytes([len(base_name)]) + base_name + tail)
     base[5:9] = struct.pack("<I", len(body) + len(chain))
     return bytes([len(base), sum(base) & 0xFF]) + bytes(base) + chain + body
@@ -733,6 +697,36 @@ def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAUL
 
 def archive(*members, end=b"\0"):
     return b"".join(members) + end
+
+
+def link_member(level, name, target, mode=0o120777):
+    """A Unix symbolic link: -lhd-, the link type in its mode, 'name|target'
+    (at level 2 split at the last '/' into the directory and file name)."""
+    whole = (name + "|" + target).encode()
+    if level == 2:
+        cut = whole.rfind(b"/") + 1
+        return member(whole[cut:], method="d", os_id=b"U", dirname=whole[:cut].replace(b"/", b"\xff"),
+                      extra_records=unix_records(mode=mode))
+    return level_member(level, whole, method=b"-lhd-", unix0=(mode, 0, 0) if level == 0 else None,
+                        records=unix_records(mode=mode) if level else ())
+
+
+def macbinary(name, data, mtime=DEFAULT_TIME):
+    """A Macintosh file with its 128-byte MacBinary header (no CRC, no
+    resource fork) in front of the data fork, padded to 128 bytes."""
+    h = bytearray(128)
+    h[1] = len(name)
+    h[2:2 + len(name)] = name
+    h[65:73] = b"TEXTttxt"
+    struct.pack_into(">II", h, 0x53, len(data), 0)
+    struct.pack_into(">II", h, 0x5B, mtime + 2082844800, mtime + 2082844800)
+    return bytes(h) + data + bytes(-len(data) % 128)
+
+
+def pmarc_archive(*members):
+    """PMarc's layout: level-0 members, a zero byte, 0x1A up to 128 bytes."""
+    body = b"".join(members) + b"\0"
+    return body + b"\x1a" * (-len(body) % 128)
 
 def sfx(archive_bytes, title=b"", command=b"", offset=2048, flags=0):
     """A stand-in self-extractor: 'MZ', the configuration block at 512, the

@@ -298,7 +298,7 @@ TEST_F(Methods, BoundedOnShortAndHostileData) {
   EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken);
 
   std::mt19937 random(3);
-  for (const char* method : {"-lh1-", "-lh2-", "-lh3-", "-lz5-", "-lzs-"}) {
+  for (const char* method : {"-lh1-", "-lh2-", "-lh3-", "-lz5-", "-lzs-", "-pm1-", "-pm2-"}) {
     for (int trial = 0; trial < 20; ++trial) {
       std::string garbage;
       for (int i = 0, n = 1 + (int)(random() % 3000); i < n; ++i) garbage += (char)random();
@@ -314,6 +314,59 @@ TEST_F(Methods, BoundedOnShortAndHostileData) {
       uint32_t produced = Reported.progress.empty() ? 0 : Reported.progress.back().first;
       EXPECT_LE(produced, *m.originalSize) << method;
     }
+  }
+}
+
+// Catches PMarc streams that name what cannot be: a -pm1- copy from before
+// the first byte, -pm2- codes that promise more codes than bits can tell
+// apart or longer codes than any, a copy class beyond the last. Each is a
+// broken archive, reported, never a read outside the window or a table.
+TEST_F(Methods, PmarcStreamsThatCannotBe) {
+  struct Case {
+    const char* name;
+    const char* method;
+    void (*write)(BitWriter&);
+  } cases[] = {
+      {"-pm1- copy before the start", "-pm1-",
+       [](BitWriter& w) {
+         w.Put(16, 5);  // the literal tree
+         w.Put(0, 1);   // a copy, first of all
+         w.Put(0, 1);   // of type 0: count 2, a 6-bit distance
+         w.Put(5, 6);
+       }},
+      {"-pm2- three codes of one bit", "-pm2-",
+       [](BitWriter& w) {
+         w.Put(0, 1);
+         w.Put(3, 5);  // three symbols
+         w.Put(1, 3);  // lengths 1 + v - 1
+         w.Put(1, 3);  // of one bit each
+         for (int s = 0; s < 3; ++s) w.Put(1, 1);
+       }},
+      {"-pm2- code of 133 bits", "-pm2-",
+       [](BitWriter& w) {
+         w.Put(0, 1);
+         w.Put(2, 5);
+         w.Put(7, 3);
+         w.Put(7, 3);
+         w.Put(127, 7);
+         w.Put(1, 7);
+       }},
+      {"-pm2- copy class 21", "-pm2-",
+       [](BitWriter& w) {
+         w.Put(0, 1);
+         w.Put(30, 5);  // one symbol, 29: beyond the 256-byte copy
+         w.Put(0, 3);
+       }},
+  };
+  for (const Case& c : cases) {
+    BitWriter w;
+    c.write(w);
+    w.Put(0, 32);
+    UseArchive(LzhArchive({Coded(c.method, "x", std::string(100, 'x'),
+                                 std::string(w.bytes.begin(), w.bytes.end()))}));
+    ResetReports();
+    EXPECT_EQ(Run(TestMode), -1) << c.name;
+    EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken) << c.name;
   }
 }
 
