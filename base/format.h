@@ -101,6 +101,10 @@ constexpr uint32_t UnixTypeMask = 0170000;
 constexpr uint32_t UnixTypeLink = 0120000;
 constexpr uint32_t UnixTypeDirectory = 0040000;
 constexpr char LinkTargetMark = '|';
+// The method character the host gives a link's entry in the header it hands
+// the driver, which then writes the link as a member of no data rather than
+// make a directory. No stored id holds it: stored ids are printable.
+constexpr char MethodLinkEntry = '\x01';
 
 // The method characters of "-lh?-".
 enum : char {

@@ -447,8 +447,9 @@ int ListMembers(const ReadOptions& options) {
     char method = MemberMethod();
     std::string name = MemberListedName();
     std::string stamp = TimeText(MemberStampUtc(), options.utc);
-    // The whole id: the host reads methods beyond "-lh?-" (-lz5-, -lzs-, ...).
-    const char* id = (const char*)Work->header + HdrMethod;
+    // The whole id as stored: the host reads methods beyond "-lh?-" (-lz5-,
+    // -lzs-, ...) and marks some members for itself in the header.
+    const char* id = Work->storedMethod;
     if (options.verbose)
       std::printf("%.5s  %10u %10u %6s %04X %2u %-7s %-5s %-10s %-15s %s %s\n", id, packed,
                   original, RatioText(packed, original).c_str(), MemberDataCrc(),
@@ -459,7 +460,7 @@ int ListMembers(const ReadOptions& options) {
       std::printf("%10u %10u %6s %.5s %s %04X %s\n", original, packed,
                   RatioText(packed, original).c_str(), id, stamp.c_str(), MemberDataCrc(),
                   name.c_str());
-    if (method == MethodDirectory && !Work->isLink)
+    if (method == MethodDirectory)
       ++directories;
     else
       ++files;

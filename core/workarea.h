@@ -136,6 +136,7 @@ struct SfxWorkArea {
   uint16_t unixGid;
   char unixUser[UnixNameSize];          // "" when the header names none
   char unixGroup[UnixNameSize];
+  char storedMethod[MethodIdLength];    // the method id as stored, before the host's marks
   uint8_t isLink;                       // a symbolic link: memberName is the link
   char linkTarget[MemberNameSize];      //   and this where it points, as stored
   uint16_t lh1Frequency[Lh1NodeCount + 1];  // -lh1-: counts, a sentinel above the root

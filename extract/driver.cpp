@@ -150,7 +150,7 @@ int ExtractMember(int longNames) {
   }
   if (!MemberMethodKnown()) return MemberFailed(UnsupportedMethodText(), Work->memberName);
   BuildOutputPath(longNames);
-  if (MemberMethod() == DirectoryMethod && !MemberIsLink()) {
+  if (MemberMethod() == DirectoryMethod) {
     // The stub passes over a directory it could not make (its files then
     // fail to open); the host names it.
     if (!Work->checkDirectories) return 1;

@@ -523,10 +523,12 @@ HeaderReadResult ReadAnyLevel(uint32_t at) {
 // What the host reads into a header beyond the level-2 reader: the Unix
 // records, Amiga's directories stored as empty -lh0- members, and Unix
 // symbolic links, whose name holds the link and, behind the first '|',
-// where it points (split as bytes: Unix writers store no CP932). 0 when the
-// header claims a link but names no target.
+// where it points (split as bytes: Unix writers store no CP932); a link's
+// entry gets the method character MethodLinkEntry. storedMethod keeps the
+// id as stored. 0 when the header claims a link but names no target.
 int TakeHostFacts() {
   uint8_t* header = Work->header;
+  for (uint32_t i = 0; i < MethodIdLength; i++) Work->storedMethod[i] = (char)header[HdrMethod + i];
   TakeUnixRecords();
   if (header[HdrOsId] == OsIdAmiga && MethodIdIs(header + HdrMethod, "lh", MethodStored) &&
       MemberOriginalSize() == 0 && Work->fileNameLength == 0)
@@ -542,6 +544,7 @@ int TakeHostFacts() {
   *bar = '\0';
   CopyText(Work->linkTarget, bar + 1, MemberNameSize);
   Work->isLink = 1;
+  header[HdrMethodChar] = MethodLinkEntry;
   return 1;
 }
 

@@ -15,10 +15,6 @@ int MemberHasStubMethod();
 void ExpandOtherMethod();
 // "unsupported method -xxx-" for the current member, ASCII.
 const char* UnsupportedMethodText();
-// 1 when the current -lhd- member is a symbolic link, which the driver
-// writes as an empty file that the platform commits as the link (the host
-// only; the stub makes no links).
-int MemberIsLink();
 
 // Host only: 1 when the method id at id is "-", family (two letters), the
 // method character, "-".

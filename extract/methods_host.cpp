@@ -41,7 +41,7 @@ int IsStubMethod() {
 int MemberHasStubMethod() { return IsStubMethod() && !MemberMayHoldMacBinary(); }
 
 int MemberMethodKnown() {
-  return IsStubMethod() || IsLh(MethodLh1) || IsLh(MethodLh2) || IsLh(MethodLh3) ||
+  return IsStubMethod() || Work->isLink || IsLh(MethodLh1) || IsLh(MethodLh2) || IsLh(MethodLh3) ||
          IsLz(MethodLzStored) || IsLz(MethodLz5) || IsLz(MethodLzs) || IsPm(MethodPmStored) ||
          IsPm(MethodPm1) || IsPm(MethodPm2);
 }
@@ -49,7 +49,7 @@ int MemberMethodKnown() {
 void DecodeByMethod() {
   if (IsLh(MethodStored) || IsLz(MethodLzStored) || IsPm(MethodPmStored))
     CopyStoredMember(MemberOriginalSize());
-  else if (IsLh(MethodDirectory))
+  else if (IsLh(MethodDirectory) || Work->isLink)
     return;
   else if (IsLh(MethodLh1))
     DecodeLh1();
@@ -68,8 +68,6 @@ void DecodeByMethod() {
   else
     ExpandMember();
 }
-
-int MemberIsLink() { return Work->isLink; }
 
 void ExpandOtherMethod() {
   if (MemberMayHoldMacBinary())

@@ -1,6 +1,5 @@
 // The stub's reader admits only the methods it decodes (extract/header.cpp),
-// so every member it sees is known and its own, and no member is a link;
-// nothing here is reached.
+// so every member it sees is known and its own; nothing here is reached.
 #include "extract/methods.h"
 
 int MemberMethodKnown() { return 1; }
@@ -10,5 +9,3 @@ int MemberHasStubMethod() { return 1; }
 void ExpandOtherMethod() {}
 
 const char* UnsupportedMethodText() { return ""; }
-
-int MemberIsLink() { return 0; }
