@@ -314,83 +314,68 @@ def _put_code(w, code):
         w.put(1, int(bit))
 
 
+# -pm1-'s run lengths and copy counts: (fields, first value, extra bits).
+PM1_RUNS = ([([(2, x)], x + 1, 0) for x in range(3)] + [([(2, 3), (3, x)], x + 4, 0) for x in range(7)] +
+            [([(2, 3), (3, 7), (4, x)], x + 11, 0) for x in range(14)] +
+            [([(2, 3), (3, 7), (4, 14)], 25, 6), ([(2, 3), (3, 7), (4, 15)], 89, 7)])
+PM1_COUNTS = ([([(2, x)], x + 3, 0) for x in range(3)] + [([(2, 3), (3, x)], x + 6, 0) for x in range(5)] +
+              [([(2, 3), (3, 5)], 11, 2), ([(2, 3), (3, 6)], 15, 3)] +
+              [([(2, 3), (3, 7), (6, y)], y + 23, 0) for y in range(62)] +
+              [([(2, 3), (3, 7), (6, 62)], 85, 5), ([(2, 3), (3, 7), (6, 63)], 117, 7)])
+
+
+def _put_ladder(w, codes, n):
+    fields, base, extra = next(c for c in codes if c[1] <= n < c[1] + (1 << c[2]))
+    for width, value in fields:
+        w.put(width, value)
+    w.put(extra, n - base)
+
+
 def _pm1_copy(w, pos, distance, count):
     """Writes one copy (from write position - 1 - distance) as -pm1- reads it
     at output position pos; False, writing nothing, when no type can say it."""
-    def reach_bits(base, most):
+    def reach(base, most):  # distance bits: enough to reach the first byte
         bits = 8
         while bits < most and pos >= base + (1 << bits):
             bits += 1
         return bits
-    if distance >= pos or count > 244:
-        return False
     if count == 2:
-        if distance >= 320:
-            return False
         r, base, bits = (0, 0, 6) if distance < 64 else (1, 64, 8)
-    elif distance < 64:
-        r, base, bits = 2, 0, 6
-    elif distance < 576:
-        r, base, bits = 3, 64, reach_bits(64, 9)
-    elif distance < 2624:
-        r, base, bits = 4, 576, reach_bits(576, 11)
     else:
-        r, base, bits = 5, 2624, reach_bits(2624, 13)
-    if distance - base >= 1 << bits:
-        return False
+        r, base, bits = ((2, 0, 6) if distance < 64 else (3, 64, reach(64, 9)) if distance < 576 else
+                         (4, 576, reach(576, 11)) if distance < 2624 else (5, 2624, reach(2624, 13)))
     # The type's bits (threshold, value): each is sent once pos reaches its
-    # threshold; before, its default (0 on the first branch, 1 on the
-    # second) must be the value wanted.
+    # threshold; before, it takes the first bit's value, which must fit.
     path = {0: [(0, 0), (576, 0), (64, 0)], 1: [(0, 0), (576, 0), (64, 1)], 4: [(0, 0), (576, 1)],
             3: [(0, 1), (64, 0)], 2: [(0, 1), (64, 1), (2624, 1)], 5: [(0, 1), (64, 1), (2624, 0)]}[r]
-    default = path[0][1]
-    if any(pos < t and v != default for t, v in path[1:]):
+    if (distance >= pos or count > 244 or distance - base >= 1 << bits or
+            any(pos < t and v != path[0][1] for t, v in path)):
         return False
     for t, v in path:
         if pos >= t:
             w.put(1, v)
     if r >= 2:
-        if count <= 5:
-            w.put(2, count - 3)
-        else:
-            w.put(2, 3)
-            for top, field, width, base_ in ((10, 0, 3, 6), (14, 5, 2, 11), (22, 6, 3, 15)):
-                if count <= top:
-                    if field:
-                        w.put(3, field)
-                    w.put(width, count - base_)
-                    break
-            else:
-                w.put(3, 7)
-                if count <= 84:
-                    w.put(6, count - 23)
-                elif count <= 116:
-                    w.put(6, 62)
-                    w.put(5, count - 85)
-                else:
-                    w.put(6, 63)
-                    w.put(7, count - 117)
+        _put_ladder(w, PM1_COUNTS, count)
     w.put(bits, distance - base)
     return True
 
 
-def _pm1_run_length(w, n):
-    if n <= 3:
-        return w.put(2, n - 1)
-    w.put(2, 3)
-    if n <= 10:
-        return w.put(3, n - 4)
-    w.put(3, 7)
-    if n <= 24:
-        return w.put(4, n - 11)
-    w.put(4, 14 if n <= 88 else 15)
-    w.put(6, n - 25) if n <= 88 else w.put(7, n - 89)
+def pm1_literals(selector, count, rnd):
+    """Bytes whose literals land, one after the other, in random classes the
+    selector's tree reaches."""
+    order, out = _ByteList(), bytearray()
+    reach = [k for k, code in enumerate(PM1_TREES[selector]) if code != "-"]
+    for _ in range(count):
+        base, bits = PM1_LITERAL_CLASSES[rnd.choice(reach)]
+        out.append(order.order[base + rnd.randrange(1 << bits)])
+        order.output(out[-1])
+    return bytes(out)
 
 
-def pm1_encode(data, selector=16, max_chain=64):
-    """-pm1- data: greedy copies wherever a copy type can say them, literals
-    in runs through the selector's tree. Raises ValueError for a literal in a
-    class the tree cannot reach."""
+def pm1_encode(data, selector=16, max_chain=64, copies=True):
+    """-pm1- data: greedy copies wherever a copy type can say them (none
+    without copies), literals in runs through the selector's tree. Raises
+    ValueError for a literal in a class the tree cannot reach."""
     tree = PM1_TREES[selector]
     w = BitWriter()
     w.put(5, selector)
@@ -401,7 +386,7 @@ def pm1_encode(data, selector=16, max_chain=64):
     def write_run():
         nonlocal pos
         w.put(1, 1)
-        _pm1_run_length(w, len(run))
+        _put_ladder(w, PM1_RUNS, len(run))
         for b in run:
             k, extra = _class_of(order.position(b), PM1_LITERAL_CLASSES)
             if tree[k] == "-":
@@ -414,7 +399,7 @@ def pm1_encode(data, selector=16, max_chain=64):
 
     for t in find_tokens(data, 14, max_chain, min_match=2, max_match=244):
         at = pos + len(run)
-        if t[0] == "M" and _pm1_copy(BitWriter(), at, t[2] - 1, t[1]):
+        if copies and t[0] == "M" and _pm1_copy(BitWriter(), at, t[2] - 1, t[1]):
             # A run shorter than the longest is followed by its copy at once.
             if run:
                 write_run()

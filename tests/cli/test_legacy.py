@@ -184,14 +184,18 @@ def lz5_window():
 def pmarc():
     # Faults in PMarc's methods; lhasa lowercases the names, lzhsfx keeps
     # them as stored, as for every other archive.
-    rising = bytes(range(0x40, 0x80))
-    small = bytes(rnd.choice(b" !\"#$%&'()*+,-./") for _ in range(3000))
+    # A run that passes 64 bytes, then a copy reaching back past its start:
+    # the copy's type and distance follow the output the run left.
     lead = bytes((i * 37 + 11) & 0xFF for i in range(70))
     comment = b"Untouched: PMarc keeps a comment here, not a Unix extension."
     members = [L.level_member(0, "STORED.TXT", b"stored\n", method=b"-pm0-", os_id=b"M", ext0=comment)]
-    for name, data, selector in (("TEXT.TXT", TEXT, 16), ("BIN.DAT", BINARY, 0), ("RISE.DAT", rising * 4, 17),
-                                 ("SMALL.DAT", small, 31), ("AFTER.RUN", lead + lead[4:7], 16)):
+    for name, data, selector in (("TEXT.TXT", TEXT, 16), ("BIN.DAT", BINARY, 0), ("AFTER.RUN", lead + lead[4:7], 16)):
         members.append(L.level_member(0, name, data, method=b"-pm1-", body=L.pm1_encode(data, selector)))
+    # Each of the 32 literal trees, on literals of every class it reaches.
+    for selector in range(32):
+        data = L.pm1_literals(selector, 400, rnd)
+        members.append(L.level_member(0, f"TREE{selector}.DAT", data, method=b"-pm1-",
+                                      body=L.pm1_encode(data, selector, copies=False)))
     for name, data, kw in (("TEXT2.TXT", TEXT * 2, {}), ("BIN2.DAT", BINARY, {}), ("RUN.DAT", b"q" * 20000, {}),
                            ("NINE.TXT", TEXT[:9000], {"lengths": [3] * 7 + [4] * 2, "new_trees": False})):
         members.append(L.level_member(0, name, data, method=b"-pm2-", body=L.pm2_encode(data, **kw)))

@@ -317,56 +317,27 @@ TEST_F(Methods, BoundedOnShortAndHostileData) {
   }
 }
 
-// Catches PMarc streams that name what cannot be: a -pm1- copy from before
-// the first byte, -pm2- codes that promise more codes than bits can tell
-// apart or longer codes than any, a copy class beyond the last. Each is a
-// broken archive, reported, never a read outside the window or a table.
+// Catches PMarc streams that name what cannot be read outside the window
+// or a table: a -pm1- copy from before the first byte; -pm2- codes that
+// promise more codes than bits can tell apart; a copy class beyond the last.
 TEST_F(Methods, PmarcStreamsThatCannotBe) {
-  struct Case {
-    const char* name;
-    const char* method;
-    void (*write)(BitWriter&);
-  } cases[] = {
-      {"-pm1- copy before the start", "-pm1-",
-       [](BitWriter& w) {
-         w.Put(16, 5);  // the literal tree
-         w.Put(0, 1);   // a copy, first of all
-         w.Put(0, 1);   // of type 0: count 2, a 6-bit distance
-         w.Put(5, 6);
-       }},
-      {"-pm2- three codes of one bit", "-pm2-",
-       [](BitWriter& w) {
-         w.Put(0, 1);
-         w.Put(3, 5);  // three symbols
-         w.Put(1, 3);  // lengths 1 + v - 1
-         w.Put(1, 3);  // of one bit each
-         for (int s = 0; s < 3; ++s) w.Put(1, 1);
-       }},
-      {"-pm2- code of 133 bits", "-pm2-",
-       [](BitWriter& w) {
-         w.Put(0, 1);
-         w.Put(2, 5);
-         w.Put(7, 3);
-         w.Put(7, 3);
-         w.Put(127, 7);
-         w.Put(1, 7);
-       }},
-      {"-pm2- copy class 21", "-pm2-",
-       [](BitWriter& w) {
-         w.Put(0, 1);
-         w.Put(30, 5);  // one symbol, 29: beyond the 256-byte copy
-         w.Put(0, 3);
-       }},
+  const std::vector<std::pair<const char*, std::vector<std::pair<uint32_t, int>>>> cases = {
+      // Literal tree 16; a copy first of all, of type 0, distance 5.
+      {"-pm1-", {{16, 5}, {0, 1}, {0, 1}, {5, 6}}},
+      // A passed-over bit; three symbols, floor 1, width 1, each of one bit.
+      {"-pm2-", {{0, 1}, {3, 5}, {1, 3}, {1, 3}, {7, 3}}},
+      // One symbol, 29: beyond the 256-byte copy.
+      {"-pm2-", {{0, 1}, {30, 5}, {0, 3}}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [method, fields] : cases) {
     BitWriter w;
-    c.write(w);
+    for (const auto& [value, bits] : fields) w.Put(value, bits);
     w.Put(0, 32);
-    UseArchive(LzhArchive({Coded(c.method, "x", std::string(100, 'x'),
+    UseArchive(LzhArchive({Coded(method, "x", std::string(100, 'x'),
                                  std::string(w.bytes.begin(), w.bytes.end()))}));
     ResetReports();
-    EXPECT_EQ(Run(TestMode), -1) << c.name;
-    EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken) << c.name;
+    EXPECT_EQ(Run(TestMode), -1) << method;
+    EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken) << method;
   }
 }
 
