@@ -86,6 +86,27 @@ constexpr uint32_t Hdr3FixedSize = 32;
 constexpr uint32_t LongSizeFieldLength = 4;
 constexpr uint32_t ExtLongMinSize = ExtTypeLength + LongSizeFieldLength;
 
+// Writers on other systems, by the OS id they store. OS-9/68k's level-2
+// size field leaves out its own two bytes; Amiga writers store a directory
+// as an -lh0- member of no size whose name is all directory; Macintosh
+// writers may put a MacBinary header in front of a file's data.
+enum : uint8_t {
+  OsIdOs9 = 'K',
+  OsIdAmiga = 'A',
+};
+constexpr uint32_t Os9SizeShortfall = SizeFieldLength;
+
+// A Unix symbolic link is an -lhd- entry whose Unix mode has the link type;
+// its name is the link, '|' and where it points.
+constexpr uint32_t UnixTypeMask = 0170000;
+constexpr uint32_t UnixTypeLink = 0120000;
+constexpr uint32_t UnixTypeDirectory = 0040000;
+constexpr char LinkTargetMark = '|';
+// The method character the host gives a link's entry in the header it hands
+// the driver, which then writes the link as a member of no data rather than
+// make a directory. No stored id holds it: stored ids are printable.
+constexpr char MethodLinkEntry = '\x01';
+
 // The method characters of "-lh?-".
 enum : char {
   MethodStored = '0',
@@ -242,3 +263,30 @@ constexpr uint32_t Lz5MaxMatch = Lz5MinMatch + 15;
 // a match names where its bytes stand in the window.
 constexpr uint32_t LzsStart = (1u << LzsWindowBits) - LzsMaxMatch;
 constexpr uint32_t Lz5Start = (1u << Lz5WindowBits) - Lz5MaxMatch;
+
+// PMarc: -pm0- stored, -pm1- and -pm2- compressed. Both code a literal as
+// its position in a list of the 256 byte values that moves every byte
+// output to its front. -pm1- reads a 16 KB window and codes literals by one
+// of 32 fixed trees that the member names; -pm2- reads an 8 KB window of
+// spaces and sends its codes (canonical, of up to 29 symbols for literals
+// and copies, and up to 8 for offsets), sending them again as it goes.
+enum : char {
+  MethodPmStored = '0',
+  MethodPm1 = '1',
+  MethodPm2 = '2',
+};
+constexpr uint32_t Pm1WindowBits = 14;
+constexpr uint32_t Pm2WindowBits = 13;
+constexpr uint32_t PmListSize = 256;
+constexpr uint32_t Pm1SelectorBits = 5;
+constexpr uint32_t Pm1TreeCount = 1u << Pm1SelectorBits;
+constexpr uint32_t Pm1LiteralClasses = 6;         // the symbols of a byte tree
+constexpr uint32_t Pm1LongestByteCode = 5;
+constexpr uint32_t Pm2CodeCountBits = 5;          // the code tree's symbol count
+constexpr uint32_t Pm2SymbolLimit = 1u << Pm2CodeCountBits;
+constexpr uint32_t Pm2LiteralClasses = 8;         // code symbols below are literals
+constexpr uint32_t Pm2OffsetSymbolLimit = 8;
+// Longest code a sent tree may give (a complete code over 32 symbols
+// needs at most 31 bits).
+constexpr uint32_t PmLongestCode = Pm2SymbolLimit - 1;
+

@@ -18,9 +18,12 @@
 #include "cli/escape.h"
 #include "cli/files.h"
 #include "cli/stubfile.h"
+#include "extract/scan_host.h"
 #include "platform/cp932.h"
 
 namespace {
+
+constexpr uint8_t ElfMagic[4] = {0x7F, 'E', 'L', 'F'};
 
 void Terminate(char* field, uint32_t size) { field[size - 1] = '\0'; }
 
@@ -28,6 +31,19 @@ int NotAnArchive(const std::string& path) {
   std::fprintf(stderr, "lzhsfx: '%s': not an LZH archive or self-extracting file\n",
                Escaped(path).c_str());
   return ExitBadArchive;
+}
+
+bool StartsWith(const uint8_t* head, size_t size, const uint8_t* magic, size_t length) {
+  return size >= length && std::memcmp(head, magic, length) == 0;
+}
+
+// Another maker's program: the archive inside it is where the scan finds
+// it. 0, or the exit code of what was reported.
+int FindInProgram(ArchiveSource& source) {
+  source.enginePath = EnginePathOf(source.path, source.fd);
+  if (int rc = PrepareWorkArea(source.enginePath, StubConfig{}, source.path)) return rc;
+  if (!FindArchiveInProgram(&source.foundOffset)) return NotAnArchive(source.path);
+  return ExitOk;
 }
 
 }  // namespace
@@ -71,9 +87,11 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
     return ExitUsage;
   }
   // Only a program built from our stub names its archive's offset; any
-  // other program is no archive, even though it starts like one of ours.
-  bool program = headSize >= sizeof DosMagic && std::memcmp(head, DosMagic, sizeof DosMagic) == 0;
-  if (program && !StubImageRecognised(head, headSize)) return NotAnArchive(path);
+  // other program holds an archive only where a search finds one.
+  bool program = StartsWith(head, headSize, DosMagic, sizeof DosMagic);
+  bool ours = program && StubImageRecognised(head, headSize);
+  if ((program && !ours) || StartsWith(head, headSize, ElfMagic, sizeof ElfMagic))
+    return source.searchPrograms ? FindInProgram(source) : NotAnArchive(path);
   source.isSfx = program;
   if (source.isSfx) {
     if (ReadAt(source.fd, StubConfigOffset, &source.config, sizeof source.config) !=
@@ -148,6 +166,6 @@ int PrepareWorkArea(const std::string& enginePath, const StubConfig& config,
 
 int PrepareWorkArea(const ArchiveSource& source) {
   StubConfig config = source.config;
-  if (!source.isSfx) config.archiveOffset = 0;
+  if (!source.isSfx) config.archiveOffset = source.foundOffset;
   return PrepareWorkArea(source.enginePath, config, source.path);
 }

@@ -1,6 +1,7 @@
 // Finds the LZH archive inside a file given on the command line: a plain
 // .lzh starts at offset 0, a self-extracting program built from our stub
-// names the start in its configuration block. Prepares the work area so the
+// names the start in its configuration block, another program (a DOS,
+// Windows or ELF executable) is searched. Prepares the work area so the
 // engine can open the archive by itself, whatever directory the command
 // moves to later.
 #pragma once
@@ -15,12 +16,17 @@ struct ArchiveSource {
   uint64_t fileSize = 0;
   bool isSfx = false;
   StubConfig config{};        // zero for a plain archive; texts terminated
+  // Whether another maker's program is searched for an archive inside it
+  // (set by the caller), and where one was found.
+  bool searchPrograms = false;
+  uint32_t foundOffset = 0;
   std::string enginePath;     // CP932 absolute path, or /proc/self/fd/N
 };
 
 // Opens and classifies the file; on failure prints why and returns the exit
 // code (2 cannot be read, 1 not a usable archive); 0 on success. Another
-// program, and a file with nothing at its archive offset, is no archive.
+// program is an archive only when searchPrograms is set and an archive is
+// found inside it; a file with nothing at its archive offset is none.
 int OpenArchiveSource(const std::string& path, ArchiveSource& source);
 void CloseArchiveSource(ArchiveSource& source);
 // The path by which the engine opens the file that path names and fd holds:

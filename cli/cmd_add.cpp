@@ -178,7 +178,8 @@ const OptionDef MethodOption = {
 const OptionDef SlowOption = Flag("-9",
     "slower, smaller: choose matches by their cost in bits");
 const OptionDef FollowSymlinksOption = Flag("--follow-symlinks",
-    "pack what symbolic links point to (default: skip\n"
+    "pack what symbolic links point to (default: store\n"
+    "the links as links; a self-extracting file skips\n"
     "them)");
 
 bool ParseMethod(const std::string& text, char& method) {
@@ -267,11 +268,13 @@ int CmdAdd(const Args& args) {
     std::fprintf(stderr, "lzhsfx: %s\n", Escaped(message).c_str());
   };
 
+  OldArchive old;
+  if (int rc = ReadOld("a", archivePath, true, old)) return rc;
+  // The stub makes no links: a self-extracting file keeps skipping them.
+  options.storeSymlinks = !old.source.isSfx;
   PackPlan plan;
   std::string error;
   if (!PlanPaths(paths, options, plan, error)) return Complain("a", ExitUsage, Escaped(error));
-  OldArchive old;
-  if (int rc = ReadOld("a", archivePath, true, old)) return rc;
   std::set<std::string> added;
   for (const PackEntry& e : plan.entries) added.insert(e.name);
   std::vector<bool> keep;

@@ -169,10 +169,11 @@ int ListMembers(const ReadOptions& options) {
     uint32_t packed = MemberCompressedSize();
     uint32_t original = MemberOriginalSize();
     char method = MemberMethod();
-    std::string name = Escaped(MemberNameText()) + (Work->nameCut ? "... [name cut]" : "");
+    std::string name = MemberListedName();
     std::string stamp = TimeText(MemberStampUtc(), options.utc);
-    // The whole id: the host reads methods beyond "-lh?-" (-lz5-, -lzs-, ...).
-    const char* id = (const char*)Work->header + HdrMethod;
+    // The whole id as stored: the host reads methods beyond "-lh?-" (-lz5-,
+    // -lzs-, ...) and marks some members for itself in the header.
+    const char* id = Work->storedMethod;
     if (options.verbose)
       std::printf("%.5s  %10u %10u %6s %04X %2u %-7s %-5s %-10s %-15s %s %s\n", id, packed,
                   original, RatioText(packed, original).c_str(), MemberDataCrc(),

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/dostime.h"
+#include "base/text.h"
 #include "cli/console.h"
 #include "cli/escape.h"
 #include "cli/names.h"
@@ -44,6 +45,9 @@ void PrepareMemberFile() {
     for (uint32_t i = 0; i < 4; i++) Work->header[HdrTimeStamp + i] = (uint8_t)(utc >> (8 * i));
     Work->timeIsLocal = 0;
   }
+  static std::string linkTarget;
+  linkTarget = Work->isLink ? LinkTargetText() : "";
+  PlatformOutputLink = Work->isLink ? linkTarget.c_str() : nullptr;
   PlatformOutputMode = Work->hasUnixMode ? Work->unixMode : -1;
   if (Work->hasUnixMode) {
     if (Work->unixMode & OwnerWrite)
@@ -104,7 +108,10 @@ int AcceptMemberPath() {
   // A directory entry that named only a root is the destination itself; a
   // file so named has nowhere inside it to go.
   bool nothingLeft = removed > 0 && Work->memberName[0] == '\0';
-  if (nothingLeft && MemberMethod() == MethodDirectory) return 1;
+  if (nothingLeft && MemberMethod() == MethodDirectory) {
+    CopyText(Work->memberName, ".", MemberNameSize);
+    return 1;
+  }
   PathJudgement judged =
       JudgeMemberName(Work->memberName, PlatformUtf8Paths ? NameBytes::Utf8 : NameBytes::Cp932);
   if (nothingLeft || judged.verdict != PathVerdict::Inside || judged.folder != nullptr) {

@@ -44,10 +44,27 @@ bool IsAscii(const std::string& s) {
   return true;
 }
 
+// Unix and Macintosh writers store UTF-8 names ('M' is MS-DOS).
 bool FromOsThatWritesUtf8() {
   if (Work->header == nullptr) return false;
   uint8_t os = Work->header[HdrOsId];
   return os == OsIdUnix || os == OsIdMacintosh;
+}
+
+// Whether a stored name (or link target) of the current member is read as
+// UTF-8 under the --names rule.
+bool TakenAsUtf8(const std::string& stored) {
+  std::string strict;
+  switch (Encoding) {
+    case NameEncoding::Cp932:
+      return false;
+    case NameEncoding::Utf8:
+      // A forced UTF-8 name that is not UTF-8 is shown as CP932 rather than lost.
+      return IsUtf8(stored);
+    case NameEncoding::Auto:
+      break;
+  }
+  return !IsAscii(stored) && IsUtf8(stored) && (FromOsThatWritesUtf8() || !FromCp932(stored, strict));
 }
 
 void Refresh() {
@@ -59,21 +76,7 @@ void Refresh() {
   Current.offset = Work->headerOffset;
   Current.stored = Work->memberName;
   Current.engine = Current.stored;
-  std::string strict;
-  switch (Encoding) {
-    case NameEncoding::Cp932:
-      Current.utf8 = false;
-      break;
-    case NameEncoding::Utf8:
-      Current.utf8 = true;
-      break;
-    case NameEncoding::Auto:
-      Current.utf8 = !IsAscii(Current.stored) && IsUtf8(Current.stored) &&
-                     (FromOsThatWritesUtf8() || !FromCp932(Current.stored, strict));
-      break;
-  }
-  // A forced UTF-8 name that is not UTF-8 is shown as CP932 rather than lost.
-  if (Current.utf8 && !IsUtf8(Current.stored)) Current.utf8 = false;
+  Current.utf8 = TakenAsUtf8(Current.stored);
   Current.text = Current.utf8 ? Current.stored : ToUtf8(Current.stored);
 }
 
@@ -111,6 +114,17 @@ std::string MemberNameText() {
   Refresh();
   // A name cut short may end inside a character; show what is there.
   return Current.text;
+}
+
+std::string LinkTargetText() {
+  std::string stored = Work->linkTarget;
+  return TakenAsUtf8(stored) ? stored : ToUtf8(stored);
+}
+
+std::string MemberListedName() {
+  std::string shown = Escaped(MemberNameText()) + (Work->nameCut ? "... [name cut]" : "");
+  if (Work->isLink) shown += " -> " + Escaped(LinkTargetText());
+  return shown;
 }
 
 void PrepareMemberPath() {

@@ -20,6 +20,12 @@ void SetNameEncoding(NameEncoding encoding);
 bool MemberNamesAreUtf8();
 // The current member's full name as UTF-8, however it is stored.
 std::string MemberNameText();
+// Where the current member, a symbolic link, points, as UTF-8 by the same
+// rule as names.
+std::string LinkTargetText();
+// The current member as listings show it: its name escaped, marked when cut,
+// and for a link "NAME -> TARGET".
+std::string MemberListedName();
 // Before the engine maps the current member's name to an output path: a
 // UTF-8 name becomes CP932 in Work->memberName when it converts there and
 // back unchanged; otherwise PlatformUtf8Paths is set for this member.

@@ -145,6 +145,7 @@ int OpenForEngine(const std::string& archive, ArchiveSource& source,
     path = SpoolStandardInput();
     if (path.empty()) return ExitUsage;
   }
+  source.searchPrograms = true;
   int rc = OpenArchiveSource(path, source);
   if (rc == ExitOk) {
     if (archive == "-") source.path = "(standard input)";

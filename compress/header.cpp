@@ -36,6 +36,8 @@ bool AppendLevel2Header(std::vector<uint8_t>& out, const MemberHeaderFields& f) 
   std::vector<Record> records = {{ExtHeaderCrc, std::string(2, '\0')}, {ExtFileName, f.fileName}};
   if (!f.directory.empty()) records.push_back({ExtDirName, f.directory});
   records.push_back({ExtAttributes, attr});
+  if (f.unixMode != 0)
+    records.push_back({ExtUnixMode, {static_cast<char>(f.unixMode & 0xFF), static_cast<char>(f.unixMode >> 8)}});
   uint32_t size = HdrFixedSize;
   for (const Record& r : records) size += ExtMinSize + static_cast<uint32_t>(r.data.size());
   const bool pad = (size & 0xFF) == 0;

@@ -1,5 +1,5 @@
 // Level-2 member headers: the 26-byte fixed part and a chain of records
-// (header CRC, file name, directory name, attributes), all little-endian,
+// (header CRC, file name, directory name, attributes, Unix mode), all little-endian,
 // with the header CRC taken over the whole header with its own value zeroed.
 #pragma once
 #include <cstdint>
@@ -18,6 +18,7 @@ struct MemberHeaderFields {
   uint16_t dataCrc = 0;
   std::string directory;       // CP932, every level followed by 0xFF; may be empty
   std::string fileName;        // CP932; empty for a directory entry
+  uint16_t unixMode = 0;       // Unix permissions and type, written when not 0
 };
 
 // Largest header the writer makes: a reader that takes the size field as a

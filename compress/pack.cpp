@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,9 +173,46 @@ bool PlanDirectory(Walk& w, const std::string& path, const std::vector<std::stri
   return true;
 }
 
+// A symbolic link as an -lhd- entry with the link type in its Unix mode,
+// as Unix archivers store one: the link's name, '|' and its target, split
+// at the last '/' into the directory and file-name records.
+bool PlanLink(Walk& w, const std::string& path, const std::vector<std::string>& parts,
+              const struct stat& st) {
+  if (parts.empty()) return Fail(w, Quoted(path) + ": no name to store it under");
+  std::vector<char> buffer(PATH_MAX);
+  const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+  if (n < 0) return Fail(w, Quoted(path) + ": " + std::strerror(errno));
+  const std::string target(buffer.data(), static_cast<size_t>(n));
+  PackEntry e;
+  if (!NamesFor(w, path, parts, false, e)) return false;
+  std::string cpTarget;
+  if (e.name.find(LinkTargetMark) != std::string::npos)
+    return Fail(w, Quoted(path) + ": a link whose name holds '|' cannot be stored");
+  if (!StoredNamePart(target, cpTarget))
+    return Fail(w, Quoted(path) + ": the link's target has no CP932 form");
+  const std::string whole = e.name + LinkTargetMark + cpTarget;
+  if (w.options.maxNameBytes != 0 && whole.size() > w.options.maxNameBytes)
+    return Fail(w, Quoted(path) + ": the link and its target take " + std::to_string(whole.size()) +
+                       " bytes in CP932; an extractor keeps at most " + std::to_string(w.options.maxNameBytes));
+  MemberHeaderFields& f = e.fields;
+  // '/' is never the second byte of a CP932 pair, so splitting on it is safe.
+  const size_t slash = whole.rfind('/');
+  f.directory = slash == std::string::npos ? "" : whole.substr(0, slash + 1);
+  std::replace(f.directory.begin(), f.directory.end(), '/', static_cast<char>(ByteSeparator));
+  f.fileName = whole.substr(slash == std::string::npos ? 0 : slash + 1);
+  f.method = MethodDirectory;
+  f.timeStamp = TimeOf(st);
+  f.attributes = AttrArchive;
+  f.unixMode = static_cast<uint16_t>(UnixTypeLink | (st.st_mode & 0777));
+  if (w.packed.insert(e.name).second) w.plan.entries.push_back(std::move(e));
+  return true;
+}
+
 bool PlanPath(Walk& w, const std::string& path, const std::vector<std::string>& parts) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return Fail(w, Quoted(path) + ": " + std::strerror(errno));
+  if (S_ISLNK(st.st_mode) && !w.options.followSymlinks && w.options.storeSymlinks)
+    return PlanLink(w, path, parts, st);
   if (S_ISLNK(st.st_mode)) {
     if (!w.options.followSymlinks) {
       Note(w, "skipping symbolic link " + Quoted(path) + " (--follow-symlinks packs its target)");

@@ -20,6 +20,7 @@ struct PackOptions {
   char method = '5';            // '0', '5', '6' or '7' ("-lh?-")
   int level = 0;                // 0 the fast default, 9 near-optimal parsing
   bool followSymlinks = false;
+  bool storeSymlinks = false;   // without followSymlinks: links become link entries, else are skipped
   std::string excludePath;      // never packed: the file being written or replaced
   size_t maxNameBytes = 0;      // longest member name (CP932 bytes) accepted; 0 no limit
   std::string spoolDirectory = ".";  // where a member waits that does not fit in memory

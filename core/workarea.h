@@ -44,6 +44,15 @@ enum : uint32_t {
 };
 static_assert(NodeCount == 2 * LiteralSymbolCount - 1, "one node per merge");
 
+// A canonical code of PMarc's -pm2- as it is read: how many codes each
+// length has and the symbols in code order; or a single symbol, no bits.
+struct PmCode {
+  uint8_t count[PmLongestCode + 1];
+  uint8_t symbol[Pm2SymbolLimit];
+  uint8_t single;
+  uint8_t singleSymbol;
+};
+
 struct SfxWorkArea {
   // Decoding (extract/decode, bitreader, huffman, crc16)
   uint8_t ringBuffer[RingBufferSize];   // window and output / stored copy buffer
@@ -127,6 +136,9 @@ struct SfxWorkArea {
   uint16_t unixGid;
   char unixUser[UnixNameSize];          // "" when the header names none
   char unixGroup[UnixNameSize];
+  char storedMethod[MethodIdLength];    // the method id as stored, before the host's marks
+  uint8_t isLink;                       // a symbolic link: memberName is the link
+  char linkTarget[MemberNameSize];      //   and this where it points, as stored
   uint16_t lh1Frequency[Lh1NodeCount + 1];  // -lh1-: counts, a sentinel above the root
   uint16_t lh1Parent[Lh1NodeCount + Lh1SymbolCount];  // of nodes, then of leaves
   uint16_t lh1Child[Lh1NodeCount];      // a node's first child, or a leaf's symbol + node count
@@ -145,6 +157,11 @@ struct SfxWorkArea {
   uint32_t dynNextGrowth;               //   output count past which a position value is added
   uint8_t lzFlags;                      // -lz5-: the flag byte being used up
   uint8_t lzFlagCount;                  //   and how many of its bits are left
+  uint8_t pmList[PmListSize];           // -pm1-, -pm2-: byte values, latest first (extract/pmarc_host)
+  uint8_t pm1ByteCode[1u << Pm1LongestByteCode];  // -pm1-: literal class and code length by the next bits
+  PmCode pm2Code;                       // -pm2-: literals and copies
+  PmCode pm2Offset;                     //   the offset classes
+  uint8_t pm2NeedOffset;                //   whether the code tree's copies read offsets
 };
 
 // Process-wide values, all starting at zero.

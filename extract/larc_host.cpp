@@ -4,7 +4,7 @@
 // written from position 0, so a stated position p is window position
 // p - start. -lz5- starts with a window already holding a fixed pattern
 // that matches may copy from: each byte value 13 times, the values rising,
-// the values falling, 128 zeros, then spaces.
+// the values falling, 128 zeros, spaces, and zeros where the first bytes go.
 #include "extract/olddecode_host.h"
 
 #include "base/format.h"
@@ -24,19 +24,24 @@ enum : uint32_t {
   Lz5HighPositionShift = 4,
 };
 
-// The -lz5- window before the first byte, in the encoder's positions, placed
-// where this decoder's positions put them.
+// Places the byte the -lz5- encoder's window holds at position p where
+// this decoder's positions put it.
+void PresetLz5(uint32_t p, uint32_t value) {
+  Work->ringBuffer[(p - Lz5Start) & (Work->windowSize - 1)] = (uint8_t)value;
+}
+
+// The -lz5- window before the first byte, in the encoder's positions 0 to
+// 4095. Every position is written: those from Lz5Start on, where the first
+// bytes will go, hold zeros until then, and a match may copy them first.
 void FillLz5Window() {
-  uint8_t* ring = Work->ringBuffer;
-  uint32_t mask = Work->windowSize - 1;
   uint32_t p = 0;
   for (uint32_t value = 0; value < ByteValues; value++)
-    for (uint32_t k = 0; k < Lz5RunLength; k++) ring[(p++ - Lz5Start) & mask] = (uint8_t)value;
-  for (uint32_t value = 0; value < ByteValues; value++) ring[(p++ - Lz5Start) & mask] = (uint8_t)value;
-  for (uint32_t value = 0; value < ByteValues; value++)
-    ring[(p++ - Lz5Start) & mask] = (uint8_t)(ByteValues - 1 - value);
-  for (uint32_t k = 0; k < Lz5ZeroRun; k++) ring[(p++ - Lz5Start) & mask] = 0;
-  // The rest, up to the first byte written and beyond, stays spaces.
+    for (uint32_t k = 0; k < Lz5RunLength; k++) PresetLz5(p++, value);
+  for (uint32_t value = 0; value < ByteValues; value++) PresetLz5(p++, value);
+  for (uint32_t value = 0; value < ByteValues; value++) PresetLz5(p++, ByteValues - 1 - value);
+  for (uint32_t k = 0; k < Lz5ZeroRun; k++) PresetLz5(p++, 0);
+  for (; p < Lz5Start; p++) PresetLz5(p, ' ');
+  for (; p < Work->windowSize; p++) PresetLz5(p, 0);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "core/workarea.h"
 #include "extract/crc16.h"
+#include "extract/methods.h"
 #include "platform/platform.h"
 
 namespace {
@@ -132,6 +133,38 @@ int TakeRecord(HeaderParts* parts, const uint8_t* record, uint32_t dataLength) {
       break;
   }
   return 1;
+}
+
+// Takes the record chain of the header in raw[0..total) into parts: size
+// fields of width bytes, the first at first; each record counts its type,
+// its data and the size field behind it, and must end inside the header,
+// so every step moves forward and the walk ends. *crcField is where the
+// header-CRC record's value lies, or null. FaultNone when the chain is whole.
+HeaderFault TakeRecordChain(uint8_t* raw, uint32_t total, uint32_t first, uint32_t width,
+                            HeaderParts* parts, uint8_t** crcField) {
+  *crcField = nullptr;
+  uint32_t least = width == LongSizeFieldLength ? ExtLongMinSize : ExtMinSize;
+  for (uint32_t pos = first;;) {
+    if (pos > total || total - pos < width) return FaultChain;
+    uint32_t s = width == LongSizeFieldLength ? ReadLe32(raw + pos) : ReadLe16(raw + pos);
+    if (s == 0) return FaultNone;
+    if (s < least || s > total - pos - width) return FaultChain;
+    uint8_t* record = raw + pos + width;
+    if (!TakeRecord(parts, record, s - least)) return FaultChain;
+    if (record[0] == ExtHeaderCrc) *crcField = record + ExtTypeLength;
+    pos += s;
+  }
+}
+
+// 1 when the header in raw[0..total) has the CRC its record at field holds.
+int HeaderCrcMatches(uint8_t* raw, uint32_t total, uint8_t* field) {
+  uint16_t stored = ReadLe16(field);
+  field[0] = field[1] = 0;
+  Work->crc = 0;
+  uint16_t computed = CrcUpdate(raw, (int32_t)total);
+  field[0] = (uint8_t)(stored & ByteMask);
+  field[1] = (uint8_t)(stored >> 8);
+  return computed == stored;
 }
 
 // ---- The built level-2 header -------------------------------------------
@@ -293,9 +326,10 @@ HeaderReadResult ReadBaseHeader(const uint8_t* peek) {
   uint32_t recordBytes = 0;
   if (level == HeaderLevelZero) {
     // What follows the CRC is an extension of the system that wrote it;
-    // only the Unix one is understood.
+    // only the Unix one is understood. PMarc keeps a comment there.
     uint32_t extension = afterName + BaseDataCrcSize;
-    if (total >= extension + Level0UnixExtSize && base[extension] == OsIdUnix) {
+    if (total >= extension + Level0UnixExtSize && base[extension] == OsIdUnix &&
+        !MethodIdIs(base + HdrMethod, "pm", base[HdrMethodChar])) {
       const uint8_t* unix = base + extension;
       parts.osId = OsIdUnix;
       parts.unixTime = ReadLe32(unix + Level0UnixTime);
@@ -346,34 +380,12 @@ HeaderReadResult ReadLongHeader(const uint8_t* peek) {
   if (!ReadExactly(raw + Hdr3FixedSize, total - Hdr3FixedSize)) {
     result = Refuse(FaultTooShort);
   } else {
-    // Each record is at least 5 bytes and must end inside the header, so
-    // the walk moves forward and ends.
-    for (uint32_t pos = Hdr3FirstNextSize;;) {
-      if (pos + LongSizeFieldLength > total) {
-        result = Refuse(FaultChain);
-        break;
-      }
-      uint32_t s = ReadLe32(raw + pos);
-      if (s == 0) break;
-      if (s < ExtLongMinSize || s > total - pos - LongSizeFieldLength) {
-        result = Refuse(FaultChain);
-        break;
-      }
-      uint8_t* record = raw + pos + LongSizeFieldLength;
-      if (!TakeRecord(&parts, record, s - ExtLongMinSize)) {
-        result = Refuse(FaultChain);
-        break;
-      }
-      if (record[0] == ExtHeaderCrc) crcField = record + ExtTypeLength;
-      pos += s;
-    }
+    HeaderFault fault =
+        TakeRecordChain(raw, total, Hdr3FirstNextSize, LongSizeFieldLength, &parts, &crcField);
+    if (fault != FaultNone) result = Refuse(fault);
   }
   if (result == MemberReady && crcField == nullptr) result = Refuse(FaultNoCrc);
-  if (result == MemberReady) {
-    crcField[0] = crcField[1] = 0;
-    Work->crc = 0;
-    if (CrcUpdate(raw, (int32_t)total) != parts.crc) result = Refuse(FaultCrc);
-  }
+  if (result == MemberReady && !HeaderCrcMatches(raw, total, crcField)) result = Refuse(FaultCrc);
   PlatformFree(raw);
   if (result != MemberReady) return result;
   Work->headerLength = total;
@@ -385,17 +397,77 @@ HeaderReadResult ReadLongHeader(const uint8_t* peek) {
 
 // ---- Level 2 --------------------------------------------------------------
 
-// A level-2 header whose method the stub does not decode: read as the
-// level-2 reader reads, its method left to the driver.
-HeaderReadResult ReadOtherLevelTwo(const uint8_t* peek) {
-  uint32_t size = ReadLe16(peek + HdrSize);
-  if (size < HdrFixedSize) return Refuse(FaultTooShort);
-  uint8_t* buffer = (uint8_t*)PlatformAlloc(size);
-  if (buffer == nullptr) return NoMemory;
-  Work->header = buffer;
-  for (uint32_t i = 0; i < PeekSize; i++) buffer[i] = peek[i];
-  if (!ReadExactly(buffer + PeekSize, size - PeekSize)) return Refuse(FaultTooShort);
-  return CheckHeaderBuffer(buffer, size);
+// A level-2 header read by the host itself: one whose method the stub does
+// not decode, one without a header-CRC record (as OS-9/68k and Atari
+// archivers write them: accepted with a whole record chain as the only
+// check), and OS-9/68k's, whose size field leaves out its own two bytes.
+// A header with a CRC record goes to the level-2 reader's checks as it is;
+// one without is rebuilt with a CRC record like the other levels.
+HeaderReadResult ReadOwnLevelTwo(uint32_t at) {
+  uint8_t sizeField[SizeFieldLength];
+  if (!PlatformSeekSet(Work->archiveFile, at) || !ReadExactly(sizeField, SizeFieldLength))
+    return Refuse(FaultTooShort);
+  uint32_t total = ReadLe16(sizeField);
+  if (total < HdrFixedSize) return Refuse(FaultTooShort);
+  uint8_t* raw = (uint8_t*)PlatformAlloc(total + Os9SizeShortfall);
+  if (raw == nullptr) return NoMemory;
+  Work->header = raw;
+  raw[HdrSize] = sizeField[0];
+  raw[HdrSize + 1] = sizeField[1];
+  if (!ReadExactly(raw + SizeFieldLength, total - SizeFieldLength)) return Refuse(FaultTooShort);
+  HeaderParts parts;
+  ClearParts(&parts);
+  uint8_t* crcField = nullptr;
+  HeaderFault fault = TakeRecordChain(raw, total, HdrFirstNextSize, SizeFieldLength, &parts, &crcField);
+  int checked = fault == FaultNone && crcField != nullptr && HeaderCrcMatches(raw, total, crcField);
+  // OS-9/68k's size is two bytes short, but a header that is whole and
+  // right as stated is taken as stated, as the stub would take it.
+  if (!checked && raw[HdrOsId] == OsIdOs9) {
+    if (!ReadExactly(raw + total, Os9SizeShortfall)) return Refuse(FaultTooShort);
+    total += Os9SizeShortfall;
+    ClearParts(&parts);
+    fault = TakeRecordChain(raw, total, HdrFirstNextSize, SizeFieldLength, &parts, &crcField);
+  }
+  if (fault != FaultNone) return Refuse(fault);
+  Work->headerLength = total;
+  if (crcField != nullptr) return CheckHeaderBuffer(raw, total);
+  // Unchecked, the level byte is the one sign left that this is a header.
+  if (raw[HdrLevel] != HeaderLevelTwo) return Refuse(FaultNoCrc);
+  parts.osId = raw[HdrOsId];
+  Work->header = nullptr;
+  uint32_t stamp = parts.haveUnixTime ? parts.unixTime : ReadLe32(raw + HdrTimeStamp);
+  HeaderReadResult result = BuildLevelTwoHeader(raw, ReadLe32(raw + HdrCompressedSize), stamp,
+                                                ReadLe16(raw + HdrDataCrc), &parts);
+  PlatformFree(raw);
+  return result;
+}
+
+// A level-2 header: the stub's reading first for the stub's methods, so the
+// two agree on every archive the stub reads; the host's own for the rest.
+HeaderReadResult ReadLevelTwo(const uint8_t* peek, uint32_t at) {
+  if (IsStubMethodId(peek + HdrMethod)) {
+    if (!PlatformSeekSet(Work->archiveFile, at)) return EndOfArchive;
+    HeaderReadResult result = ReadMemberHeader();
+    // No CRC record, or a record chain or CRC that OS-9/68k's short size
+    // broke: the host's own reading decides.
+    HeaderFault fault = (HeaderFault)Work->headerFault;
+    if (result != InvalidHeader || (fault != FaultNoCrc && fault != FaultCrc && fault != FaultChain)) {
+      if (Work->header != nullptr) Work->headerLength = ReadLe16(Work->header + HdrSize);
+      return result;
+    }
+    PlatformFree(Work->header);
+    Work->header = nullptr;
+  }
+  HeaderReadResult result = ReadOwnLevelTwo(at);
+  // As in ReadMemberHeader: behind a zero byte a broken header is no header.
+  if (result == InvalidHeader && peek[HdrSize] == 0) {
+    if (Work->header != nullptr) PlatformFree(Work->header);
+    Work->header = nullptr;
+    Work->headerFault = FaultNone;
+    Work->headerLength = 0;
+    return EndOfArchive;
+  }
+  return result;
 }
 
 HeaderReadResult ReadAnyLevel(uint32_t at) {
@@ -407,18 +479,7 @@ HeaderReadResult ReadAnyLevel(uint32_t at) {
   if (!levelTwo && peek[HdrSize] == 0) return EndOfArchive;  // the end marker
   if (level == HeaderLevelThree && ReadLe16(peek + HdrSize) == Level3SizeWidth) return ReadLongHeader(peek);
   if (level == HeaderLevelZero || level == HeaderLevelOne) return ReadBaseHeader(peek);
-  if (whole && levelTwo && !IsStubMethodId(peek + HdrMethod) && IsMethodIdForm(peek + HdrMethod)) {
-    HeaderReadResult result = ReadOtherLevelTwo(peek);
-    Work->headerLength = ReadLe16(peek + HdrSize);
-    // As in ReadMemberHeader: behind a zero byte a broken header is no header.
-    if (result == InvalidHeader && peek[HdrSize] == 0) {
-      if (Work->header != nullptr) PlatformFree(Work->header);
-      Work->header = nullptr;
-      Work->headerFault = FaultNone;
-      return EndOfArchive;
-    }
-    return result;
-  }
+  if (whole && levelTwo && IsMethodIdForm(peek + HdrMethod)) return ReadLevelTwo(peek, at);
   // Everything else is read exactly as the stub reads it, from the start.
   if (!PlatformSeekSet(Work->archiveFile, at)) return EndOfArchive;
   HeaderReadResult result = ReadMemberHeader();
@@ -426,21 +487,74 @@ HeaderReadResult ReadAnyLevel(uint32_t at) {
   return result;
 }
 
+// What the host reads into a header beyond the level-2 reader: the Unix
+// records, Amiga's directories stored as empty -lh0- members, and Unix
+// symbolic links, whose name holds the link and, behind the first '|',
+// where it points (split as bytes: Unix writers store no CP932); a link's
+// entry gets the method character MethodLinkEntry. storedMethod keeps the
+// id as stored. 0 when the header claims a link but names no target.
+int TakeHostFacts() {
+  uint8_t* header = Work->header;
+  for (uint32_t i = 0; i < MethodIdLength; i++) Work->storedMethod[i] = (char)header[HdrMethod + i];
+  TakeUnixRecords();
+  if (header[HdrOsId] == OsIdAmiga && MethodIdIs(header + HdrMethod, "lh", MethodStored) &&
+      MemberOriginalSize() == 0 && Work->fileNameLength == 0)
+    header[HdrMethodChar] = MethodDirectory;
+  Work->isLink = 0;
+  Work->linkTarget[0] = '\0';
+  if (MemberMethod() != MethodDirectory || !Work->hasUnixMode ||
+      (Work->unixMode & UnixTypeMask) != UnixTypeLink)
+    return 1;
+  char* bar = Work->memberName;
+  while (*bar != '\0' && *bar != LinkTargetMark) ++bar;
+  if (*bar == '\0' || bar == Work->memberName || bar[1] == '\0') return 0;
+  *bar = '\0';
+  CopyText(Work->linkTarget, bar + 1, MemberNameSize);
+  Work->isLink = 1;
+  header[HdrMethodChar] = MethodLinkEntry;
+  return 1;
+}
+
+// A directory entry that names nothing (level-0 writers lose directory
+// names): the destination itself, so nothing to make.
+int NamesNothing() {
+  return MemberMethod() == MethodDirectory && Work->memberName[0] == '\0' &&
+         MemberCompressedSize() == 0;
+}
+
 }  // namespace
 
+// Nameless directory entries are passed over here, each counted into the
+// length of the header that follows, so the walk and the commands that copy
+// members keep their bytes with that member. Each one moves the reading
+// forward by its whole header, so the passing over ends with the file.
 HeaderReadResult ReadNextHeader() {
-  Work->headerFault = FaultNone;
-  Work->headerLength = 0;
-  Work->timeIsLocal = 0;
   // The walk has just placed the file at the header it means to read.
   uint32_t at = (uint32_t)Work->nextHeaderOffset;
-  HeaderReadResult result = Work->stubHeadersOnly ? ReadMemberHeader() : ReadAnyLevel(at);
-  if (Work->stubHeadersOnly && Work->header != nullptr)
-    Work->headerLength = ReadLe16(Work->header + HdrSize);
-  if (result != MemberReady) return result;
-  Work->headerLevel = Work->header[HdrLevel];
-  TakeUnixRecords();
-  return MemberReady;
+  uint32_t passed = 0;
+  for (;;) {
+    Work->headerFault = FaultNone;
+    Work->headerLength = 0;
+    Work->timeIsLocal = 0;
+    HeaderReadResult result = Work->stubHeadersOnly ? ReadMemberHeader() : ReadAnyLevel(at + passed);
+    if (Work->stubHeadersOnly && Work->header != nullptr)
+      Work->headerLength = ReadLe16(Work->header + HdrSize);
+    if (result != MemberReady) return result;
+    Work->headerLevel = Work->header[HdrLevel];
+    if (Work->stubHeadersOnly) {
+      TakeUnixRecords();
+      return MemberReady;
+    }
+    if (!TakeHostFacts()) return Refuse(FaultChain);
+    if (!NamesNothing()) {
+      Work->headerLength += passed;
+      return MemberReady;
+    }
+    passed += Work->headerLength;
+    PlatformFree(Work->header);
+    Work->header = nullptr;
+    if (!PlatformSeekSet(Work->archiveFile, at + passed)) return EndOfArchive;
+  }
 }
 
 uint32_t MemberHeaderLength() { return Work->headerLength; }

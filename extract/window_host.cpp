@@ -68,7 +68,10 @@ void EndWindow() {
 }
 
 void StopPastData() {
-  if (BitsUsedPastData() <= MaxImplicitBits) return;
+  if (BitsUsedPastData() > MaxImplicitBits) DataBroken();
+}
+
+void DataBroken() {
   ShowError(MsgArchiveBroken, Work->archivePath);
   AbortExtraction(1);
 }

@@ -19,5 +19,7 @@ void EndWindow();
 // Ends the run when the decoder has used more bits past the member's data
 // than an encoder may leave out: what follows would only be made up.
 void StopPastData();
+// Ends the run: the member's data cannot be decoded.
+[[noreturn]] void DataBroken();
 // The window position a match that reaches back distance + 1 bytes starts at.
 uint32_t WindowBack(uint32_t distance);

@@ -22,6 +22,7 @@
 
 jmp_buf* PlatformExitTrap = nullptr;
 int PlatformOutputMode = -1;
+const char* PlatformOutputLink = nullptr;
 int PlatformLastError = 0;
 int PlatformUtf8Paths = 0;
 int PlatformDiscardTo = -1;
@@ -344,19 +345,41 @@ int IsPending(const char* path) {
   return Pending.dirfd >= 0 && path != nullptr && strcmp(path, Pending.path) == 0;
 }
 
-// Creates a fresh temporary file in dirfd, named after name so that a
-// leftover is recognisable. The descriptor, or -1.
-int CreateTemp(int dirfd, const char* name, char* temp) {
+// A fresh name for a temporary object in the directory, made after name so
+// that a leftover is recognisable; each call gives another. 0 when it does
+// not fit.
+int NextTempName(const char* name, char* temp) {
   static unsigned counter = 0;
+  unsigned tag = (unsigned)getpid() * 2654435761u ^ (unsigned)time(nullptr) ^ (++counter * 40503u);
+  int n = snprintf(temp, NAME_MAX + 1, "%s%08x-%.200s", TempPrefix, tag, name);
+  return n >= 0 && n <= NAME_MAX;
+}
+
+// Creates a fresh temporary file in dirfd named by NextTempName. The
+// descriptor, or -1.
+int CreateTemp(int dirfd, const char* name, char* temp) {
   for (int i = 0; i < TempNameTries; ++i) {
-    unsigned tag = (unsigned)getpid() * 2654435761u ^ (unsigned)time(nullptr) ^ (++counter * 40503u);
-    int n = snprintf(temp, NAME_MAX + 1, "%s%08x-%.200s", TempPrefix, tag, name);
-    if (n < 0 || n > NAME_MAX) return -1;
+    if (!NextTempName(name, temp)) return -1;
     int fd = openat(dirfd, temp, CreateFlags, NewFileMode);
     if (fd >= 0) return fd;
     if (errno != EEXIST) return Failed(errno), -1;
   }
   return Failed(EEXIST), -1;
+}
+
+// Puts a symbolic link to target in the pending output's place: made under
+// a temporary name beside it, then renamed over the name. 1/0.
+int CommitLink(const char* target) {
+  char temp[NAME_MAX + 1];
+  for (int i = 0;; ++i) {
+    if (i == TempNameTries || !NextTempName(Pending.name, temp)) return Failed(EEXIST);
+    if (symlinkat(target, Pending.dirfd, temp) == 0) break;
+    if (errno != EEXIST) return Failed(errno);
+  }
+  if (renameat(Pending.dirfd, temp, Pending.dirfd, Pending.name) == 0) return 1;
+  Failed(errno);
+  unlinkat(Pending.dirfd, temp, 0);  // the link never took the name
+  return 0;
 }
 
 }  // namespace
@@ -397,14 +420,20 @@ FileHandle PlatformCreateWrite(const char* path) {
 int PlatformCommitOutput(const char* path) {
   if (!IsPending(path)) return 1;
   constexpr int KeptModeBits = 01777;  // no set-user-id, no set-group-id
-  // The mode is the archive's wish; a file that cannot take it keeps the
-  // default, which is no reason to lose the member.
-  if (PlatformOutputMode >= 0)
-    (void)fchmodat(Pending.dirfd, Pending.temp, (mode_t)(PlatformOutputMode & KeptModeBits), 0);
-  int ok = renameat(Pending.dirfd, Pending.temp, Pending.dirfd, Pending.name) == 0;
-  if (!ok) {
-    Failed(errno);
-    unlinkat(Pending.dirfd, Pending.temp, 0);
+  int ok;
+  if (PlatformOutputLink != nullptr) {
+    ok = CommitLink(PlatformOutputLink);
+    unlinkat(Pending.dirfd, Pending.temp, 0);  // the empty file stood in for the link
+  } else {
+    // The mode is the archive's wish; a file that cannot take it keeps the
+    // default, which is no reason to lose the member.
+    if (PlatformOutputMode >= 0)
+      (void)fchmodat(Pending.dirfd, Pending.temp, (mode_t)(PlatformOutputMode & KeptModeBits), 0);
+    ok = renameat(Pending.dirfd, Pending.temp, Pending.dirfd, Pending.name) == 0;
+    if (!ok) {
+      Failed(errno);
+      unlinkat(Pending.dirfd, Pending.temp, 0);
+    }
   }
   ForgetPending();
   return ok;
@@ -436,20 +465,68 @@ int PlatformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
   return 1;
 }
 
-int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
-  *done = 0;
-  int fd = DescriptorOf(file);
-  if (fd < 0) return 0;
-  const uint8_t* p = static_cast<const uint8_t*>(buffer);
-  while (*done < count) {
-    ssize_t n = write(fd, p + *done, count - *done);
+namespace {
+
+// The file PlatformNarrowOutput narrowed, and what is left of its ranges.
+struct NarrowedOutput {
+  int fd = -1;
+  uint32_t skip = 0;
+  uint32_t keep = 0;
+  uint8_t* capture = nullptr;
+  uint32_t captureLeft = 0;
+};
+NarrowedOutput Narrowed;
+
+int WriteAll(int fd, const uint8_t* p, uint32_t count) {
+  for (uint32_t written = 0; written < count;) {
+    ssize_t n = write(fd, p + written, count - written);
     if (n < 0) {
       if (errno == EINTR) continue;
       return Failed(errno);
     }
     if (n == 0) return Failed(ENOSPC);
-    *done += (uint32_t)n;
+    written += (uint32_t)n;
   }
+  return 1;
+}
+
+// Takes count bytes at *p through the narrowed ranges: the captured ones are
+// copied, the skipped ones passed over; *p and *count become what goes out.
+void Narrow(const uint8_t** p, uint32_t* count) {
+  uint32_t copy = *count < Narrowed.captureLeft ? *count : Narrowed.captureLeft;
+  if (Narrowed.capture != nullptr) {
+    memcpy(Narrowed.capture, *p, copy);
+    Narrowed.capture += copy;
+  }
+  Narrowed.captureLeft -= copy;
+  uint32_t pass = *count < Narrowed.skip ? *count : Narrowed.skip;
+  Narrowed.skip -= pass;
+  *p += pass;
+  *count -= pass;
+  if (*count > Narrowed.keep) *count = Narrowed.keep;
+  Narrowed.keep -= *count;
+}
+
+}  // namespace
+
+void PlatformNarrowOutput(FileHandle file, uint32_t skip, uint32_t keep, uint8_t* capture,
+                          uint32_t captureSize) {
+  Narrowed.fd = DescriptorOf(file);
+  Narrowed.skip = skip;
+  Narrowed.keep = keep;
+  Narrowed.capture = capture;
+  Narrowed.captureLeft = capture != nullptr ? captureSize : 0;
+}
+
+int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  *done = 0;
+  int fd = DescriptorOf(file);
+  if (fd < 0) return 0;
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  uint32_t out = count;
+  if (fd == Narrowed.fd) Narrow(&p, &out);
+  if (!WriteAll(fd, p, out)) return 0;
+  *done = count;
   return 1;
 }
 
@@ -477,6 +554,7 @@ int PlatformFileSize(FileHandle file, uint32_t* size) {
 int PlatformClose(FileHandle file) {
   int fd = DescriptorOf(file);
   if (fd < 0) return Failed(EBADF);
+  if (fd == Narrowed.fd) Narrowed = NarrowedOutput();
   return close(fd) == 0 || Failed(errno);
 }
 

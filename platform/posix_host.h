@@ -4,6 +4,9 @@
 // system's reason for the last call that failed.
 #pragma once
 #include <setjmp.h>
+#include <stdint.h>
+
+#include "platform/platform.h"
 
 // When set, PlatformExitProcess longjmps here with ExitTrapBase + exit code
 // instead of ending the process.
@@ -38,6 +41,13 @@ extern int PlatformUtf8Paths;
 // the header's Unix record; set-user-id and set-group-id are never applied.
 extern int PlatformOutputMode;
 
+// Where the next committed output points (null, the default: nowhere). When
+// set, the commit puts a symbolic link holding this text in the output's
+// place, by the same rename that would have put the file there, so an
+// existing link there is replaced, never followed; the file written (empty)
+// is removed. The host sets it per member from a link entry.
+extern const char* PlatformOutputLink;
+
 // Seconds since 1970 of MS-DOS date and time fields (date in the high half)
 // taken as the local time of this machine, as the older header levels store
 // them; 0 when they name no time the machine can express.
@@ -46,3 +56,13 @@ uint32_t PlatformLocalDosTimeToUnix(uint32_t dosDateTime);
 // A descriptor the discarding sink writes to instead of /dev/null (-1, the
 // default: /dev/null): the host's p command sends tested members to stdout.
 extern int PlatformDiscardTo;
+
+// Narrows what later writes to file put out: of the bytes written from this
+// call on, the first skip are passed over, then at most keep go out and the
+// rest are dropped, every byte still counting as written; the first
+// captureSize of them are also copied to capture (none when it is null).
+// It lasts until the file is closed or another file is narrowed. The host
+// strips a header from a member's data this way while the CRC still covers
+// every byte decoded.
+void PlatformNarrowOutput(FileHandle file, uint32_t skip, uint32_t keep, uint8_t* capture,
+                          uint32_t captureSize);

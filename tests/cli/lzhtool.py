@@ -102,7 +102,7 @@ LITERAL_COUNT = 510
 LENGTH_COUNT = 19
 MIN_MATCH, MAX_MATCH = 3, 256
 
-def find_tokens(data, window_bits, max_chain=64):
+def find_tokens(data, window_bits, max_chain=64, min_match=MIN_MATCH, max_match=MAX_MATCH):
     """Greedy LZ77: ('L', byte) or ('M', length, distance)."""
     window = 1 << window_bits
     heads = {}
@@ -111,24 +111,24 @@ def find_tokens(data, window_bits, max_chain=64):
     n = len(data)
     while i < n:
         best_len, best_dist = 0, 0
-        if i + MIN_MATCH <= n:
-            key = data[i:i + MIN_MATCH]
+        if i + min_match <= n:
+            key = data[i:i + min_match]
             chain = heads.get(key, [])
             for j in reversed(chain[-max_chain:]):
                 dist = i - j
                 if dist > window - 1:
                     break
                 length = 0
-                while length < MAX_MATCH and i + length < n and data[j + length] == data[i + length]:
+                while length < max_match and i + length < n and data[j + length] == data[i + length]:
                     length += 1
                 if length > best_len:
                     best_len, best_dist = length, dist
-                    if length == MAX_MATCH:
+                    if length == max_match:
                         break
-        step = best_len if best_len >= MIN_MATCH else 1
-        for k in range(i, min(i + step, n - MIN_MATCH + 1)):
-            heads.setdefault(data[k:k + MIN_MATCH], []).append(k)
-        if best_len >= MIN_MATCH:
+        step = best_len if best_len >= min_match else 1
+        for k in range(i, min(i + step, n - min_match + 1)):
+            heads.setdefault(data[k:k + min_match], []).append(k)
+        if best_len >= min_match:
             tokens.append(("M", best_len, best_dist))
         else:
             tokens.append(("L", data[i]))
@@ -266,6 +266,273 @@ def compress(data, method="5", block_symbols=16384):
         _write_block(w, tokens[start:start + block_symbols], offset_count, offset_bits)
     return w.finish()
 
+# ------------------------------------------------------------ PMarc encoders
+# Written from the format's description alone: -pm1- with one of its fixed
+# literal trees, -pm2- with Huffman codes sent per stretch of output.
+
+PM_LIST_START = bytes(list(range(0x20, 0x80)) + list(range(0x00, 0x20)) + list(range(0xA0, 0xE0)) +
+                      list(range(0x80, 0xA0)) + list(range(0xE0, 0x100)))
+
+class _ByteList:
+    """The byte values, latest first: every byte output moves to the front."""
+    def __init__(self):
+        self.order = bytearray(PM_LIST_START)
+
+    def position(self, b):
+        return self.order.index(b)
+
+    def output(self, b):
+        self.order.remove(b)
+        self.order.insert(0, b)
+
+
+def _class_of(position, classes):
+    for k, (base, bits) in enumerate(classes):
+        if base <= position < base + (1 << bits):
+            return k, position - base
+    raise ValueError(position)
+
+
+PM1_LITERAL_CLASSES = [(0, 4), (16, 4), (32, 5), (64, 6), (128, 6), (192, 6)]
+# The 32 trees of -pm1-'s literal classes (code bits in read order, None for
+# a class a tree cannot reach; the first of two codes is used).
+PM1_TREES = [s.split() for s in (
+    "0000 0001 001 01 10 11", "000 001 010 10 11 011", "000 001 01 10 110 111",
+    "00 010 011 10 110 111", "00 010 10 011 110 111", "00 010 10 11 0110 0111",
+    "00 01 100 101 110 111", "00 01 100 11 1010 1011", "00 01 10 110 1110 1111",
+    "0 1000 101 110 111 1001", "0 1000 101 11 10010 10011", "0 1000 1001 101 110 111",
+    "0 100 1010 110 111 1011", "0 100 101 110 1110 1111", "0 100 11 1010 10110 10111",
+    "0 10 1100 1101 1110 1111", "0 10 110 1110 11110 11111", "- - 01 000 001 -",
+    "00 010 10 11 011 -", "00 01 10 110 111 -", "0 1000 101 11 1001 -", "0 100 101 110 111 -",
+    "0 100 11 1010 1011 -", "0 10 110 1110 1111 -", "000 001 01 1 - -", "00 010 1 011 - -",
+    "00 01 10 11 - -", "0 100 11 101 - -", "0 10 110 111 - -", "0 10 11 - - -", "0 1 - - - -",
+    ". - - - - -")]
+
+
+def _put_code(w, code):
+    for bit in code.strip("."):
+        w.put(1, int(bit))
+
+
+# -pm1-'s run lengths and copy counts: (fields, first value, extra bits).
+PM1_RUNS = ([([(2, x)], x + 1, 0) for x in range(3)] + [([(2, 3), (3, x)], x + 4, 0) for x in range(7)] +
+            [([(2, 3), (3, 7), (4, x)], x + 11, 0) for x in range(14)] +
+            [([(2, 3), (3, 7), (4, 14)], 25, 6), ([(2, 3), (3, 7), (4, 15)], 89, 7)])
+PM1_COUNTS = ([([(2, x)], x + 3, 0) for x in range(3)] + [([(2, 3), (3, x)], x + 6, 0) for x in range(5)] +
+              [([(2, 3), (3, 5)], 11, 2), ([(2, 3), (3, 6)], 15, 3)] +
+              [([(2, 3), (3, 7), (6, y)], y + 23, 0) for y in range(62)] +
+              [([(2, 3), (3, 7), (6, 62)], 85, 5), ([(2, 3), (3, 7), (6, 63)], 117, 7)])
+
+
+def _put_ladder(w, codes, n):
+    fields, base, extra = next(c for c in codes if c[1] <= n < c[1] + (1 << c[2]))
+    for width, value in fields:
+        w.put(width, value)
+    w.put(extra, n - base)
+
+
+def _pm1_copy(w, pos, distance, count):
+    """Writes one copy (from write position - 1 - distance) as -pm1- reads it
+    at output position pos; False, writing nothing, when no type can say it."""
+    def reach(base, most):  # distance bits: enough to reach the first byte
+        bits = 8
+        while bits < most and pos >= base + (1 << bits):
+            bits += 1
+        return bits
+    if count == 2:
+        r, base, bits = (0, 0, 6) if distance < 64 else (1, 64, 8)
+    else:
+        r, base, bits = ((2, 0, 6) if distance < 64 else (3, 64, reach(64, 9)) if distance < 576 else
+                         (4, 576, reach(576, 11)) if distance < 2624 else (5, 2624, reach(2624, 13)))
+    # The type's bits (threshold, value): each is sent once pos reaches its
+    # threshold; before, it takes the first bit's value, which must fit.
+    path = {0: [(0, 0), (576, 0), (64, 0)], 1: [(0, 0), (576, 0), (64, 1)], 4: [(0, 0), (576, 1)],
+            3: [(0, 1), (64, 0)], 2: [(0, 1), (64, 1), (2624, 1)], 5: [(0, 1), (64, 1), (2624, 0)]}[r]
+    if (distance >= pos or count > 244 or distance - base >= 1 << bits or
+            any(pos < t and v != path[0][1] for t, v in path)):
+        return False
+    for t, v in path:
+        if pos >= t:
+            w.put(1, v)
+    if r >= 2:
+        _put_ladder(w, PM1_COUNTS, count)
+    w.put(bits, distance - base)
+    return True
+
+
+def pm1_literals(selector, count, rnd):
+    """Bytes whose literals land, one after the other, in random classes the
+    selector's tree reaches."""
+    order, out = _ByteList(), bytearray()
+    reach = [k for k, code in enumerate(PM1_TREES[selector]) if code != "-"]
+    for _ in range(count):
+        base, bits = PM1_LITERAL_CLASSES[rnd.choice(reach)]
+        out.append(order.order[base + rnd.randrange(1 << bits)])
+        order.output(out[-1])
+    return bytes(out)
+
+
+def pm1_encode(data, selector=16, max_chain=64, copies=True):
+    """-pm1- data: greedy copies wherever a copy type can say them (none
+    without copies), literals in runs through the selector's tree. Raises
+    ValueError for a literal in a class the tree cannot reach."""
+    tree = PM1_TREES[selector]
+    w = BitWriter()
+    w.put(5, selector)
+    order = _ByteList()
+    pos = 0
+    run = []
+
+    def write_run():
+        nonlocal pos
+        w.put(1, 1)
+        _put_ladder(w, PM1_RUNS, len(run))
+        for b in run:
+            k, extra = _class_of(order.position(b), PM1_LITERAL_CLASSES)
+            if tree[k] == "-":
+                raise ValueError(f"selector {selector} cannot code class {k}")
+            _put_code(w, tree[k])
+            w.put(PM1_LITERAL_CLASSES[k][1], extra)
+            order.output(b)
+            pos += 1
+        run.clear()
+
+    for t in find_tokens(data, 14, max_chain, min_match=2, max_match=244):
+        at = pos + len(run)
+        if copies and t[0] == "M" and _pm1_copy(BitWriter(), at, t[2] - 1, t[1]):
+            # A run shorter than the longest is followed by its copy at once.
+            if run:
+                write_run()
+            else:
+                w.put(1, 0)
+            _pm1_copy(w, pos, t[2] - 1, t[1])
+            for b in data[pos:pos + t[1]]:
+                order.output(b)
+            pos += t[1]
+            continue
+        for b in (data[at:at + t[1]] if t[0] == "M" else bytes([t[1]])):
+            run.append(b)
+            if len(run) == 216:
+                write_run()
+    if run:
+        write_run()
+    return w.finish()
+
+PM2_LITERAL_CLASSES = [(0, 3), (8, 3), (16, 4), (32, 5), (64, 5), (96, 5), (128, 6), (192, 6)]
+PM2_LONG_COUNTS = [(17, 3), (25, 3), (33, 5), (65, 6), (129, 7)]  # copy classes 15..19
+
+
+def _pm2_copy_fields(count, offset):
+    """(class c, count bits, offset class t or None, offset bits) of a copy,
+    or None when -pm2- cannot say it."""
+    if count == 256 and offset == 0:
+        return 20, None, None, None
+    if count <= 16:
+        c, cbits = count - 2, None
+    else:
+        c = next(15 + i for i, (base, bits) in enumerate(PM2_LONG_COUNTS) if count < base + (1 << bits))
+        base, bits = PM2_LONG_COUNTS[c - 15]
+        cbits = (bits, count - base)
+    if c == 0:
+        return (0, None, None, (6, offset)) if offset < 64 else None
+    if offset < 64:
+        return c, cbits, 0, (6, offset)
+    t = offset.bit_length() - 6
+    return c, cbits, t, (t + 5, offset - (1 << (t + 5)))
+
+
+def _write_pm2_code(w, lengths):
+    """The code tree: N, the floor M, the width B, then the lengths; a lone
+    symbol as M = 0. True when copies then read offset classes."""
+    used = [s for s, l in enumerate(lengths) if l]
+    n = used[-1] + 1
+    floor = 0 if len(used) == 1 else min(lengths[s] for s in used)
+    w.put(5, n)
+    w.put(3, floor)
+    if floor:
+        width = max(lengths[s] - floor + 1 for s in used).bit_length()
+        w.put(3, width)
+        for l in lengths[:n]:
+            w.put(width, l - floor + 1 if l else 0)
+    return n >= 10 and not (n == 29 and floor == 0)
+
+
+# Complete codes: 29 symbols (3 of 4 bits, 26 of 5), and the offset classes
+# as many as are sent at each point.
+PM2_CODE = [4] * 3 + [5] * 26
+PM2_OFFSET_CODES = {5: [2, 2, 2, 3, 3], 6: [2, 2, 3, 3, 3, 3], 7: [2] + [3] * 6, 8: [3] * 8}
+
+
+def pm2_encode(data, lengths=PM2_CODE, new_trees=True, max_chain=64):
+    """-pm2- data: greedy copies where the code has their class, literals
+    otherwise (the code must have every literal class used). With new_trees
+    the code tree is sent again, rotated, at every 8192 bytes, and a 0 bit
+    says 'no new tree' at the other multiples of 4096."""
+    n = len(data)
+    w = BitWriter()
+    w.put(1, 0)  # the bit the decoder passes over
+    order = _ByteList()
+    state = {"pos": 0, "offsets": _write_pm2_code(w, lengths)}
+
+    def tree(p):
+        k = (p // 8192 if new_trees else 0) % len(lengths)
+        return lengths[k:] + lengths[:k]
+
+    def classes(p):
+        return 5 if p < 1024 else 6 if p < 2048 else 7 if p < 4096 else 8
+
+    def send_offsets(k):
+        if state["offsets"]:
+            for l in PM2_OFFSET_CODES[k]:
+                w.put(3, l)
+
+    def put(s, p):
+        lens = tree(p)
+        if sum(1 for l in lens if l) > 1:
+            w.put(lens[s], canonical_codes(lens)[s])
+
+    def advance(chunk):
+        """Outputs chunk, then what the decoder reads at each point reached."""
+        for b in chunk:
+            order.output(b)
+            state["pos"] += 1
+            count = state["pos"]
+            if count >= n:
+                continue
+            if count in (1024, 2048):
+                send_offsets(classes(count))
+            elif count % 4096 == 0:
+                new = new_trees and count % 8192 == 0
+                w.put(1, int(new))
+                if new:
+                    state["offsets"] = _write_pm2_code(w, tree(count))
+                if new or count == 4096:
+                    send_offsets(8)
+    send_offsets(5)
+    for t in find_tokens(data, 13, max_chain, min_match=2, max_match=256):
+        pos = state["pos"]
+        f = _pm2_copy_fields(t[1], t[2] - 1) if t[0] == "M" else None
+        lens = tree(pos)
+        if (f is not None and 8 + f[0] < len(lens) and lens[8 + f[0]] and
+                (f[2] is None or (state["offsets"] and f[2] < classes(pos)))):
+            c, cbits, t_, obits = f
+            put(8 + c, pos)
+            if cbits:
+                w.put(*cbits)
+            if t_ is not None:
+                codes = PM2_OFFSET_CODES[classes(pos)]
+                w.put(codes[t_], canonical_codes(codes)[t_])
+            if obits:
+                w.put(*obits)
+            advance(data[pos:pos + t[1]])
+            continue
+        for b in (data[pos:pos + t[1]] if t[0] == "M" else bytes([t[1]])):
+            k, extra = _class_of(order.position(b), PM2_LITERAL_CLASSES)
+            put(k, state["pos"])
+            w.put(PM2_LITERAL_CLASSES[k][1], extra)
+            advance([b])
+    return w.finish()
+
 # ---------------------------------------------------------- level-2 headers
 
 DEFAULT_TIME = 1700000000  # 2023-11-14 22:13:20 UTC
@@ -359,7 +626,7 @@ def dos_time(seconds):
 
 
 def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAULT_TIME,
-                 records=(), os_id=b"U", attr=0x20, unix0=None):
+                 records=(), os_id=b"U", attr=0x20, unix0=None, ext0=b""):
     """One member with a header of level 0, 1 or 3 (level 2: member()).
 
     name is bytes or str, '/' separated: levels 0 and 1 keep it in the base
@@ -367,7 +634,8 @@ def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAUL
     0x02 record), level 3 into records. body replaces the data as stored
     (coded data), mtime is Unix time (written as MS-DOS fields at levels 0
     and 1), records are extra records (levels 1 and 3), unix0 a tuple
-    (mode, uid, gid) for level 0's Unix extension."""
+    (mode, uid, gid) for level 0's Unix extension, ext0 other bytes for
+    level 0's extension area."""
     if isinstance(name, str):
         name = name.encode("cp932")
     body = data if body is None else body
@@ -406,6 +674,7 @@ def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAUL
         if unix0 is not None:
             mode, uid, gid = unix0
             tail += b"U\0" + struct.pack("<IHHH", mtime, mode, uid, gid)
+        tail += ext0
     base = bytearray(middle + bytes([len(base_name)]) + base_name + tail)
     base[5:9] = struct.pack("<I", len(body) + len(chain))
     return bytes([len(base), sum(base) & 0xFF]) + bytes(base) + chain + body
@@ -413,6 +682,36 @@ def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAUL
 
 def archive(*members, end=b"\0"):
     return b"".join(members) + end
+
+
+def link_member(level, name, target, mode=0o120777):
+    """A Unix symbolic link: -lhd-, the link type in its mode, 'name|target'
+    (at level 2 split at the last '/' into the directory and file name)."""
+    whole = (name + "|" + target).encode()
+    if level == 2:
+        cut = whole.rfind(b"/") + 1
+        return member(whole[cut:], method="d", os_id=b"U", dirname=whole[:cut].replace(b"/", b"\xff"),
+                      extra_records=unix_records(mode=mode))
+    return level_member(level, whole, method=b"-lhd-", unix0=(mode, 0, 0) if level == 0 else None,
+                        records=unix_records(mode=mode) if level else ())
+
+
+def macbinary(name, data, mtime=DEFAULT_TIME):
+    """A Macintosh file with its 128-byte MacBinary header (no CRC, no
+    resource fork) in front of the data fork, padded to 128 bytes."""
+    h = bytearray(128)
+    h[1] = len(name)
+    h[2:2 + len(name)] = name
+    h[65:73] = b"TEXTttxt"
+    struct.pack_into(">II", h, 0x53, len(data), 0)
+    struct.pack_into(">II", h, 0x5B, mtime + 2082844800, mtime + 2082844800)
+    return bytes(h) + data + bytes(-len(data) % 128)
+
+
+def pmarc_archive(*members):
+    """PMarc's layout: level-0 members, a zero byte, 0x1A up to 128 bytes."""
+    body = b"".join(members) + b"\0"
+    return body + b"\x1a" * (-len(body) % 128)
 
 def sfx(archive_bytes, title=b"", command=b"", offset=2048, flags=0):
     """A stand-in self-extractor: 'MZ', the configuration block at 512, the

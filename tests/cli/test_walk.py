@@ -135,15 +135,23 @@ def huge_sizes():
 
 
 def not_archives():
-    # Fault: any file starting with "MZ" taken for a self-extracting file, and
-    # nothing at the archive offset taken for an empty archive.
+    # Fault: any file starting with "MZ" taken for a self-extracting file of
+    # ours (another program's archive is found by a search, never by the
+    # offset where our block would be), and nothing at the archive offset
+    # taken for an empty archive.
     payload = L.archive(L.member("inside.txt", b"inside\n", "5"))
     other = bytearray(L.stub_sfx(payload, command=b"setup.exe"))
     other[0x3C:0x40] = struct.pack("<I", 0x80)   # another program's PE header,
     other[0x80:0x84] = b"PE\0\0"                  # no notice of ours
     other[0x460:0x500] = bytes(0xA0)
+    other[512:516] = struct.pack("<I", 3000)      # a block-like offset leading nowhere
+    path = write("other.exe", bytes(other))
+    rc, out, err = run([LZHSFX, "x", path, "-C", "other"])
+    found = os.path.exists("other/inside.txt") and open("other/inside.txt", "rb").read()
+    c.check(rc == 0 and found == b"inside\n", f"another program: x finds its archive {err}")
+    rc, _, err = run([LZHSFX, "d", path, "inside.txt"])
+    c.check(rc == 1 and NOT_AN_ARCHIVE in err, f"another program: d leaves it alone ({err})")
     cases = {
-        "another program with a block-like offset": bytes(other),
         "MZ and a few bytes": b"MZ" + b"\x90" * 64,
         "a self-extracting file cut at its archive": L.stub_sfx(payload, command=b"setup.exe")[:2048],
         "an empty file": b"",

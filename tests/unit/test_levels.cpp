@@ -316,6 +316,22 @@ TEST_F(Levels, DamagedHeadersAreRefused) {
     cases.push_back({"level-3 without a CRC record", LzhMemberBytes(m), FaultNoCrc});
   }
   {
+    LzhMember m = At(HeaderLevelTwo, "", "name.txt", "data", 0, 0);
+    m.crcAt = NoCrcRecord;
+    std::vector<uint8_t> b = LzhMemberBytes(m);
+    b[HdrLevel] = 5;  // unchecked, the level byte is all that says "header"
+    cases.push_back({"level-2 form, level 5, no CRC record", b, FaultNoCrc});
+    b[HdrLevel] = HeaderLevelTwo;
+    b[HdrFirstNextSize] = 0x40;  // the first record leaves the header
+    cases.push_back({"level-2 record past the header, no CRC record", b, FaultChain});
+  }
+  {
+    LzhMember m = At(HeaderLevelTwo, "", "no bar", "", 0, 0);
+    m.method = "-lhd-";
+    m.records.push_back(UnixModeRecord(0120777));
+    cases.push_back({"a link with no target", LzhMemberBytes(m), FaultChain});
+  }
+  {
     LzhMember m = three();
     m.corruptHeaderCrc = true;
     cases.push_back({"level-3 CRC", LzhMemberBytes(m), FaultCrc});
@@ -327,6 +343,27 @@ TEST_F(Levels, DamagedHeadersAreRefused) {
     EXPECT_EQ(result, InvalidHeader) << c.name;
     EXPECT_EQ(Work->headerFault, c.fault) << c.name;
   }
+}
+
+// Catches what the comparisons with lhasa cannot: an OS-9/68k header whole
+// and right as stated read two bytes long (the stub reads it as stated); a
+// nameless directory entry's bytes lost to the walk instead of counted with
+// the member behind it; a link split at a later '|'.
+TEST_F(Levels, Os9AsStatedNamelessAndLinkSplit) {
+  LzhMember os9 = At(HeaderLevelTwo, "", "right.txt", "as stated", 7, 0);
+  os9.osId = OsIdOs9;
+  LzhMember nameless = At(HeaderLevelZero, "", "", "", 0, 0);
+  nameless.method = "-lhd-";
+  LzhMember link = At(HeaderLevelTwo, "", "x", "", 0, 0);
+  link.method = "-lhd-";
+  link.records = {FileNameRecord("b|c"), DirNameRecord("d\xFF" "a|..\xFF"), UnixModeRecord(0120777)};
+  std::vector<Seen> seen = Walk(LzhArchive({os9, nameless, link}));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].data, "as stated");
+  EXPECT_EQ(seen[1].name, "d/a");
+  EXPECT_EQ(seen[1].headerLength, LzhHeader(nameless).size() + LzhHeader(link).size());
+  EXPECT_EQ(Work->isLink, 1);
+  EXPECT_STREQ(Work->linkTarget, "../b|c");
 }
 
 // Catches the end of a level-0/1 archive (a single zero byte, or the file's

@@ -67,14 +67,15 @@ std::vector<Input> Inputs() {
 
 // The -lz5- window before the first byte, in the encoder's positions 0..4095
 // (the first byte goes to 4078): each byte value 13 times, the values
-// rising, the values falling, 128 zeros, spaces.
+// rising, the values falling, 128 zeros, spaces up to 4078, zeros.
 std::string Lz5Preset() {
   std::string w;
   for (int v = 0; v < 256; ++v) w += std::string(13, (char)v);
   for (int v = 0; v < 256; ++v) w += (char)v;
   for (int v = 255; v >= 0; --v) w += (char)v;
   w += std::string(128, '\0');
-  w.resize(4096, ' ');
+  w.resize(4078, ' ');
+  w.resize(4096, '\0');
   return w;
 }
 
@@ -297,7 +298,7 @@ TEST_F(Methods, BoundedOnShortAndHostileData) {
   EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken);
 
   std::mt19937 random(3);
-  for (const char* method : {"-lh1-", "-lh2-", "-lh3-", "-lz5-", "-lzs-"}) {
+  for (const char* method : {"-lh1-", "-lh2-", "-lh3-", "-lz5-", "-lzs-", "-pm1-", "-pm2-"}) {
     for (int trial = 0; trial < 20; ++trial) {
       std::string garbage;
       for (int i = 0, n = 1 + (int)(random() % 3000); i < n; ++i) garbage += (char)random();
@@ -316,6 +317,30 @@ TEST_F(Methods, BoundedOnShortAndHostileData) {
   }
 }
 
+// Catches PMarc streams that name what cannot be read outside the window
+// or a table: a -pm1- copy from before the first byte; -pm2- codes that
+// promise more codes than bits can tell apart; a copy class beyond the last.
+TEST_F(Methods, PmarcStreamsThatCannotBe) {
+  const std::vector<std::pair<const char*, std::vector<std::pair<uint32_t, int>>>> cases = {
+      // Literal tree 16; a copy first of all, of type 0, distance 5.
+      {"-pm1-", {{16, 5}, {0, 1}, {0, 1}, {5, 6}}},
+      // A passed-over bit; three symbols, floor 1, width 1, each of one bit.
+      {"-pm2-", {{0, 1}, {3, 5}, {1, 3}, {1, 3}, {7, 3}}},
+      // One symbol, 29: beyond the 256-byte copy.
+      {"-pm2-", {{0, 1}, {30, 5}, {0, 3}}},
+  };
+  for (const auto& [method, fields] : cases) {
+    BitWriter w;
+    for (const auto& [value, bits] : fields) w.Put(value, bits);
+    w.Put(0, 32);
+    UseArchive(LzhArchive({Coded(method, "x", std::string(100, 'x'),
+                                 std::string(w.bytes.begin(), w.bytes.end()))}));
+    ResetReports();
+    EXPECT_EQ(Run(TestMode), -1) << method;
+    EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken) << method;
+  }
+}
+
 // Catches a member of a method the host does not decode taken for a broken
 // archive, reported without its method or name, written anyway, or
 // stopping the members after it when the host goes on past failures.
@@ -323,7 +348,7 @@ TEST_F(Methods, UnsupportedMethodsAreNamed) {
   LzhMember good = Coded("-lh0-", "good.txt", "fine", "fine");
   LzhMember after = Coded("-lh0-", "after.txt", "later", "later");
   LzhMember unknown = Coded("-lh8-", "old.lzh8", "x", "some coded bytes");
-  LzhMember pm = Coded("-pm2-", "other.bin", "y", "other coded bytes");
+  LzhMember pm = Coded("-lk7-", "other.bin", "y", "other coded bytes");
   std::vector<uint8_t> archive = LzhArchive({good, unknown, pm, after});
   for (ExtractionMode mode : {TestMode, ExtractMode}) {
     UseArchive(archive);
@@ -332,7 +357,7 @@ TEST_F(Methods, UnsupportedMethodsAreNamed) {
     EXPECT_EQ(Run(mode), 0);
     EXPECT_EQ(Reported.errorCount, 2);
     EXPECT_EQ(Reported.lastMessage, MsgUnsupportedMethod);
-    EXPECT_EQ(Reported.lastMethod, "-pm2-");
+    EXPECT_EQ(Reported.lastMethod, "-lk7-");
     EXPECT_EQ(Reported.lastSubject, "other.bin");
   }
   EXPECT_EQ(Get("after.txt"), "later");
