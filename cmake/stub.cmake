@@ -43,7 +43,7 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "")
 add_executable(sfxstub_linked WIN32 ${STUB_SOURCES})
 set_target_properties(sfxstub_linked PROPERTIES OUTPUT_NAME ${STUB_NAME}-linked)
 target_compile_options(sfxstub_linked PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:${LZHSFX_CP932_FLAGS} -Os -fno-exceptions -fno-rtti
+  $<$<COMPILE_LANGUAGE:CXX>:${LZHSFX_CP932_FLAGS} -Oz -fno-exceptions -fno-rtti
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
   -ffunction-sections -fdata-sections -fno-stack-protector -fno-ident
   -fno-tree-loop-distribute-patterns -flto ${STUB_ARCH_FLAGS}>)
@@ -64,7 +64,7 @@ set_source_files_properties(startup/crt_win32.cpp PROPERTIES COMPILE_OPTIONS "-f
 # as referenced from outside (-u); otherwise it would be made local and the
 # export would point at nothing.
 target_link_options(sfxstub_linked PRIVATE
-  -nostartfiles -nostdlib -static -s -flto -Os -ffunction-sections
+  -nostartfiles -nostdlib -static -s -flto -Oz -ffunction-sections
   ${STUB_ARCH_FLAGS}
   -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld -Wl,--no-insert-timestamp
   -Wl,-u,${STUB_HOOK}

@@ -227,7 +227,7 @@ TEST_F(Driver, FailedMemberKeepsTheFileItWouldReplace) {
   broken.method = "-lh5-";
   broken.originalSize = 100000;
   UseArchive(LzhArchive({broken}));
-  EXPECT_EQ(RunTrapped([] { ExtractArchive(nullptr, ExtractMode); }), 1);
+  EXPECT_EQ(RunTrapped([] { ExtractArchive(nullptr, ExtractMode); }), ExitFailed);
   EXPECT_EQ(Get("bad.txt"), "original");
 
   std::vector<std::string> left;

@@ -40,7 +40,7 @@ void UpdateProgress(uint32_t done, uint32_t total) {
   snprintf(Work->text, TextSize, MsgProgressFormat, (unsigned long)percent);
   ShowPercent(Work->text);
   PumpMessages(Work->dialog);
-  if (Work->cancelRequested == 1) AbortExtraction(1);
+  if (Work->cancelRequested == 1) AbortExtraction(ExitStopped);
 }
 
 void PumpMessages(WindowHandle) { Reported.pumpCount++; }
