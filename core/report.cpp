@@ -19,7 +19,7 @@
   Work->archiveFile = InvalidFile;
   // A fault has shown its message, which the log has taken.
   if (exitCode == ExitStopped)
-    LogLine(LogStopped, Work->memberName, nullptr);
+    LogLine(LogStopped, Work->memberName);
   else
     exitCode = Work->scanning ? ExitNothingExtracted : ExitFailed;
   FinishRun(exitCode);

@@ -20,9 +20,9 @@ const char* ResultWord(int exitCode) {
 
 }  // namespace
 
+// Without a log the write fails, which a log's write may.
 void LogLine(const char* what, const char* name, const char* detail) {
-  if (FileIsOpen(Work->logFile))
-    PlatformAppendLine(Work->logFile, what, name, detail != nullptr ? detail : "");
+  PlatformAppendLine(Work->logFile, what, name, detail);
 }
 
 void FinishRun(int exitCode) {

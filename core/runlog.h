@@ -21,9 +21,9 @@
 #define LogAccepted "accepted"
 #define LogDeclined "declined"
 
-// One line: what, the name (control bytes shown as '?') and the detail
-// (null: empty). Nothing when no log is open.
-void LogLine(const char* what, const char* name, const char* detail);
+// One line: what, the name (control bytes shown as '?') and the detail.
+// Nothing when no log is open.
+void LogLine(const char* what, const char* name, const char* detail = "");
 // The closing line with the exit code; closes the log and removes
 // Work->workFolder with everything in it.
 void FinishRun(int exitCode);

@@ -27,15 +27,7 @@ enum : uint32_t {
   DestDirSize = 256,
   TextSize = 1024,
   UnixNameSize = 64,               // user and group names of the Unix records
-  LogLineSize = 400,
-  // A log line holds its word, a name (a member name, the archive's path or
-  // the destination), one of the stub's messages, two tabs and CR LF whole.
-  LogWordLimit = 16,
-  LogMessageLimit = 64,
 };
-static_assert(LogLineSize >= LogWordLimit + MemberNameSize + LogMessageLimit + 4, "log lines fit");
-static_assert(ArchivePathSize <= MemberNameSize && DestDirSize <= MemberNameSize,
-              "every logged name fits as a member name does");
 
 // Decoder dimensions.
 enum : uint32_t {

@@ -103,7 +103,7 @@ MemberStep OpenOutput() {
       answer = AskOverwrite();
     }
     if (answer != AnswerYes) {
-      LogLine(answer == AnswerNo ? LogKept : LogStopped, Work->memberName, nullptr);
+      LogLine(answer == AnswerNo ? LogKept : LogStopped, Work->memberName);
       if (answer == AnswerNo) return MemberSkip;
       Work->failed = 1;
       Work->stoppedByUser = 1;
@@ -167,7 +167,7 @@ int ExtractMember(int longNames) {
     fault = FinishOutput();
   }
   if (fault != nullptr) return MemberFailed(fault, Work->outputPath);
-  LogLine(LogExtracted, Work->memberName, nullptr);
+  LogLine(LogExtracted, Work->memberName);
   return 1;
 }
 
@@ -192,7 +192,7 @@ void AskMessageMember() {
   Work->text[0] = '\0';
   if (MemberMethodKnown()) DecodeMember();
   int accepted = AskMessage() == AnswerYes;
-  LogLine(accepted ? LogAccepted : LogDeclined, Work->memberName, nullptr);
+  LogLine(accepted ? LogAccepted : LogDeclined, Work->memberName);
   if (!accepted) Work->failed = 1;
 }
 

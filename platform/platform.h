@@ -99,7 +99,8 @@ void PlatformRemoveTree(const char* path);
 // Opens (or creates) a file for appending, sharing reads. InvalidFile on failure.
 FileHandle PlatformOpenAppend(const char* path);
 // Appends the line "first<TAB>second<TAB>third<CR><LF>" (CP932 texts of at
-// most 400 bytes together) as UTF-8; a failure is passed over (a log). The
+// most 1000 bytes together) as UTF-8; a failure, no file (null or
+// InvalidFile) among them, is passed over (a log). The
 // second field may come from an archive: a control byte in it (a line
 // break, a tab) is written as '?', so that a line stays one line of three
 // fields.

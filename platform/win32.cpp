@@ -33,11 +33,11 @@ enum : DWORD { JobPollInterval = 100 };
 // to put a folder or a link of their own there. The name is "lzhsfx-" and
 // 24 hexadecimal digits.
 enum : uint32_t { FolderRandomWords = 3, FolderNameSize = 7 + 8 * FolderRandomWords + 1 };
-// A log line as formatted (the formatted-print call writes at most 1024
-// characters and its terminator), in UTF-16 (the log's lines are far
-// shorter; a longer one would be left out), and in UTF-8 (three bytes at
-// most per unit).
-enum : uint32_t { LogLineBytes = 1025, LogLineUnits = 512, LogUtf8Size = 3 * LogLineUnits };
+// A log line: as formatted (the formatted-print call writes at most 1024
+// characters and its terminator) and then in UTF-8 in the same buffer,
+// and in UTF-16 between the two. A line's UTF-8 form that does not fit (a
+// name of some 500 half-width kana, three bytes each) is left out.
+enum : uint32_t { LogLineUnits = 1025, LogLineBytes = 1536 };
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesCall)(DWORD);
 typedef BOOL(WINAPI* SetDllDirectoryCall)(LPCSTR);
@@ -153,17 +153,16 @@ FileHandle PlatformOpenAppend(const char* path) {
 void PlatformAppendLine(FileHandle file, const char* first, const char* second, const char* third) {
   char line[LogLineBytes];
   wchar_t wide[LogLineUnits];
-  char utf8[LogUtf8Size];
   wsprintfA(line, "%s\t%s\t%s\r\n", first, second, third);
   // A CP932 trail byte is never below 0x40, so no character is cut.
   char* field = line + TextLength(first) + 1;
   for (char* end = field + TextLength(second); field < end; field++)
     if ((uint8_t)*field < ' ') *field = '?';
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, ToUtf16(line, wide, LogLineUnits), -1, utf8,
-                                  LogUtf8Size, nullptr, nullptr);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, ToUtf16(line, wide, LogLineUnits), -1, line,
+                                  LogLineBytes, nullptr, nullptr);
   DWORD written;
   // A log that cannot be written is passed over.
-  if (bytes > 1) WriteFile(file, utf8, (DWORD)bytes - 1, &written, nullptr);
+  if (bytes > 1) WriteFile(file, line, (DWORD)bytes - 1, &written, nullptr);
 }
 
 FileHandle PlatformOpenDiscard() { return OpenFile("NUL", GENERIC_WRITE, 0, OPEN_EXISTING); }

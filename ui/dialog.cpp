@@ -3,7 +3,7 @@
 // into an abort while it runs. A second extraction never starts: not from a
 // late timer tick, not from OK while one runs, not while the chooser is open.
 // In the temporary-folder mode it is the progress window only: OK is
-// pressed at once, for the new folder the field shows.
+// pressed at once (by the timer), for the new folder the field shows.
 #include <windows.h>
 
 #include "extract/driver.h"
@@ -64,12 +64,12 @@ static void OnInitDialog(HWND dialog) {
   Work->cancelRequested = 0;
   ChooserOpen = 0;
   SfxIcon = LoadIconW((HINSTANCE)InstanceHandle, MAKEINTRESOURCEW(IDI_ICON1));
-  // A posted message is handled before any input, so OK runs before the
-  // user could touch the field.
-  if (Work->config.flags & FlagTemporaryFolder)
-    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-  else if (AutoStartMode != 0)
-    SetTimer(dialog, AutoStartTimer, AutoStartDelay, nullptr);
+  // The temporary-folder mode starts at once, through the timer all the
+  // same: a dialog shows only once its queue is empty, and its progress is
+  // to be seen.
+  int temporary = Work->config.flags & FlagTemporaryFolder;
+  if (AutoStartMode != 0 || temporary)
+    SetTimer(dialog, AutoStartTimer, temporary ? 0u : (UINT)AutoStartDelay, nullptr);
 }
 
 static INT_PTR OnOk(HWND dialog) {
