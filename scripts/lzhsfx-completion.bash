@@ -23,7 +23,7 @@ _lzhsfx() {
     x) opts="-C -y --overwrite=ask --overwrite=always --overwrite=never --allow-unsafe-paths -q --stop-on-error $names" ;;
     a) opts="-m -9 --follow-symlinks -q" ;;
     d) opts="" ;;
-    create) opts="--from-lzh --title --prompt --dir --run --auto --overwrite --attributes --message --stub --icon --version --allow-unsafe-paths -q" ;;
+    create) opts="--from-lzh --title --prompt --dir --run --auto --overwrite --wait --temporary --attributes --message --stub --icon --version --allow-unsafe-paths -q" ;;
     info) opts="" ;;
     help) COMPREPLY=($(compgen -W "l v t x p a d create info" -- "$cur")); return ;;
   esac

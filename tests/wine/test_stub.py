@@ -509,7 +509,11 @@ class Suite(SuiteBase):
     # system's side-by-side store: a planted comctl32.dll is never loaded,
     # whatever the baseline does. Wine's user32 imports version.dll, so a
     # planted one (which exports nothing) breaks every window program there:
-    # it is planted for the probe alone.
+    # it is planted for the probe alone. The temporary-folder mode (which
+    # loads advapi32 and starts a command) runs beside them too; advapi32
+    # itself cannot be planted here: Wine's own DLLs load it through the
+    # ordinary search before any program code runs (on Windows it is a known
+    # DLL, always taken from the system folder).
     def case_dll_planting(self):
         work = self.work_dir("planting")
         src = self.tree(os.path.join(work, "src"), {"a.txt": b"a"})
@@ -543,6 +547,11 @@ class Suite(SuiteBase):
         check(loaded <= baseline, f"the stub loaded planted DLLs: {sorted(loaded - baseline)}")
         check(code == EXIT_EXTRACTED and os.path.exists(os.path.join(dest, "a.txt")),
               f"extraction beside planted DLLs failed (code {code})")
+        temporary = self.sfx(os.path.join(work, "t.exe"), os.path.join(work, "p.lzh"),
+                             "--temporary", "--run", "a.txt")
+        self.s.finish(self.run(temporary, "-s", overrides=overrides), RUN_SECONDS)
+        loaded = collect()
+        check(loaded <= baseline, f"the temporary-folder mode loaded planted DLLs: {sorted(loaded - baseline)}")
 
     # ---- unattended runs ---------------------------------------------------
     def run_without_window(self, exe, *args):
@@ -679,14 +688,20 @@ class Suite(SuiteBase):
     # Would catch: the temporary folder not new, not private (Wine keeps no
     # access list; it maps one that admits only the user to a Unix mode
     # without rights for others, which is what is checked), left behind
-    # after the run or after Cancel, the command started elsewhere or not
-    # waited for, the destination on the command line taken, anything
-    # written outside the folder, and a window in silent mode.
+    # after the run (or after Cancel, see case_cancel_midway), its removal
+    # following a link out of it (Wine shows a Unix symlink as a reparse
+    # point, as Windows shows a junction; but where Windows removes a
+    # junction with the directory call, Wine answers that the directory is
+    # not empty, so here the link alone stays behind), the command started
+    # elsewhere or not waited for, the destination on the command line
+    # taken, anything written outside the folder, and a window in silent
+    # mode.
     def case_temporary(self):
         work = self.work_dir("temporary")
         exe, report = self.command_sfx(work, "t", ["--temporary"], "5 0 4000")
         temp = self.s.temp_dir()
         ignored = os.path.join(work, "ignored")
+        outside = self.tree(os.path.join(work, "outside"), {"keep.txt": b"keep"})
         drive_c = os.path.join(self.s.prefix, "drive_c")
         before = (self.snapshot(drive_c), self.snapshot(work))
         p = self.run(exe, "-n", self.s.windows_path(ignored), whole_code=True)
@@ -702,18 +717,25 @@ class Suite(SuiteBase):
         check(names == ["command.exe", "sub", "y.txt"], f"files seen by the command: {names}")
         mode = os.stat(folder).st_mode
         check(mode & 0o007 == 0, f"the folder is open to others: mode {oct(mode)}")
+        os.symlink(outside, os.path.join(folder, "sub", "link"))
         code = self.s.finish(p, RUN_SECONDS)
         check(code == EXIT_COMMAND_BASE + 5, f"exit code {code}")
-        check(not os.path.exists(folder), "the temporary folder stayed")
+        check(os.listdir(outside) == ["keep.txt"], "the removal went through a link")
+        check(self.snapshot(folder) == {"sub", os.path.join("sub", "link")},
+              f"the temporary folder kept {sorted(self.snapshot(folder))}")
+        os.unlink(os.path.join(folder, "sub", "link"))
+        os.rmdir(os.path.join(folder, "sub"))
+        os.rmdir(folder)
         after = (self.snapshot(drive_c), self.snapshot(work))
         check(after[0] == before[0], f"written in the prefix: {sorted(after[0] ^ before[0])[:8]}")
         check(after[1] == before[1] | {os.path.basename(report)},
               f"written beside the test: {sorted(after[1] ^ before[1])}")
 
-        # Silent: no window, the same result.
+        # Silent: no window, the same result, and the folder gone.
         os.unlink(report)
         code = self.run_without_window(exe, "-s")
         check(code == EXIT_COMMAND_BASE + 5, f"silent: exit code {code}")
+        check(self.s.unix_path(self.read_report(report)[0]) != folder, "the same folder twice")
         check(self.snapshot(drive_c) == before[0], "silent: something stayed in the prefix")
 
     # ---- running -------------------------------------------------------------
