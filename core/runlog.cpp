@@ -20,7 +20,8 @@ const char* ResultWord(int exitCode) {
 
 }  // namespace
 
-// Without a log the write fails, which a log's write may.
+// With no log open the platform's write fails, and is passed over as any
+// failed write of a log is.
 void LogLine(const char* what, const char* name, const char* detail) {
   PlatformAppendLine(Work->logFile, what, name, detail);
 }

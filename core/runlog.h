@@ -2,13 +2,11 @@
 // -l names gets one UTF-8 line per member, "what<TAB>name<TAB>message" (the
 // message only for an error, else empty), and a closing line
 // "result<TAB>word<TAB>exit code"; lines are appended, so one log can hold
-// many runs. A log
-// that cannot be opened or written is passed over: it never stops an
-// extraction. The end of a run writes that closing line and removes the
-// folder of the temporary-folder mode, whether the run completed, failed or
-// was stopped.
+// many runs. A log that cannot be opened or written is passed over: it
+// never stops an extraction. The end of a run, once, writes that closing
+// line and removes the folder of the temporary-folder mode, whether the run
+// completed, failed or was stopped.
 #pragma once
-#include <stdint.h>
 
 // What happened to a member: written (a directory made), an existing file
 // kept (No to the overwrite question), the run stopped there by the user,

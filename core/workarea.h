@@ -45,8 +45,8 @@ enum : uint32_t {
 static_assert(NodeCount == 2 * LiteralSymbolCount - 1, "one node per merge");
 
 struct SfxWorkArea {
-  // The fields used most stand first, where the stub's code reaches them
-  // with one-byte offsets.
+  // The fields used most, and text, the array used most, stand first:
+  // the stub's code reaches them with one-byte offsets.
   // Run state (startup, ui, extract/driver, core/runlog)
   WindowHandle dialog;                  // owner of message boxes, or none
   int32_t cancelRequested;
