@@ -548,10 +548,13 @@ class Suite(SuiteBase):
         check(code == EXIT_EXTRACTED and os.path.exists(os.path.join(dest, "a.txt")),
               f"extraction beside planted DLLs failed (code {code})")
         temporary = self.sfx(os.path.join(work, "t.exe"), os.path.join(work, "p.lzh"),
-                             "--temporary", "--run", "a.txt")
-        self.s.finish(self.run(temporary, "-s", overrides=overrides), RUN_SECONDS)
+                             "--temporary", "--run", "cmd /c exit 0")
+        code = self.s.finish(self.run(temporary, "-s", overrides=overrides, whole_code=True),
+                             RUN_SECONDS)
         loaded = collect()
-        check(loaded <= baseline, f"the temporary-folder mode loaded planted DLLs: {sorted(loaded - baseline)}")
+        check(code == EXIT_COMMAND_BASE, f"the temporary-folder mode beside planted DLLs: code {code}")
+        check(loaded <= baseline,
+              f"the temporary-folder mode loaded planted DLLs: {sorted(loaded - baseline)}")
 
     # ---- unattended runs ---------------------------------------------------
     def run_without_window(self, exe, *args):
@@ -579,10 +582,10 @@ class Suite(SuiteBase):
         return {os.path.relpath(os.path.join(r, n), root)
                 for r, ds, fs in os.walk(root) for n in ds + fs}
 
-    def command_sfx(self, work, name, options, args, extra=None):
-        """An SFX that holds command.exe (and extra files) and runs it as
+    def command_sfx(self, work, name, options, args):
+        """An SFX that holds command.exe and two files and runs it as
         command.exe REPORT args...; returns it with the report's path."""
-        files = {"sub/x.txt": b"x\r\n", "y.txt": words_text(2000, 9), **(extra or {})}
+        files = {"sub/x.txt": b"x\r\n", "y.txt": words_text(2000, 9)}
         src = self.tree(os.path.join(work, "src-" + name), files)
         shutil.copy(os.path.join(self.s.helpers, "command.exe"), src)
         lzh = self.jlha(src, "a2o5q", os.path.join(work, name + ".lzh"), sorted(os.listdir(src)))
