@@ -41,8 +41,8 @@ static char* CommandLine932() {
 // Everything from the scan to the command's end; the exit code.
 static int RunExtraction(HINSTANCE instance) {
   if (!ExtractArchive(nullptr, ScanMode)) return ExitNothingExtracted;
-  // Made only once the message has been accepted; the destination the
-  // dialog shows, disabled, or silent mode takes.
+  // Made only once the message has been accepted: the destination the
+  // dialog shows and starts with at once, or silent mode takes.
   if (Work->config.flags & FlagTemporaryFolder) {
     char* folder = Work->config.defaultDir;
     if (!PlatformMakePrivateFolder(folder, DefaultDirSize)) {
@@ -90,7 +90,6 @@ static int RunStub(HINSTANCE instance) {
   AutoStartMode = 0;
   WalkOptions(args, count);
   FreeArgs(args, count);
-
 
   PlatformGetModuleFileName(Work->archivePath, ArchivePathSize);
   LoadStubConfig();
