@@ -140,6 +140,15 @@ const OptionDef RunOption = Valued("--run", "CMD",
     "parameters");
 const OptionDef AutoOption = Flag("--auto",
     "start extracting by itself after 700 ms");
+const OptionDef WaitOption = Flag("--wait",
+    "after extracting, wait for the --run command and\n"
+    "every process it starts; the file's exit code is then\n"
+    "1000 plus the command's");
+const OptionDef TemporaryOption = Flag("--temporary",
+    "no destination: extract into a new private folder in\n"
+    "the user's temporary directory, run the --run command\n"
+    "there, wait as --wait does, then delete the folder\n"
+    "(needs --run)");
 const OptionDef AttributesOption = Flag("--attributes",
     "restore the stored file attributes");
 const OptionDef MessageOption = Valued("--message", "FILE",
@@ -163,6 +172,7 @@ struct CreateOptions {
   std::vector<std::pair<std::string, std::string>> version;  // in the order given
   bool haveTitle = false, havePrompt = false, haveDir = false, haveRun = false;
   bool autoStart = false, overwrite = false, attributes = false, allowUnsafe = false, quiet = false;
+  bool wait = false, temporary = false;
   std::vector<std::string> paths;
 };
 
@@ -179,7 +189,7 @@ const CommandDef CreateCommand = {
     "build a self-extracting file for Windows from\n"
     "PATH... or --from-lzh ARCHIVE.lzh",
     {&FromLzhOption, &TitleOption, &PromptOption, &DirOption, &RunOption, &AutoOption,
-     &OverwriteOption, &AttributesOption, &MessageOption, &IconOption, &VersionInfoOption,
+     &OverwriteOption, &WaitOption, &TemporaryOption, &AttributesOption, &MessageOption, &IconOption, &VersionInfoOption,
      &StubOption, &AllowUnsafeOption, &QuietOption},
     "Builds a self-extracting file for Windows: the stub, its configuration\n"
     "and an LZH archive, packed from PATH... with -lh7-, or the archive that\n"
@@ -192,15 +202,21 @@ const CommandDef CreateCommand = {
     "Exit codes: 0 written, 1 the archive cannot be used, 2 usage or I/O error.\n"
     "\n"
     "The file made takes -n (start extracting by itself), -n- (wait for OK even\n"
-    "with --auto) and a destination folder: the first argument not starting\n"
-    "with '-', from the second argument on, so put -n or -n- in front of it.\n"
-    "It ends with 1 once an extraction ran (errors are shown in a message box\n"
-    "that waits for OK) and with 0 when nothing was extracted (Cancel, the\n"
-    "--message question declined, an unreadable archive); check the files as\n"
-    "well. Unattended, build it with --overwrite and without --message:\n"
-    "  lzhsfx create setup.exe app/ --overwrite\n"
-    "  (in a Windows batch file)  start \"\" /wait setup.exe -n \"C:\\Tools\\App\"\n"
-    "                             if not \"%ERRORLEVEL%\"==\"1\" goto failed\n",
+    "with --auto), -s (silent: no window at all, the --message question counts\n"
+    "as Yes, existing files are replaced, the first error ends the run),\n"
+    "-lLOG (append a UTF-8 line per member and a result line to LOG), a\n"
+    "destination folder (the first argument not starting with '-', from the\n"
+    "second argument on, so put an option in front of it) and, after --, the\n"
+    "arguments for the --run command. Its exit codes: 0 nothing extracted\n"
+    "(Cancel before OK, the message declined, an unreadable archive), 1\n"
+    "extracted, 2 the extraction failed (a damaged member, a read, write or\n"
+    "open error), 3 stopped by the user; with --wait or --temporary, 1000 plus\n"
+    "the command's own exit code after a complete extraction. The command\n"
+    "starts only after 1. Unattended, from a Windows batch file:\n"
+    "  setup.exe -s -lC:\\Logs\\setup.log C:\\Tools\\App\n"
+    "  if errorlevel 2 goto failed\n"
+    "  if not errorlevel 1 goto failed\n"
+    "(see the manual page for a complete example).\n",
 };
 
 namespace {
@@ -220,6 +236,8 @@ int ParseCreate(const Args& args, CreateOptions& o) {
   o.stub = parsed.Value(StubOption);
   o.icon = parsed.Value(IconOption);
   o.autoStart = parsed.Has(AutoOption);
+  o.wait = parsed.Has(WaitOption);
+  o.temporary = parsed.Has(TemporaryOption);
   o.attributes = parsed.Has(AttributesOption);
   o.allowUnsafe = parsed.Has(AllowUnsafeOption);
   o.quiet = parsed.Has(QuietOption);
@@ -250,6 +268,9 @@ int ParseCreate(const Args& args, CreateOptions& o) {
     return Usage("nothing to pack: give PATH... or --from-lzh ARCHIVE.lzh");
   if (!o.fromLzh.empty() && !o.paths.empty())
     return Usage("give either PATH... or --from-lzh ARCHIVE.lzh, not both");
+  // The folder is deleted as soon as the command has ended: without one,
+  // the files would be extracted only to be deleted.
+  if (o.temporary && o.run.empty()) return Usage("--temporary needs --run: the command to run in the folder");
   if (o.stub.empty()) o.stub = DefaultStubPath();
   return 0;
 }
@@ -289,7 +310,9 @@ int CmdCreate(const Args& args) {
       (o.haveDir && !FillField(config.defaultDir, DefaultDirSize, o.dir, "--dir", "default directory", error)) ||
       (o.haveRun && !FillField(config.command, CommandSize, o.run, "--run", "command", error)))
     return Fail(ExitUsage, error);
-  config.flags = (uint8_t)((o.autoStart ? FlagAutoStart : 0) | (o.overwrite ? FlagOverwriteSilently : 0));
+  config.flags = (uint8_t)((o.autoStart ? FlagAutoStart : 0) | (o.overwrite ? FlagOverwriteSilently : 0) |
+                           (o.wait || o.temporary ? FlagWaitForCommand : 0) |
+                           (o.temporary ? FlagTemporaryFolder : 0));
   config.restoreAttributes = o.attributes ? 1 : 0;
 
   // The publisher's icon and version information: a new resource section

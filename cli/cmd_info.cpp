@@ -129,6 +129,8 @@ int ShowInfo(int fd, const std::string& path, uint64_t fileSize) {
   std::string flagText;
   if (config.flags & FlagAutoStart) flagText += ", start automatically";
   if (config.flags & FlagOverwriteSilently) flagText += ", overwrite without asking";
+  if (config.flags & FlagWaitForCommand) flagText += ", wait for the command";
+  if (config.flags & FlagTemporaryFolder) flagText += ", temporary folder";
   std::printf("%-*s 0x%02X%s%s%s\n", LabelWidth, "flags:", config.flags,
               flagText.empty() ? "" : " (", flagText.empty() ? "" : flagText.c_str() + 2,
               flagText.empty() ? "" : ")");

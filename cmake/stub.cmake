@@ -23,9 +23,12 @@ else()
   # every call. The compiler reserves that area whenever it may probe the
   # stack, which only frames of a page or more need; the stub has none (its
   # large buffers live in the work area), and the build fails should one
-  # appear, since no runtime routine is linked to probe it.
+  # appear, since no runtime routine is linked to probe it. Constant arrays
+  # keep the alignment their type needs, not the 32 bytes the compiler
+  # gives arrays for vector loads the stub never makes.
   set(STUB_ARCH_FLAGS -mpreferred-stack-boundary=2 -mno-stack-arg-probe
-      -mno-accumulate-outgoing-args -fomit-frame-pointer -Werror=frame-larger-than=4000)
+      -mno-accumulate-outgoing-args -fomit-frame-pointer -Werror=frame-larger-than=4000
+      -malign-data=abi)
 endif()
 
 file(GLOB STUB_SOURCES CONFIGURE_DEPENDS
@@ -40,10 +43,12 @@ set(CMAKE_RC_FLAGS "-c 65001")
 # Nothing from the default Windows library list: the stub names its own.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
+# -Oz: the code the stub does not spend its time in (all but what
+# base/speed.h marks) is compiled for size before anything else.
 add_executable(sfxstub_linked WIN32 ${STUB_SOURCES})
 set_target_properties(sfxstub_linked PROPERTIES OUTPUT_NAME ${STUB_NAME}-linked)
 target_compile_options(sfxstub_linked PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:${LZHSFX_CP932_FLAGS} -Os -fno-exceptions -fno-rtti
+  $<$<COMPILE_LANGUAGE:CXX>:${LZHSFX_CP932_FLAGS} -Oz -fno-exceptions -fno-rtti
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
   -ffunction-sections -fdata-sections -fno-stack-protector -fno-ident
   -fno-tree-loop-distribute-patterns -flto ${STUB_ARCH_FLAGS}>)
@@ -57,14 +62,14 @@ set_target_properties(sfxstub_linked PROPERTIES LINK_DEPENDS
 # the optimiser has seen the whole program, so they must be plain objects.
 set_source_files_properties(startup/crt_win32.cpp PROPERTIES COMPILE_OPTIONS "-fno-builtin;-fno-lto")
 # Link-time optimisation lets the optimiser see the whole stub at once and
-# drop or fold what no caller needs; the link repeats -Os and the sections
+# drop or fold what no caller needs; the link repeats -Oz and the sections
 # per function because the code is generated there (a clone the optimiser
 # made and later stopped calling is then left to --gc-sections). The
 # optimiser does not read the .def file, so the exported hook is named to it
 # as referenced from outside (-u); otherwise it would be made local and the
 # export would point at nothing.
 target_link_options(sfxstub_linked PRIVATE
-  -nostartfiles -nostdlib -static -s -flto -Os -ffunction-sections
+  -nostartfiles -nostdlib -static -s -flto -Oz -ffunction-sections
   ${STUB_ARCH_FLAGS}
   -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/stub.ld -Wl,--no-insert-timestamp
   -Wl,-u,${STUB_HOOK}

@@ -26,7 +26,7 @@ struct StubConfig {
   char prompt[PromptSize];         // replaces the destination label when set
   char defaultDir[DefaultDirSize]; // proposed destination, or %WORK% etc.
   char command[CommandSize];       // started in the destination afterwards
-  uint8_t flags;                   // bit 0 auto start, bit 1 overwrite silently
+  uint8_t flags;                   // Flag* bits below
   uint8_t restoreAttributes;       // non-zero: apply stored attributes
 };
 #pragma pack(pop)
@@ -44,7 +44,15 @@ static_assert(offsetof(StubConfig, restoreAttributes) == 602, "attributes offset
 static_assert(StubConfigOffset + StubConfigSize <= RealModeOffset, "config overlaps DOS code");
 static_assert(RealModeOffset < StubPeOffset, "real-mode code before the PE headers");
 
-enum : uint8_t { FlagAutoStart = 0x01, FlagOverwriteSilently = 0x02 };
+// Bit 2: wait for the command and every process it starts, and end with
+// its exit code. Bit 3: extract into a new private temporary folder, run the
+// command there and remove the folder afterwards (waiting as bit 2 does).
+enum : uint8_t {
+  FlagAutoStart = 0x01,
+  FlagOverwriteSilently = 0x02,
+  FlagWaitForCommand = 0x04,
+  FlagTemporaryFolder = 0x08,
+};
 
 // What the real-mode program prints when the file is started under DOS:
 // "This program is a self-extracting LZH archive for 32-bit Windows." /

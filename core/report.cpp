@@ -1,22 +1,28 @@
 // The parts of reporting that are the same in every host: ending the process
 // from deep inside extraction (the partly written output closed and deleted,
-// the archive closed, both handles left invalid, the exit through the
-// platform) and the percentage the progress line shows.
+// the archive closed, both handles left invalid, the run's log and folder
+// finished, the exit through the platform) and the percentage the progress
+// line shows.
 #include "core/report.h"
+#include "core/runlog.h"
 #include "core/workarea.h"
 
-static int IsOpen(FileHandle file) { return file != nullptr && file != InvalidFile; }
-
 [[noreturn]] void AbortExtraction(int exitCode) {
-  if (IsOpen(Work->outputFile)) {
+  if (FileIsOpen(Work->outputFile)) {
     PlatformClose(Work->outputFile);  // the file is deleted next; its close result cannot matter
     PlatformDiscardOutput(Work->outputPath);
   }
-  if (IsOpen(Work->archiveFile)) {
+  if (FileIsOpen(Work->archiveFile)) {
     PlatformClose(Work->archiveFile);  // read-only; nothing to lose on a failed close
   }
   Work->outputFile = InvalidFile;
   Work->archiveFile = InvalidFile;
+  // A fault has shown its message, which the log has taken.
+  if (exitCode == ExitStopped)
+    LogLine(LogStopped, Work->memberName);
+  else
+    exitCode = Work->scanning ? ExitNothingExtracted : ExitFailed;
+  FinishRun(exitCode);
   PlatformExitProcess(exitCode);
 }
 uint32_t ProgressPercent(uint32_t done, uint32_t total) {

@@ -13,11 +13,29 @@
 // Answers of the questions, as the platform's message box gives them.
 enum : int { AnswerYes = 6, AnswerNo = 7, AnswerCancel = 2 };
 
+// The stub's exit codes, what a script sees of a run: nothing extracted
+// (Cancel before OK, the message declined, the archive unreadable at the
+// scan), an extraction that completed, one that failed (a damaged member, a
+// read, write or open error), one the user stopped (Cancel while it ran or at
+// an overwrite question). A command waited for ends the run with
+// ExitCommandBase plus its own exit code.
+enum : int {
+  ExitNothingExtracted = 0,
+  ExitExtracted = 1,
+  ExitFailed = 2,
+  ExitStopped = 3,
+  ExitCommandBase = 1000,
+};
+
 // Shows "\"subject\" message" (formatted into text) with the error icon.
 void ShowError(MessageId message, const char* subject);
 // Shows the message alone with the error icon (the out-of-memory report).
 void ShowPlainError(MessageId message);
-// Closes both files, deletes the partial output and ends the process.
+// Closes both files, deletes the partial output and ends the process after
+// FinishRun. Cancel passes ExitStopped, which stays the exit code; a fault
+// deep inside decoding passes 1 and ends the process with ExitFailed, or
+// with ExitNothingExtracted while the scan decodes the message member,
+// since nothing was extracted then.
 [[noreturn]] void AbortExtraction(int exitCode);
 // Shows the percentage, pumps messages, and aborts when Cancel was pressed.
 void UpdateProgress(uint32_t done, uint32_t total);

@@ -9,3 +9,5 @@ int AutoStartMode = 0;
 int DestinationFromCommandLine = 0;
 int IsWin32s = 0;
 int OverwriteSilently = 0;
+int SilentMode = 0;
+const char* CommandTail = nullptr;

@@ -54,12 +54,25 @@ struct PmCode {
 };
 
 struct SfxWorkArea {
-  // Decoding (extract/decode, bitreader, huffman, crc16)
-  uint8_t ringBuffer[RingBufferSize];   // window and output / stored copy buffer
-  uint16_t crcTable[256];               // CRC-16/ARC table
-  uint16_t crcSlices[7][256];           // entry i followed by 1..7 zero bytes
+  // The fields used most, and text, the array used most, stand first:
+  // the stub's code reaches them with one-byte offsets.
+  // Run state (startup, ui, extract/driver, core/runlog)
+  WindowHandle dialog;                  // owner of message boxes, or none
+  int32_t cancelRequested;
+  int32_t busy;
+  int32_t failed;                       // the current run failed
+  uint8_t messageLoaded;                // message member text is in text
+  uint8_t scanning;                     // the scan for the message member runs
+  uint8_t stoppedByUser;                // Cancel at an overwrite question
+  FileHandle logFile;                   // -l: the log (null or InvalidFile: none)
+  // Bit reader (extract/bitreader)
+  uint16_t bitWindow;                   // the next 16 input bits, MSB first
+  uint8_t pendingByte;                  // kept 0: bitBuffer holds the bits
+  uint8_t pendingBits;                  //   drawn ahead of the window
+  BitWord bitBuffer;                    // next bitCount input bits, MSB first
+  uint32_t bitCount;                    // at least 16 between decoder steps
+  uint32_t zeroBitsDrawn;               // bits supplied past the member's data
   // Member header (extract/header)
-  char memberName[MemberNameSize];      // stored name, '/' separated
   uint8_t* header;                      // current header buffer
   uint16_t headerCrc;                   // CRC from the type-0 record
   uint8_t* headerCrcField;              // where that CRC lies in the buffer
@@ -70,10 +83,6 @@ struct SfxWorkArea {
   uint16_t fileNameLength;
   uint8_t headerFault;                  // HeaderFault of the last InvalidHeader
   uint8_t nameCut;                      // memberName holds only the name's start
-  // Member walk (extract/walk)
-  uint32_t archiveSize;                 // bytes in the archive's file
-  uint32_t headerOffset;                // where the current header starts
-  uint64_t nextHeaderOffset;            // where the current member's data ends
   // Files (extract/driver)
   FileHandle archiveFile;               // own file, open during a run
   FileHandle outputFile;                // InvalidFile: output goes to text
@@ -87,6 +96,19 @@ struct SfxWorkArea {
   uint32_t decodedCount;
   uint32_t ringPos;                     // where the next byte goes in ringBuffer
   uint32_t flushPos;                    // where the chunk being filled starts
+  uint32_t inputPos;                    // >= InputBufferSize means empty
+  uint16_t offsetSymbolCount;           // 14 or 17
+  uint16_t offsetCountBits;             // 4 or 5
+  char text[TextSize];                  // shared scratch text
+  char memberName[MemberNameSize];      // stored name, '/' separated (extract/header)
+  // Member walk (extract/walk)
+  uint32_t archiveSize;                 // bytes in the archive's file
+  uint32_t headerOffset;                // where the current header starts
+  uint64_t nextHeaderOffset;            // where the current member's data ends
+  // Decoding (extract/decode, bitreader, huffman, crc16)
+  uint8_t ringBuffer[RingBufferSize];   // window and output / stored copy buffer
+  uint16_t crcTable[256];               // CRC-16/ARC table
+  uint16_t crcSlices[7][256];           // entry i followed by 1..7 zero bytes
   // Huffman tables (extract/huffman)
   uint16_t zeroChild[NodeCount];
   uint16_t oneChild[NodeCount];
@@ -96,30 +118,16 @@ struct SfxWorkArea {
   uint16_t offsetFast[AuxTableSize];      //   code lengths packed in (decode)
   uint8_t literalLengths[LiteralSymbolCount];
   uint8_t auxLengths[AuxLengthCount];
-  uint16_t offsetSymbolCount;           // 14 or 17
-  uint16_t offsetCountBits;             // 4 or 5
-  // Bit reader (extract/bitreader)
-  uint16_t bitWindow;                   // the next 16 input bits, MSB first
-  uint8_t pendingByte;                  // kept 0: bitBuffer holds the bits
-  uint8_t pendingBits;                  //   drawn ahead of the window
-  BitWord bitBuffer;                    // next bitCount input bits, MSB first
-  uint32_t bitCount;                    // at least 16 between decoder steps
-  uint32_t zeroBitsDrawn;               // bits supplied past the member's data
   // Paths (startup, extract/outpath)
   char archivePath[ArchivePathSize];    // own program file
   char outputPath[OutputPathSize];      // current output / chosen directory
   char destDir[DestDirSize];            // confirmed destination
   // Input buffer (extract/bitreader)
   uint8_t inputBuffer[InputBufferSize];
-  uint32_t inputPos;                    // >= InputBufferSize means empty
   // Dialog and configuration (startup, ui)
-  WindowHandle dialog;                  // owner of message boxes, or none
   StubConfig config;
-  int32_t cancelRequested;
-  int32_t busy;
-  char text[TextSize];                  // shared scratch text
-  uint8_t messageLoaded;                // message member text is in text
-  int32_t failed;                       // the current run failed
+  // Run record (core/runlog, extract/driver, startup)
+  char workFolder[DestDirSize];         // temporary-folder mode: removed at the end
   uint8_t continueAfterFault;           // host: go on after a failed member
   uint8_t checkDirectories;             // host: a directory entry not made fails
   // Host only (extract/*_host.cpp): the other header levels, the Unix
@@ -172,4 +180,8 @@ extern int AutoStartMode;               // 0 wait, 1 auto, 11/12 transient
 extern int DestinationFromCommandLine;
 extern int IsWin32s;
 extern int OverwriteSilently;
+extern int SilentMode;                  // -s: no window; questions answered Yes
+// The command line's text after "--", handed to the command after its own
+// parameters, or null; it stays until the process ends.
+extern const char* CommandTail;
 

@@ -15,6 +15,7 @@
 #include "extract/walk.h"
 #include "core/messages.h"
 #include "core/report.h"
+#include "core/runlog.h"
 #include "base/text.h"
 #include "core/workarea.h"
 
@@ -101,9 +102,11 @@ MemberStep OpenOutput() {
       AppendText(Work->text, TextOverwrite, TextSize);
       answer = AskOverwrite();
     }
-    if (answer == AnswerNo) return MemberSkip;
     if (answer != AnswerYes) {
+      LogLine(answer == AnswerNo ? LogKept : LogStopped, Work->memberName);
+      if (answer == AnswerNo) return MemberSkip;
       Work->failed = 1;
+      Work->stoppedByUser = 1;
       return MemberStop;
     }
     // A read-only file can only be replaced once its attribute is cleared.
@@ -116,9 +119,9 @@ MemberStep OpenOutput() {
   return MemberWrite;
 }
 
-// Stamps, closes, checks and commits the file just written. 1 to go on, 0 to
-// stop.
-int FinishOutput() {
+// Stamps, closes, checks and commits the file just written. 1 when the file
+// is sound; 0 with the fault's message in *fault.
+int FinishOutput(MessageId* fault) {
   uint32_t stamp = MemberTimeStamp();
   if (IsWin32s) ApplyTzVariable(&stamp);
   uint32_t dos = UnixToDosDateTime(stamp);
@@ -126,20 +129,19 @@ int FinishOutput() {
                       (uint16_t)(dos & DosTimeMask));
   int closed = PlatformClose(Work->outputFile);
   Work->outputFile = InvalidFile;
-  MessageId fault;
   if (!closed) {
-    fault = MsgCloseError;
+    *fault = MsgCloseError;
   } else if (Work->crc != MemberDataCrc()) {
-    fault = MsgCrcError;
+    *fault = MsgCrcError;
   } else if (!PlatformCommitOutput(Work->outputPath)) {
-    fault = MsgWriteError;
+    *fault = MsgWriteError;
   } else {
     if (Work->config.restoreAttributes != 0)
       PlatformSetAttributes(Work->outputPath, Work->attributes);
     return 1;
   }
   PlatformDiscardOutput(Work->outputPath);
-  return MemberFailed(fault, Work->outputPath);
+  return 0;
 }
 
 // One member of an extraction run. 1 to go on with the next member.
@@ -150,18 +152,22 @@ int ExtractMember(int longNames) {
   }
   if (!MemberMethodKnown()) return MemberFailed(MsgUnsupportedMethod, Work->memberName);
   BuildOutputPath(longNames);
+  MessageId fault = MsgOpenError;
+  int sound = 1;
   if (MemberMethod() == MethodDirectory) {
     // The stub passes over a directory it could not make (its files then
     // fail to open); the host names it.
-    if (!Work->checkDirectories) return 1;
     uint32_t made = PlatformGetAttributes(Work->outputPath);
-    if (made != AttrAbsent && (made & AttrDirectory) != 0) return 1;
-    return MemberFailed(MsgOpenError, Work->outputPath);
+    if (Work->checkDirectories && (made == AttrAbsent || (made & AttrDirectory) == 0)) sound = 0;
+  } else {
+    MemberStep step = OpenOutput();
+    if (step != MemberWrite) return step == MemberSkip;
+    DecodeMember();
+    sound = FinishOutput(&fault);
   }
-  MemberStep step = OpenOutput();
-  if (step != MemberWrite) return step == MemberSkip;
-  DecodeMember();
-  return FinishOutput();
+  if (!sound) return MemberFailed(fault, Work->outputPath);
+  LogLine(LogExtracted, Work->memberName);
+  return 1;
 }
 
 // One member of a test run: decoded into a discarding sink, CRC compared.
@@ -184,14 +190,16 @@ void AskMessageMember() {
   Work->messageLoaded = 0;
   Work->text[0] = '\0';
   if (MemberMethodKnown()) DecodeMember();
-  if (AskMessage() != AnswerYes) Work->failed = 1;
+  int accepted = AskMessage() == AnswerYes;
+  LogLine(accepted ? LogAccepted : LogDeclined, Work->memberName);
+  if (!accepted) Work->failed = 1;
 }
 
 void StartCommand() {
   if (Work->config.command[0] == '\0') return;
   const char* parameters = SplitCommand(Work->text, Work->config.command);
-  PlatformStartCommand(Work->dialog, Work->text, parameters[0] != '\0' ? parameters : nullptr,
-                       Work->destDir);
+  PlatformStartCommand(Work->dialog, Work->text, parameters, CommandTail, Work->destDir,
+                       (Work->config.flags & (FlagWaitForCommand | FlagTemporaryFolder)) != 0);
 }
 
 }  // namespace
@@ -199,6 +207,8 @@ void StartCommand() {
 int ExtractArchive(WindowHandle dialog, ExtractionMode mode) {
   Work->dialog = dialog;
   Work->failed = 0;
+  Work->stoppedByUser = 0;
+  Work->scanning = mode == ScanMode;
   Work->outputFile = InvalidFile;
   // A test run names no output file, so an abort has nothing to delete.
   if (mode == TestMode) Work->outputPath[0] = '\0';
@@ -241,6 +251,11 @@ int ExtractArchive(WindowHandle dialog, ExtractionMode mode) {
   CloseArchiveRun();
   if (mode == ExtractMode && !Work->failed) StartCommand();
   return Work->failed ? 0 : 1;
+}
+
+int ExtractionExitCode() {
+  if (!Work->failed) return ExitExtracted;
+  return Work->stoppedByUser ? ExitStopped : ExitFailed;
 }
 
 const char* SplitCommand(char* dest, const char* command) {

@@ -8,6 +8,9 @@ enum ExtractionMode { ScanMode, ExtractMode, TestMode };
 
 // 1 when the run completed without failure.
 int ExtractArchive(WindowHandle dialog, ExtractionMode mode);
+// The exit code of the extraction run that returned last: ExitExtracted,
+// ExitFailed, or ExitStopped when Cancel answered an overwrite question.
+int ExtractionExitCode();
 // Copies the program part of command into dest (CommandSize bytes) and
 // returns where the parameters begin.
 const char* SplitCommand(char* dest, const char* command);

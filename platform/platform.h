@@ -14,6 +14,8 @@ typedef void* WindowHandle;
 
 // The "no file" value, distinct from a null handle, as on Win32.
 #define InvalidFile ((FileHandle)(intptr_t)-1)
+// A handle counts as open unless it is null (a field never set) or invalid.
+inline int FileIsOpen(FileHandle file) { return file != nullptr && file != InvalidFile; }
 
 // Attributes are the format's bits (AttrReadOnly, AttrDirectory, AttrNormal),
 // which are Win32's; this value means that the object does not exist.
@@ -75,9 +77,34 @@ const char* PlatformCharPrev(const char* start, const char* position);
 // The last component of path into buffer; always terminated.
 void PlatformGetFileTitle(const char* path, char* buffer, uint32_t size);
 
-// Starts a program with parameters (may be null) in a working directory.
-void PlatformStartCommand(WindowHandle owner, const char* program,
-                          const char* parameters, const char* directory);
+// Starts a program with parameters followed by further arguments (may be
+// null) in a working directory; the system shows no error of its own. With
+// wait set, the program and every process it starts are kept track of for
+// PlatformWaitCommand.
+void PlatformStartCommand(WindowHandle owner, const char* program, const char* parameters,
+                          const char* arguments, const char* directory, int wait);
+// Waits until the program started with wait and every process it started
+// have ended; 1 with the program's exit code in *exitCode, 0 when no program
+// was started.
+int PlatformWaitCommand(uint32_t* exitCode);
+
+// Creates a new folder with an unguessable name in the temporary directory,
+// open only to the current user, never taking an existing folder or link;
+// its path goes into path (size bytes). 1/0.
+int PlatformMakePrivateFolder(char* path, uint32_t size);
+// Removes the folder with everything in it, never following a link out of
+// it; what cannot be removed stays.
+void PlatformRemoveTree(const char* path);
+
+// Opens (or creates) a file for appending, sharing reads. InvalidFile on failure.
+FileHandle PlatformOpenAppend(const char* path);
+// Appends the line "first<TAB>second<TAB>third<CR><LF>" (CP932 texts of at
+// most 1000 bytes together) as UTF-8; a failure, no file (null or
+// InvalidFile) among them, is passed over (a log). The
+// second field may come from an archive: a control byte in it (a line
+// break, a tab) is written as '?', so that a line stays one line of three
+// fields.
+void PlatformAppendLine(FileHandle file, const char* first, const char* second, const char* third);
 
 // Ends the process with the exit code (exit handlers run).
 [[noreturn]] void PlatformExitProcess(int exitCode);

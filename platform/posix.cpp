@@ -7,6 +7,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <iconv.h>
 #include <limits.h>
 #include <setjmp.h>
@@ -712,7 +713,59 @@ void PlatformGetFileTitle(const char* path, char* buffer, uint32_t size) {
 }
 
 // The host tool never runs a command that an archive names.
-void PlatformStartCommand(WindowHandle, const char*, const char*, const char*) {}
+// The host tool starts no command after extracting.
+void PlatformStartCommand(WindowHandle, const char*, const char*, const char*, const char*, int) {}
+int PlatformWaitCommand(uint32_t*) { return 0; }
+
+// mkdtemp makes the folder with mode 0700 and never takes an existing name.
+int PlatformMakePrivateFolder(char* path, uint32_t size) {
+  char temp[FsPathSize];
+  PlatformGetTempDirectory(temp, sizeof temp);
+  char fsPath[FsPathSize];
+  if (!ToFsPath(temp, fsPath)) return 0;
+  size_t length = strlen(fsPath);
+  static const char Pattern[] = "/lzhsfx-XXXXXX";
+  if (length + sizeof Pattern > sizeof fsPath) return Failed(ENAMETOOLONG);
+  memcpy(fsPath + length, Pattern, sizeof Pattern);
+  if (mkdtemp(fsPath) == nullptr) return Failed(errno);
+  ToEnginePath(fsPath, path, size);
+  return 1;
+}
+
+namespace {
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);  // what cannot be removed stays, and its folder with it
+  return 0;
+}
+}  // namespace
+
+// Depth first and physical: a symlink is removed, never followed.
+void PlatformRemoveTree(const char* path) {
+  char fsPath[FsPathSize];
+  if (!ToFsPath(path, fsPath) || fsPath[0] == '\0') return;
+  enum { OpenDirectories = 16 };
+  nftw(fsPath, RemoveEntry, OpenDirectories, FTW_DEPTH | FTW_PHYS);
+}
+
+FileHandle PlatformOpenAppend(const char* path) {
+  char fsPath[FsPathSize];
+  if (!ToFsPath(path, fsPath)) return InvalidFile;
+  int fd = open(fsPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, NewFileMode);
+  if (fd < 0) return Failed(errno), InvalidFile;
+  return HandleOf(fd);
+}
+
+void PlatformAppendLine(FileHandle file, const char* first, const char* second, const char* third) {
+  char line[FsPathSize];
+  char utf8[FsPathSize];
+  int start = snprintf(line, sizeof line, "%s\t", first);
+  snprintf(line + start, sizeof line - start, "%s\t%s\r\n", second, third);
+  for (char* field = line + start; field < line + start + strlen(second) && *field != '\0'; field++)
+    if ((uint8_t)*field < ' ') *field = '?';
+  if (!Convert(Cp932ToUtf8, line, utf8, sizeof utf8)) return;
+  ssize_t written = write(DescriptorOf(file), utf8, strlen(utf8));
+  (void)written;  // a log that cannot be written is passed over
+}
 
 [[noreturn]] void PlatformExitProcess(int exitCode) {
   if (PlatformExitTrap != nullptr) longjmp(*PlatformExitTrap, ExitTrapBase + exitCode);

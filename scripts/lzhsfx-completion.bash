@@ -25,7 +25,7 @@ _lzhsfx() {
     x) opts="-C -y $overwrite --allow-unsafe-paths -q --stop-on-error $names" ;;
     a) opts="-m -9 --follow-symlinks -q" ;;
     d) opts="" ;;
-    create) opts="--from-lzh --title --prompt --dir --run --auto $overwrite --attributes --message --icon --version --stub --allow-unsafe-paths -q" ;;
+    create) opts="--from-lzh --title --prompt --dir --run --auto $overwrite --wait --temporary --attributes --message --icon --version --stub --allow-unsafe-paths -q" ;;
     info) opts="" ;;
     help) COMPREPLY=($(compgen -W "l v t x p a d create info" -- "$cur")); return ;;
   esac

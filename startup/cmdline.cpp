@@ -10,6 +10,8 @@ enum : uint8_t { Quote = '"', Space = ' ', Tab = '\t', OptionMark = '-' };
 enum : uint8_t { LastSeparatorByte = 32 };
 // AutoStartMode values the option leaves for ResolveStartMode.
 enum : int { AutoFromOption = 11, NoAutoFromOption = 12 };
+// Option letters in either case: OR-ing in this bit lower-cases a letter.
+enum : uint8_t { LowerCaseBit = 0x20 };
 
 const char* SkipProgramName(const char* commandLine) {
   const uint8_t* p = (const uint8_t*)commandLine;
@@ -72,6 +74,25 @@ char** SplitCommandLine(const char* line, int* count) {
   return args;
 }
 
+static int IsSeparator(uint8_t c) { return c != 0 && c <= LastSeparatorByte; }
+
+// The splitter's quote state toggles at every quote, so an even count of
+// quotes before a position means it lies outside quotes.
+char* CutCommandArguments(char* line) {
+  uint8_t* p = (uint8_t*)line;
+  int quoted = 0;
+  for (; *p != 0; p++) {
+    if (*p == Quote) quoted ^= 1;
+    if (quoted || p[0] != OptionMark || p[1] != OptionMark) continue;
+    if ((p != (uint8_t*)line && !IsSeparator(p[-1])) || (p[2] != 0 && !IsSeparator(p[2]))) continue;
+    *p = 0;
+    p += 2;
+    while (IsSeparator(*p)) p++;
+    return *p != 0 ? (char*)p : nullptr;
+  }
+  return nullptr;
+}
+
 void FreeArgs(char** args, int count) {
   if (args == nullptr) return;
   for (int i = count - 1; i >= 0; i--) PlatformFree(args[i]);
@@ -82,10 +103,12 @@ void WalkOptions(char** args, int count) {
   for (int i = 0; i < count; i++) {
     const uint8_t* token = (const uint8_t*)args[i];
     if (token[0] == OptionMark) {
-      uint8_t letter = token[1];
-      if (letter == 'n' || letter == 'N') {
-        AutoStartMode = (token[2] == OptionMark) ? NoAutoFromOption : AutoFromOption;
-      }
+      uint8_t letter = token[1] | LowerCaseBit;
+      if (letter == 'n') AutoStartMode = (token[2] == OptionMark) ? NoAutoFromOption : AutoFromOption;
+      if (letter == 's') SilentMode = 1;
+      // The first log named counts; a later -l would leave an empty file.
+      if (letter == 'l' && !FileIsOpen(Work->logFile))
+        Work->logFile = PlatformOpenAppend((const char*)token + 2);
       continue;
     }
     // Position 1 is passed over; the destination stands at position 2 or later.

@@ -1,7 +1,9 @@
 // The stub's entry point and start-up sequence: safe DLL search, work area,
 // command line, configuration, the scan for the message member, then the
-// main dialog. The process ends with the dialog's result (0 when start-up
-// stops early, 1 from AbortExtraction).
+// main dialog, or in silent mode (-s) the extraction at once with no window
+// at all; then the wait for the command when the configuration asks for it.
+// The process ends with one of the exit codes of core/report.h, after the
+// log's closing line and the removal of a temporary folder.
 //
 // The version is not asked: the TZ correction is for the 32-bit layer on
 // 16-bit Windows, which has none of the UTF-16 calls the stub imports and so
@@ -11,7 +13,10 @@
 #include "extract/driver.h"
 #include "platform/platform.h"
 #include "platform/win32_host.h"
+#include "base/text.h"
 #include "core/messages.h"
+#include "core/report.h"
+#include "core/runlog.h"
 #include "startup/startup.h"
 #include "core/workarea.h"
 #include "ui/ui.h"
@@ -33,6 +38,38 @@ static char* CommandLine932() {
   return line;
 }
 
+// Everything from the scan to the command's end; the exit code.
+static int RunExtraction(HINSTANCE instance) {
+  if (!ExtractArchive(nullptr, ScanMode)) return ExitNothingExtracted;
+  // Made only once the message has been accepted: the destination the
+  // dialog shows and starts with at once, or silent mode takes.
+  if (Work->config.flags & FlagTemporaryFolder) {
+    char* folder = Work->config.defaultDir;
+    if (!PlatformMakePrivateFolder(folder, DefaultDirSize)) {
+      ShowError(MsgOpenError, folder);
+      return ExitNothingExtracted;
+    }
+    CopyText(Work->workFolder, folder, DestDirSize);
+  }
+  int code;
+  if (SilentMode) {
+    // The destination as the dialog would take it, or refuse it.
+    CopyText(Work->destDir, Work->config.defaultDir, DestDirSize);
+    if (DestinationRefused(Work->destDir)) {
+      LogLine(LogError, Work->destDir, TextBadDirectory);
+      return ExitNothingExtracted;
+    }
+    ExtractArchive(nullptr, ExtractMode);
+    code = ExtractionExitCode();
+  } else {
+    code = (int)DialogBoxParamW(instance, L"SfxDialog", nullptr, SfxDialogProc, 0);
+  }
+  uint32_t commandCode;
+  if (code == ExitExtracted && PlatformWaitCommand(&commandCode))
+    code = ExitCommandBase + (int)commandCode;
+  return code;
+}
+
 static int RunStub(HINSTANCE instance) {
   InstanceHandle = instance;
 
@@ -44,27 +81,25 @@ static int RunStub(HINSTANCE instance) {
   Work->text[0] = 0;
 
   int count = 0;
+  // The line stays: CommandTail points into it.
   char* line = CommandLine932();
-  char** args = SplitCommandLine(line != nullptr ? SkipProgramName(line) : "", &count);
+  char* options = line != nullptr ? (char*)SkipProgramName(line) : nullptr;
+  if (options != nullptr) CommandTail = CutCommandArguments(options);
+  char** args = SplitCommandLine(options != nullptr ? options : "", &count);
   DestinationFromCommandLine = 0;
   AutoStartMode = 0;
   WalkOptions(args, count);
   FreeArgs(args, count);
-  if (line != nullptr) PlatformFree(line);
 
   PlatformGetModuleFileName(Work->archivePath, ArchivePathSize);
   LoadStubConfig();
   ResolveStartMode();
 
-  if (!ExtractArchive(nullptr, ScanMode)) {
-    PlatformFree(Work);
-    Work = nullptr;
-    return 0;
-  }
-  INT_PTR result = DialogBoxParamW(instance, L"SfxDialog", nullptr, SfxDialogProc, 0);
+  int code = RunExtraction(instance);
+  FinishRun(code);
   PlatformFree(Work);
   Work = nullptr;
-  return (int)result;
+  return code;
 }
 
 // Linked as the image's entry: no C runtime runs before it.

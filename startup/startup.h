@@ -14,10 +14,19 @@ const char* SkipProgramName(const char* commandLine);
 char** SplitCommandLine(const char* line, int* count);
 // Releases the tokens from the last to the first, then the array.
 void FreeArgs(char** args, int count);
-// Applies -n / -N / -n- and takes the first non-option token from position 2
-// on as the destination (into Work->text, cut to a whole character that fits
-// defaultDir); the walk stops there.
+// Applies -n / -N / -n-, -s (SilentMode) and -lFILE (Work->logPath), and
+// takes the first non-option token from position 2 on as the destination
+// (into Work->text, cut to a whole character that fits defaultDir); the
+// walk stops there.
 void WalkOptions(char** args, int count);
+// Cuts the command line (behind the program's name) at its first "--" that
+// stands alone between separators, outside quotes: the options end there
+// (the line is cut with a 0), and the text after it, from its next token
+// on, is returned as the caller wrote it (null when there is none). That
+// text goes to the command unchanged: its quotes are the caller's, meant
+// for the command's own splitter (a /D="C:\Program Files" stays whole,
+// which the stub's splitter would cut at the quote).
+char* CutCommandArguments(char* line);
 // Reads the block at StubConfigOffset of archivePath into config and resolves
 // its title and defaultDir.
 void LoadStubConfig();

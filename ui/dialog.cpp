@@ -2,6 +2,8 @@
 // extraction from OK (or from the automatic-start timer) and turns Cancel
 // into an abort while it runs. A second extraction never starts: not from a
 // late timer tick, not from OK while one runs, not while the chooser is open.
+// In the temporary-folder mode it is the progress window only: OK is
+// pressed at once (by the timer), for the new folder the field shows.
 #include <windows.h>
 
 #include "extract/driver.h"
@@ -33,6 +35,11 @@ static int HasLostCharacter(const char* text) {
   return 0;
 }
 
+int DestinationRefused(const char* destination) {
+  return HasLostCharacter(destination) ||
+         (destination[0] == Backslash && destination[1] == Backslash);
+}
+
 static void OnInitDialog(HWND dialog) {
   StubConfig* config = &Work->config;
   SetWindowText932(dialog, config->title);
@@ -57,7 +64,12 @@ static void OnInitDialog(HWND dialog) {
   Work->cancelRequested = 0;
   ChooserOpen = 0;
   SfxIcon = LoadIconW((HINSTANCE)InstanceHandle, MAKEINTRESOURCEW(IDI_ICON1));
-  if (AutoStartMode != 0) SetTimer(dialog, AutoStartTimer, AutoStartDelay, nullptr);
+  // The temporary-folder mode starts at once, through the timer all the
+  // same: a dialog shows only once its queue is empty, and its progress is
+  // to be seen.
+  int temporary = Work->config.flags & FlagTemporaryFolder;
+  if (AutoStartMode != 0 || temporary)
+    SetTimer(dialog, AutoStartTimer, temporary ? 0u : (UINT)AutoStartDelay, nullptr);
 }
 
 static INT_PTR OnOk(HWND dialog) {
@@ -71,8 +83,7 @@ static INT_PTR OnOk(HWND dialog) {
   // destination holds, would name another folder than the one shown.
   int whole = ToCp932(wide, Work->text, DestDirSize);
   StripQuotes(Work->destDir, Work->text, DestDirSize);
-  if (!whole || HasLostCharacter(Work->destDir) ||
-      (Work->destDir[0] == Backslash && Work->destDir[1] == Backslash)) {
+  if (!whole || DestinationRefused(Work->destDir)) {
     ShowMessageBox(dialog, TextBadDirectory, WarningBox);
     return 0;
   }
@@ -85,9 +96,10 @@ static INT_PTR OnOk(HWND dialog) {
   SendMessageW(GetDlgItem(dialog, IDCANCEL), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
   Work->busy = 1;
 
-  // Its result is shown to the user by the engine; the dialog ends either way.
+  // Its faults are shown to the user by the engine; the dialog ends either
+  // way, with the exit code that tells how the run went.
   ExtractArchive(dialog, ExtractMode);
-  EndDialog(dialog, 1);
+  EndDialog(dialog, ExtractionExitCode());
   return 1;
 }
 
@@ -114,13 +126,9 @@ static INT_PTR OnBrowse(HWND dialog) {
   for (const char* p = chosen; *p != 0; p++) {
     if (*p == Space) hasSpace = 1;
   }
-  if (hasSpace) {
-    CopyText(text, "\"", TextSize);
-    AppendText(text, chosen, TextSize);
-    AppendText(text, "\"", TextSize);
-  } else {
-    CopyText(text, chosen, TextSize);
-  }
+  // The chosen path (516 bytes at most) fits the formatted-print call's
+  // 1024 bytes, which text holds.
+  wsprintfA(text, hasSpace ? "\"%s\"" : "%s", chosen);
   SetWindowText932(GetDlgItem(dialog, IDC_DESTINATION), text);
   return 0;
 }

@@ -16,6 +16,7 @@
 
 #include "core/messages.h"
 #include "core/report.h"
+#include "core/runlog.h"
 #include "base/text.h"
 #include "core/workarea.h"
 #include "platform/win32_host.h"
@@ -36,7 +37,10 @@ static_assert(sizeof(NONCLIENTMETRICSW) - sizeof(int) == NonClientMetricsSize ||
                   sizeof(NONCLIENTMETRICSW) == NonClientMetricsSize,
               "metrics record size");
 
+// In silent mode nothing shows, and every question counts as answered Yes:
+// the message accepted, an existing file replaced.
 int ShowMessageBox(HWND owner, const char* text, UINT style) {
+  if (SilentMode) return AnswerYes;
   wchar_t wideText[WideTextSize];
   wchar_t wideTitle[TitleSize];
   // Only the out-of-memory report comes before the work area exists.
@@ -107,18 +111,20 @@ static void PaintStatus() {
 }
 
 // A message box covers the dialog: the lines behind it name the member it
-// speaks of.
+// speaks of. The log takes the member's stored name where the box names its
+// output path.
 void ShowError(MessageId message, const char* subject) {
+  const char* words = MessageText(message);
+  LogLine(LogError, subject, words);
   PaintStatus();
-  char* text = Work->text;
-  CopyText(text, "\"", TextSize);
-  AppendText(text, subject, TextSize);
-  AppendText(text, "\" ", TextSize);
-  AppendText(text, MessageText(message), TextSize);
-  ShowMessageBox((HWND)Work->dialog, text, ErrorBox);
+  // A path (516 bytes at most) and a message: far within what the
+  // formatted-print call writes (1024) and text holds.
+  wsprintfA(Work->text, "\"%s\" %s", subject, words);
+  ShowMessageBox((HWND)Work->dialog, Work->text, ErrorBox);
 }
 
 void ShowPlainError(MessageId message) {
+  LogLine(LogError, Work->archivePath, MessageText(message));
   PaintStatus();
   ShowMessageBox((HWND)Work->dialog, MessageText(message), ErrorBox);
 }
@@ -142,7 +148,7 @@ static void ProgressPoint() {
   LastPump = now;
   PaintStatus();
   PumpMessages(Work->dialog);
-  if (Work->cancelRequested == 1) AbortExtraction(1);
+  if (Work->cancelRequested == 1) AbortExtraction(ExitStopped);
 }
 
 void ShowMemberPath(const char* text) {

@@ -5,6 +5,9 @@
 #include <windows.h>
 
 INT_PTR CALLBACK SfxDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// 1 when the dialog would refuse the destination (a network path, or a
+// character that had no CP932 form); silent mode refuses it the same way.
+int DestinationRefused(const char* destination);
 // Runs the chooser owned by the given window; non-zero when a directory was
 // taken, which then stands in Work->outputPath.
 int ChooseDirectory(HWND owner);

@@ -16,7 +16,7 @@ void UpdateProgress(uint32_t done, uint32_t total) {
   // A match may carry the output past the member's end, but decoding stops
   // there, so the count never runs a whole window beyond it.
   FuzzCheck((uint64_t)done <= (uint64_t)total + RingBufferSize, "progress far past the member's size");
-  if (Work->cancelRequested) AbortExtraction(1);
+  if (Work->cancelRequested) AbortExtraction(ExitStopped);
 }
 
 void PumpMessages(WindowHandle) {}

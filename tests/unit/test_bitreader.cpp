@@ -127,7 +127,7 @@ TEST_F(BitReader, ShortReadEndsTheRun) {
     LoadBits(16);
     for (int i = 0; i < 20000; i++) LoadBits(8);
   });
-  EXPECT_EQ(code, 1);
+  EXPECT_EQ(code, ExitFailed);
   EXPECT_EQ(Reported.lastMessage, MsgReadError);
   EXPECT_EQ(Reported.lastSubject, "/tmp/arc.exe");
   EXPECT_EQ(Work->archiveFile, InvalidFile);

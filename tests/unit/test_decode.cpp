@@ -348,7 +348,7 @@ TEST_F(Decode, DamagedTablesEndWithBadTable) {
   }
   for (const Case& c : cases) {
     MemberRun run = Expand('5', c.stream, 100);
-    EXPECT_EQ(run.exitCode, 1) << c.name;
+    EXPECT_EQ(run.exitCode, ExitFailed) << c.name;
     EXPECT_EQ(Reported.lastMessage, MsgBadTable) << c.name;
     EXPECT_EQ(Reported.lastSubject, "/tmp/sfx.exe") << c.name;
     EXPECT_FALSE(run.outputExists) << c.name;
@@ -378,7 +378,7 @@ TEST_F(Decode, ClaimBeyondTheDataStopsAtTheNextBlock) {
   BitWriter w;
   PutSingleSymbolBlock(w, 5, 'x', 0);
   MemberRun run = Expand('5', w.bytes, 0xFFFFFFFFu);
-  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.exitCode, ExitFailed);
   EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken);
   EXPECT_FALSE(run.outputExists);
   // Two blocks of zero bits at most (65536 symbols each) before it stops.
@@ -410,14 +410,14 @@ TEST_F(Decode, StoredMemberChunks) {
 TEST_F(Decode, StoredMemberFaultsAndMessage) {
   std::vector<uint8_t> data(1000, 'k');
   MemberRun run = CopyStored(data, 70000, false, 70000);  // the archive holds 1004 bytes
-  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.exitCode, ExitFailed);
   EXPECT_EQ(Reported.lastMessage, MsgReadError);
   EXPECT_FALSE(run.outputExists);
 
   // Claims more than its data: the copy stops at the data's end instead of
   // reading the next member's header as content.
   run = CopyStored(data, 70000);
-  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.exitCode, ExitFailed);
   EXPECT_EQ(Reported.lastMessage, MsgArchiveBroken);
   EXPECT_FALSE(run.outputExists);
 
@@ -681,7 +681,7 @@ TEST_F(Decode, GarbageNeverCrashes) {
     for (auto& b : junk) b = (uint8_t)rng();
     char method = "4567"[round % 4];
     MemberRun run = Expand(method, junk, 1 + rng() % 100000);
-    ASSERT_TRUE(run.exitCode == NoExit || run.exitCode == 1) << round;
+    ASSERT_TRUE(run.exitCode == NoExit || run.exitCode == ExitFailed) << round;
   }
 }
 
@@ -850,7 +850,7 @@ TEST_F(Decode, AgreesWithReferenceOnDamagedStreams) {
     MemberRun run = Expand(method, stream, g.originalSize);
     if (reference.bad) {
       refused++;
-      EXPECT_EQ(run.exitCode, 1) << "round " << round;
+      EXPECT_EQ(run.exitCode, ExitFailed) << "round " << round;
       EXPECT_EQ(Reported.lastMessage, MsgBadTable) << "round " << round;
     } else {
       decoded++;

@@ -15,6 +15,7 @@
 #include "extract/driver.h"
 #include "core/messages.h"
 #include "core/report.h"
+#include "core/runlog.h"
 #include "core/workarea.h"
 #include "tests/unit/support/lzhwriter.h"
 #include "tests/unit/support/recording.h"
@@ -209,6 +210,54 @@ TEST_F(Driver, CrcErrorDeletesOnlyTheCurrentFile) {
   EXPECT_EQ(Reported.lastSubject, "bad.txt");
 }
 
+// Catches a run's outcome told wrong (Cancel at an overwrite question taken
+// for a failure, a damaged member for a success, a fault while the scan
+// decodes the message member counted as a failed extraction, Cancel while
+// decoding as anything but a stop), and a log line missing, doubled, or
+// broken by a control byte of a member name. The host writes no error
+// lines: those come from the stub's message boxes.
+TEST_F(Driver, ExitCodesAndTheLog) {
+  Work->logFile = PlatformOpenAppend("run.log");
+  std::ofstream("b.txt") << "old b";
+  UseArchive(Archive({File("!", "Go?"), File("a.txt", "a"), File("b.txt", "new b"),
+                      File("l\x01ne.txt", "odd")}));
+  EXPECT_EQ(Run(ScanMode), 1);
+  Reported.overwriteAnswer = AnswerNo;
+  EXPECT_EQ(Run(ExtractMode), 1);
+  EXPECT_EQ(ExtractionExitCode(), ExitExtracted);
+  Reported.overwriteAnswer = AnswerCancel;  // asked first for a.txt, now there
+  EXPECT_EQ(Run(ExtractMode), 0);
+  EXPECT_EQ(ExtractionExitCode(), ExitStopped);
+  Member bad = File("bad.txt", "x");
+  bad.badCrc = true;
+  UseArchive(Archive({bad}));
+  EXPECT_EQ(Run(ExtractMode), 0);
+  EXPECT_EQ(ExtractionExitCode(), ExitFailed);
+  FinishRun(ExitFailed);
+  EXPECT_EQ(Get("run.log"),
+            "accepted\t!\t\r\n"
+            "extracted\ta.txt\t\r\n"
+            "kept\tb.txt\t\r\n"
+            "extracted\tl?ne.txt\t\r\n"
+            "stopped\ta.txt\t\r\n"
+            "result\tfailed\t2\r\n");
+
+  // A message member whose data ends early: the scan ends the process, and
+  // nothing was extracted.
+  LzhMember message = Level2(File("!", std::string(40, 'z')));
+  message.method = "-lh5-";
+  message.originalSize = 100000;
+  UseArchive(LzhArchive({message}));
+  EXPECT_EQ(RunTrapped([] { ExtractArchive(nullptr, ScanMode); }), ExitNothingExtracted);
+
+  // Cancel while a member is copied: a stop, with its line.
+  Work->logFile = PlatformOpenAppend("cancel.log");
+  UseArchive(Archive({File("big.txt", std::string(100000, 'b'))}));
+  Work->cancelRequested = 1;
+  EXPECT_EQ(RunTrapped([] { ExtractArchive(nullptr, ExtractMode); }), ExitStopped);
+  EXPECT_EQ(Get("cancel.log"), "stopped\tbig.txt\t\r\nresult\tstopped\t3\r\n");
+}
+
 // Catches a failed member that destroys the file it was to replace (the host
 // writes beside it and renames only a member whose CRC is right), and a
 // temporary file left behind by a member that failed or was aborted.
@@ -227,7 +276,7 @@ TEST_F(Driver, FailedMemberKeepsTheFileItWouldReplace) {
   broken.method = "-lh5-";
   broken.originalSize = 100000;
   UseArchive(LzhArchive({broken}));
-  EXPECT_EQ(RunTrapped([] { ExtractArchive(nullptr, ExtractMode); }), 1);
+  EXPECT_EQ(RunTrapped([] { ExtractArchive(nullptr, ExtractMode); }), ExitFailed);
   EXPECT_EQ(Get("bad.txt"), "original");
 
   std::vector<std::string> left;

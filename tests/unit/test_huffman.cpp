@@ -97,7 +97,7 @@ TEST_F(Huffman, BrokenSetsEndWithBadTable) {
     int code = RunTrapped([&] {
       BuildHuffmanTable((int16_t)c.lengths.size(), c.lengths.data(), 8, Work->auxTable);
     });
-    EXPECT_EQ(code, 1) << c.name;
+    EXPECT_EQ(code, ExitFailed) << c.name;
     EXPECT_EQ(Reported.lastMessage, MsgBadTable) << c.name;
     EXPECT_EQ(Reported.lastSubject, "/tmp/archive.exe") << c.name;
   }

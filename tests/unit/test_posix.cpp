@@ -28,6 +28,32 @@ class Posix : public ScratchDirTest {
   }
 };
 
+// Catches a private folder that is not new (the same name twice), open to
+// others, or outside the temporary directory, and a tree removal that
+// follows a link out of the folder or leaves the folder behind.
+TEST_F(Posix, PrivateFolderAndItsRemoval) {
+  setenv("TMPDIR", fs::current_path().c_str(), 1);
+  char first[256], second[256];
+  ASSERT_EQ(PlatformMakePrivateFolder(first, sizeof first), 1);
+  ASSERT_EQ(PlatformMakePrivateFolder(second, sizeof second), 1);
+  unsetenv("TMPDIR");
+  EXPECT_STRNE(first, second);
+  EXPECT_EQ(fs::path(first).parent_path(), fs::current_path());
+  struct stat info;
+  ASSERT_EQ(stat(first, &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  fs::create_directories("outside");
+  Put("outside/keep", "k");
+  fs::create_directories(std::string(first) + "/sub/deeper");
+  Put(std::string(first) + "/sub/deeper/file", "x");
+  fs::create_directory_symlink(fs::absolute("outside"), std::string(first) + "/sub/link");
+  PlatformRemoveTree(first);
+  EXPECT_FALSE(fs::exists(first));
+  EXPECT_EQ(Get("outside/keep"), "k");
+  PlatformRemoveTree(second);
+  EXPECT_FALSE(fs::exists(second));
+}
+
 // Catches a read that reports failure, or a wrong count, at the end of file.
 TEST_F(Posix, ShortReadAtEndReportsTheBytesMoved) {
   Put("five", "12345");

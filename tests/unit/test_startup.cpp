@@ -130,6 +130,53 @@ TEST_F(Startup, OptionWalk) {
   }
 }
 
+// Catches: -s or -l missed in either case, a later -l leaving an empty
+// file behind the first, an option after the destination still applied.
+TEST_F(Startup, SilentAndLogOptions) {
+  SilentMode = 0;
+  Tokens tokens({"-S", "-lfirst.log", "-Lsecond.log", "dest", "-s"});
+  WalkOptions(tokens.pointers.data(), (int)tokens.pointers.size());
+  EXPECT_EQ(SilentMode, 1);
+  EXPECT_TRUE(FileIsOpen(Work->logFile));
+  EXPECT_EQ(access("first.log", F_OK), 0);
+  EXPECT_NE(access("second.log", F_OK), 0);
+  PlatformClose(Work->logFile);
+  unlink("first.log");
+  SilentMode = 0;
+  Tokens after({"-n", "dest", "-s"});
+  WalkOptions(after.pointers.data(), 3);
+  EXPECT_EQ(SilentMode, 0);
+}
+
+// Catches: a "--" found inside quotes or inside a longer token, the options
+// not cut there (so that the command's arguments become options or the
+// destination), and the command's text changed on its way (quotes dropped
+// as the stub's own splitter would drop them).
+TEST(CutCommandArguments, StandaloneMarkOutsideQuotes) {
+  const struct {
+    const char* line;
+    const char* options;    // the line after the cut
+    const char* arguments;  // nullptr: none
+  } cases[] = {
+      {"-n C:\\d -- \"a b\" c", "-n C:\\d ", "\"a b\" c"},
+      {"-s -- /S /D=\"C:\\Program Files\\x\"", "-s ", "/S /D=\"C:\\Program Files\\x\""},
+      {"\"x -- y\" z", "\"x -- y\" z", nullptr},
+      {"a--b --x x-- -- c", "a--b --x x-- ", "c"},
+      {"--\tc", "", "c"},
+      {"-n --  ", "-n ", nullptr},
+      {"-n", "-n", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string line = c.line;
+    const char* arguments = CutCommandArguments(line.data());
+    EXPECT_STREQ(line.c_str(), c.options) << c.line;
+    if (c.arguments == nullptr)
+      EXPECT_EQ(arguments, nullptr) << c.line;
+    else
+      EXPECT_STREQ(arguments, c.arguments) << c.line;
+  }
+}
+
 // Catches: OverwriteSilently read from the wrong bit or left over.
 TEST_F(Startup, OverwriteSilentlyFollowsBitOne) {
   Work->config.flags = FlagOverwriteSilently;

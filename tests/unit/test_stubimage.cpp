@@ -192,9 +192,9 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// Catches: a static import of comdlg32 or shell32 (whose load would search
-// the program's folder before the hardening runs), or of any C runtime, and
-// losing the run-time look-ups the hardening needs.
+// Catches: a static import of comdlg32, shell32 or advapi32 (whose load
+// would search the program's folder before the hardening runs), or of any C
+// runtime, and losing the run-time look-ups the hardening needs.
 TEST_P(StubImage, ImportsOnlyKnownSystemDlls) {
   const Bytes& f = image->file;
   std::vector<std::string> dlls, kernelCalls;
@@ -212,7 +212,7 @@ TEST_P(StubImage, ImportsOnlyKnownSystemDlls) {
     EXPECT_NE(std::find(kernelCalls.begin(), kernelCalls.end(), call), kernelCalls.end()) << call;
   const std::string all(f.begin(), f.end());
   for (const char* name : {"SetDefaultDllDirectories", "comdlg32.dll", "shell32.dll",
-                           "GetOpenFileNameW", "ShellExecuteW"})
+                           "GetOpenFileNameW", "ShellExecuteExW", "advapi32.dll"})
     EXPECT_NE(all.find(name), std::string::npos) << name;
 }
 

@@ -104,6 +104,11 @@ class CreateTest(unittest.TestCase):
         self.assertEqual(code, 0, err)
         c = read_config(self.read(self.out))
         self.assertEqual((c["flags"], c["restoreAttributes"], c["title"]), (0x02, 0, b""))
+        # --wait is bit 2; --temporary is bit 3 and implies --wait.
+        for option, flags in (("--wait", 0x04), ("--temporary", 0x0C)):
+            code, _, err = self.create("--from-lzh", lzh, "--run", "setup.exe", option)
+            self.assertEqual(code, 0, err)
+            self.assertEqual(read_config(self.read(self.out))["flags"], flags, option)
 
     # Would catch: an off-by-one in a field's limit (the terminator must fit),
     # counting characters instead of CP932 bytes, an error that does not name
@@ -244,7 +249,8 @@ class CreateTest(unittest.TestCase):
         lzh = self.archive(member(b"a.txt", b"x"))
         cases = [[], [self.out], [self.out, "--from-lzh", lzh, "extra"],
                  [self.out, "--from-lzh"], [self.out, "--from-lzh", lzh, "--bogus"],
-                 [self.out, "--from-lzh", lzh, "--auto=1"]]
+                 [self.out, "--from-lzh", lzh, "--auto=1"],
+                 [self.out, "--from-lzh", lzh, "--temporary"]]  # nothing to run there
         for args in cases:
             with self.subTest(args=args):
                 self.assertEqual(run("create", *args)[0], 2)
@@ -303,7 +309,10 @@ class InfoTest(unittest.TestCase):
         self.assertEqual(code, 0, err)
         self.assertIn("テスト", out)
         self.assertIn("%WORK%", out)
-        self.assertIn("0x03", out)
+        self.assertIn("0x03 (start automatically, overwrite without asking)", out)
+        path = self.sfx(member(b"a.txt", b"x") + b"\0", flags=0x0C)
+        code, out, err = run("info", path)
+        self.assertIn("0x0C (wait for the command, temporary folder)", out)
         self.assertIn("25600", out)
         self.assertIn("1 member", out)
 

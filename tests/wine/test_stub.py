@@ -2,10 +2,13 @@
 # The stub end to end under Wine + Xvfb with a Japanese locale: automatic
 # extraction of jlha-made archives (bytes and time stamps), the message
 # question, the overwrite question, Cancel in the middle of a member, a CRC
-# error, the command started afterwards, DLL planting, archives made by our
-# own compressor, and files signed with osslsigncode. Self-extracting files
-# are built with "lzhsfx create --stub" for the stub the harness runs.
-# Screenshots of the dialogs stay in the output folder.
+# error, the command started afterwards, the exit codes, silent mode and its
+# log, waiting for the command, the temporary-folder mode, arguments handed
+# to the command, DLL planting, archives made by our own compressor, and
+# files signed with osslsigncode. Self-extracting files are built with
+# "lzhsfx create --stub" for the stub the harness runs. Screenshots of the
+# dialogs stay in the output folder.
+import glob
 import os
 import random
 import shutil
@@ -16,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
-from lzhtool import SIGNING_TOOLS, member, read_members, sign  # noqa: E402
+from lzhtool import SIGNING_TOOLS, member, read_config, read_members, sign  # noqa: E402
 from wineharness import (run_suite_main, ID_BROWSE, ID_CANCEL, ID_DEST_EDIT, ID_NO, ID_OK,  # noqa: E402
                          ID_STATUS_PATH, ID_STATUS_PERCENT, ID_YES, POLL_SECONDS, Failure,
                          SuiteBase, check)
@@ -26,14 +29,13 @@ RUN_SECONDS = 90          # one stub run, start to exit
 QUIET_SECONDS = 6         # how long a command that must not start is given
 MARKER_SECONDS = 30       # how long a command that must start is given
 
-# Exit codes of the stub: the main dialog ends with 1 once an extraction has
-# run from OK (whatever its outcome), with 0 when Cancel is pressed while it
-# is idle; declining the message ends with 0; Cancel during decoding ends the
-# process with 1.
-EXIT_AFTER_RUN = 1
-EXIT_IDLE_CANCEL = 0
-EXIT_DECLINED = 0
-EXIT_ABORTED = 1
+# Exit codes of the stub: nothing extracted (Cancel before OK, the message
+# declined, the scan failed), extracted, the extraction failed (a damaged
+# member, a read or write error), stopped by the user (Cancel or closing the
+# window while it runs, Cancel at an overwrite question); a command waited
+# for ends the run with 1000 plus its own code.
+EXIT_NOTHING, EXIT_EXTRACTED, EXIT_FAILED, EXIT_STOPPED = 0, 1, 2, 3
+EXIT_COMMAND_BASE = 1000
 
 TITLE = "テスト書庫"
 MESSAGE = "使用許諾に同意しますか？\nはいを押すと解凍します。\n"
@@ -115,8 +117,8 @@ class Suite(SuiteBase):
             raise Failure("lzhsfx create failed: " + r.stderr.decode("utf-8", "replace"))
         return target
 
-    def run(self, exe, *args, overrides=None):
-        return self.s.start_program(exe, list(args), overrides=overrides)
+    def run(self, exe, *args, overrides=None, whole_code=False):
+        return self.s.start_program(exe, list(args), overrides=overrides, whole_code=whole_code)
 
     def finish_without_message(self, p):
         """The exit code of a run that must show no message box. A box that
@@ -191,7 +193,7 @@ class Suite(SuiteBase):
             dest = os.path.join(work, f"out{method}")
             os.makedirs(dest)
             code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
-            check(code == EXIT_AFTER_RUN, f"-lh{method}-: exit code {code}")
+            check(code == EXIT_EXTRACTED, f"-lh{method}-: exit code {code}")
             self.compare_tree(src, dest, files)
             extracted = {os.path.relpath(os.path.join(r, f), dest)
                          for r, _, fs in os.walk(dest) for f in fs}
@@ -222,7 +224,7 @@ class Suite(SuiteBase):
             dest = os.path.join(work, f"out-{method}")
             os.makedirs(dest)
             code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
-            check(code == EXIT_AFTER_RUN, f"{method}: exit code {code}")
+            check(code == EXIT_EXTRACTED, f"{method}: exit code {code}")
             self.compare_tree(src, dest, files)
 
     # Would catch: a file signed by its publisher no longer extracting: the
@@ -253,7 +255,7 @@ class Suite(SuiteBase):
             dest = os.path.join(work, f"out{padding}")
             os.makedirs(dest)
             code = self.finish_without_message(self.run(signed, "-n", self.s.windows_path(dest)))
-            check(code == EXIT_AFTER_RUN, f"padding {padding}: exit code {code}")
+            check(code == EXIT_EXTRACTED, f"padding {padding}: exit code {code}")
             self.compare_tree(src, dest, files)
             extracted = sorted(os.listdir(dest))
             check(extracted == sorted(files), f"padding {padding}: extracted {extracted}")
@@ -269,7 +271,7 @@ class Suite(SuiteBase):
         exe = self.sfx(os.path.join(work, "cfg.exe"), self.jlha(src, "a2o5q", os.path.join(work, "g.lzh")),
                        "--auto", "--overwrite", "--dir", self.s.windows_path(dest))
         code = self.s.finish(self.run(exe), RUN_SECONDS)
-        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        check(code == EXIT_EXTRACTED, f"exit code {code}")
         self.compare_tree(src, dest, ["a.txt", "b.txt"])
 
     def message_sfx(self, work):
@@ -294,7 +296,7 @@ class Suite(SuiteBase):
         self.s.screenshot("message-question.png")
         self.s.click(box, ID_YES)
         code = self.s.finish(p, RUN_SECONDS)
-        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        check(code == EXIT_EXTRACTED, f"exit code {code}")
         self.compare_tree(src, dest, ["a.txt", "b.txt"])
         check(not os.path.exists(os.path.join(dest, "!")), "the message member was extracted")
 
@@ -307,7 +309,7 @@ class Suite(SuiteBase):
         p = self.run(exe, "-n", self.s.windows_path(dest))
         self.s.click(self.s.wait_window("message", process=p), ID_NO)
         code = self.s.finish(p, RUN_SECONDS)
-        check(code == EXIT_DECLINED, f"exit code {code}")
+        check(code == EXIT_NOTHING, f"exit code {code}")
         check(os.listdir(dest) == [], f"files written after No: {os.listdir(dest)}")
 
     # Would catch: Yes not replacing, No not skipping just that member,
@@ -338,44 +340,75 @@ class Suite(SuiteBase):
             self.s.click(box, answer)
             self.s.wait_gone(box)
         code = self.s.finish(p, RUN_SECONDS)
-        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        check(code == EXIT_STOPPED, f"exit code {code}")
         for name, want in (("a.txt", b"new a"), ("b.txt", b"old b"), ("c.txt", b"old c")):
             with open(os.path.join(dest, name), "rb") as f:
                 check(f.read() == want, f"{name} holds {want!r} expected")
         check(not os.path.exists(os.path.join(dest, "d.txt")), "d.txt extracted after Cancel")
         check(not self.marker_appears(dest, QUIET_SECONDS), "the command ran after Cancel")
 
-    # Would catch: Cancel ignored while decoding, the partial file left
-    # behind, earlier members removed, the wrong exit code; also that a
-    # destination given after -n- is shown in the dialog.
+    # Would catch: Cancel (or closing the window) ignored while decoding, the
+    # partial file left behind, earlier members removed, an exit code that
+    # does not say the user stopped the run, the command started anyway;
+    # also that a destination given after -n- is shown in the dialog.
     def case_cancel_midway(self):
         work = self.work_dir("cancel")
-        files = {"first.txt": b"kept\r\n", "big.txt": literal_heavy(BIG_MEMBER_BYTES, 4),
-                 "last.txt": b"never\r\n"}
+        files = {"first.txt": b"kept\r\n", "mark.bat": MARK_BAT,
+                 "big.txt": literal_heavy(BIG_MEMBER_BYTES, 4), "last.txt": b"never\r\n"}
         src = self.tree(os.path.join(work, "src"), files)
         lzh = self.jlha(src, "a2o5q", os.path.join(work, "c.lzh"), list(files))
-        exe = self.sfx(os.path.join(work, "c.exe"), lzh)
-        dest = os.path.join(work, "out")
-        os.makedirs(dest)
-        p = self.run(exe, "-n-", self.s.windows_path(dest))
-        dialog = self.s.wait_window("main", process=p)
-        shown = dialog.controls[ID_DEST_EDIT].text
-        check(shown == self.s.windows_path(dest), f"destination field shows {shown!r}")
-        self.s.screenshot("main-dialog.png")
-        self.s.click(dialog, ID_OK)
-        # Cancel as soon as big.txt has output: the click then lands while it
-        # is decoded, however fast that goes.
-        big = os.path.join(dest, "big.txt")
-        deadline = time.monotonic() + RUN_SECONDS
-        while not (os.path.exists(big) and os.path.getsize(big) > 0):
-            check(p.poll() is None and time.monotonic() < deadline, "big.txt was never started")
-            time.sleep(0.002)
-        self.s.click(dialog, ID_CANCEL)
+        exe = self.sfx(os.path.join(work, "c.exe"), lzh, "--run", "mark.bat")
+        for way in ("cancel", "close"):
+            dest = os.path.join(work, f"out-{way}")
+            os.makedirs(dest)
+            p = self.run(exe, "-n-", self.s.windows_path(dest))
+            dialog = self.s.wait_window("main", process=p)
+            shown = dialog.controls[ID_DEST_EDIT].text
+            check(shown == self.s.windows_path(dest), f"destination field shows {shown!r}")
+            if way == "cancel":
+                self.s.screenshot("main-dialog.png")
+            self.s.click(dialog, ID_OK)
+            # Stop as soon as big.txt has output: the click then lands while
+            # it is decoded, however fast that goes.
+            self.wait_for_output(p, os.path.join(dest, "big.txt"))
+            if way == "cancel":
+                self.s.click(dialog, ID_CANCEL)
+            else:
+                self.s.close(dialog)
+            code = self.s.finish(p, RUN_SECONDS)
+            check(code == EXIT_STOPPED, f"{way}: exit code {code}")
+            self.compare_tree(src, dest, ["first.txt", "mark.bat"])
+            left = sorted(os.listdir(dest))
+            check(left == ["first.txt", "mark.bat"], f"{way}: left behind: {left}")
+            check(not self.marker_appears(dest, QUIET_SECONDS if way == "close" else 1),
+                  f"{way}: the command ran after the run was stopped")
+
+        # The temporary-folder mode: Cancel, here at the overwrite question
+        # that a second member of the same name raises (the window of a
+        # large member would be over too soon to be found and clicked),
+        # removes the folder with what was extracted into it.
+        lzh = os.path.join(work, "twice.lzh")
+        with open(lzh, "wb") as f:
+            f.write(member(b"dup.txt", b"first\r\n") + member(b"dup.txt", b"second\r\n") + b"\0")
+        exe = self.sfx(os.path.join(work, "t.exe"), lzh, "--temporary", "--run", "mark.bat")
+        temp = self.s.temp_dir()
+        before = self.snapshot(temp)
+        p = self.run(exe)
+        box = self.s.wait_window("message", process=p, text="dup.txt")
+        made = self.snapshot(temp) - before
+        check(len(made) == 2 and any(n.endswith("dup.txt") for n in made),
+              f"no temporary folder with the first member: {sorted(made)}")
+        check(any(w.kind() == "main" for w in self.s.windows()), "no progress window")
+        self.s.click(box, ID_CANCEL)
         code = self.s.finish(p, RUN_SECONDS)
-        check(code == EXIT_ABORTED, f"exit code {code}")
-        self.compare_tree(src, dest, ["first.txt"])
-        left = sorted(os.listdir(dest))
-        check(left == ["first.txt"], f"left behind: {left}")
+        check(code == EXIT_STOPPED, f"temporary folder: exit code {code}")
+        check(self.snapshot(temp) == before, f"left in {temp}: {sorted(self.snapshot(temp) - before)}")
+
+    def wait_for_output(self, p, path):
+        deadline = time.monotonic() + RUN_SECONDS
+        while not (os.path.exists(path) and os.path.getsize(path) > 0):
+            check(p.poll() is None and time.monotonic() < deadline, f"{path} was never started")
+            time.sleep(0.002)
 
     # Would catch: a stub whose rebuilt resources (new icon, version block,
     # a new last section) Windows will not load, or whose dialog template
@@ -393,7 +426,7 @@ class Suite(SuiteBase):
         dest = os.path.join(work, "out")
         os.makedirs(dest)
         code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
-        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        check(code == EXIT_EXTRACTED, f"exit code {code}")
         self.compare_tree(src, dest, files)
         # The same file waiting in its dialog, for the picture in the README.
         p = self.run(exe, "-n-", self.s.windows_path(os.path.join(work, "unused")))
@@ -401,7 +434,7 @@ class Suite(SuiteBase):
         self.s.screenshot("branded-dialog.png")
         self.s.click(dialog, ID_CANCEL)
         code = self.s.finish(p, RUN_SECONDS)
-        check(code == EXIT_IDLE_CANCEL, f"exit code after Cancel {code}")
+        check(code == EXIT_NOTHING, f"exit code after Cancel {code}")
 
     # Would catch: the chooser not opening (template, hook), Cancel in it
     # changing the destination, Cancel in the idle dialog writing anything
@@ -426,7 +459,7 @@ class Suite(SuiteBase):
         check(shown == self.s.windows_path(dest), f"destination changed to {shown!r}")
         self.s.click(dialog, ID_CANCEL)
         code = self.s.finish(p, RUN_SECONDS)
-        check(code == EXIT_IDLE_CANCEL, f"exit code {code}")
+        check(code == EXIT_NOTHING, f"exit code {code}")
         check(os.listdir(dest) == [], "files written after Cancel")
 
     # Would catch: a CRC mismatch not reported, the bad file kept, earlier
@@ -448,7 +481,7 @@ class Suite(SuiteBase):
         self.s.screenshot("crc-error.png")
         self.s.click(box, ID_OK)
         code = self.s.finish(p, RUN_SECONDS)
-        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        check(code == EXIT_FAILED, f"exit code {code}")
         left = sorted(os.listdir(dest))
         check(left == ["mark.bat", "one.txt"], f"left behind: {left}")
         check(not self.marker_appears(dest, QUIET_SECONDS), "the command ran after a CRC error")
@@ -463,7 +496,7 @@ class Suite(SuiteBase):
         dest = os.path.join(work, "out")
         os.makedirs(dest)
         code = self.s.finish(self.run(exe, "-n", self.s.windows_path(dest)), RUN_SECONDS)
-        check(code == EXIT_AFTER_RUN, f"exit code {code}")
+        check(code == EXIT_EXTRACTED, f"exit code {code}")
         check(self.marker_appears(dest, MARKER_SECONDS), "no marker from the command in the destination")
 
     # Would catch: the stub loading a planted system DLL from its own folder
@@ -476,7 +509,11 @@ class Suite(SuiteBase):
     # system's side-by-side store: a planted comctl32.dll is never loaded,
     # whatever the baseline does. Wine's user32 imports version.dll, so a
     # planted one (which exports nothing) breaks every window program there:
-    # it is planted for the probe alone.
+    # it is planted for the probe alone. The temporary-folder mode (which
+    # loads advapi32 and starts a command) runs beside them too; advapi32
+    # itself cannot be planted here: Wine's own DLLs load it through the
+    # ordinary search before any program code runs (on Windows it is a known
+    # DLL, always taken from the system folder).
     def case_dll_planting(self):
         work = self.work_dir("planting")
         src = self.tree(os.path.join(work, "src"), {"a.txt": b"a"})
@@ -508,8 +545,201 @@ class Suite(SuiteBase):
         print(f"  planted DLLs loaded by the loader for any user32 program: {sorted(baseline) or 'none'}")
         check("comctl32.dll.loaded" not in loaded, "the stub loaded the planted comctl32.dll")
         check(loaded <= baseline, f"the stub loaded planted DLLs: {sorted(loaded - baseline)}")
-        check(code == EXIT_AFTER_RUN and os.path.exists(os.path.join(dest, "a.txt")),
+        check(code == EXIT_EXTRACTED and os.path.exists(os.path.join(dest, "a.txt")),
               f"extraction beside planted DLLs failed (code {code})")
+        temporary = self.sfx(os.path.join(work, "t.exe"), os.path.join(work, "p.lzh"),
+                             "--temporary", "--run", "cmd /c exit 0")
+        code = self.s.finish(self.run(temporary, "-s", overrides=overrides, whole_code=True),
+                             RUN_SECONDS)
+        loaded = collect()
+        check(code == EXIT_COMMAND_BASE, f"the temporary-folder mode beside planted DLLs: code {code}")
+        check(loaded <= baseline,
+              f"the temporary-folder mode loaded planted DLLs: {sorted(loaded - baseline)}")
+
+    # ---- unattended runs ---------------------------------------------------
+    def run_without_window(self, exe, *args):
+        """The exit code of a run that must show no window at all: the
+        top-level windows are listed again and again while it runs."""
+        p = self.run(exe, *args, whole_code=True)
+        deadline = time.monotonic() + RUN_SECONDS
+        while p.poll() is None and time.monotonic() < deadline:
+            shown = self.s.windows(any_class=True)
+            if shown:
+                self.s.screenshot(f"unexpected-window-{time.monotonic():.0f}.png")
+                self.s.kill_wine()
+                raise Failure(f"a window showed: {[w.caption for w in shown]}")
+        return self.s.finish(p, RUN_SECONDS)
+
+    @staticmethod
+    def log_lines(path):
+        with open(path, "rb") as f:
+            data = f.read()
+        check(data.endswith(b"\r\n"), f"the log does not end with a line end: {data[-20:]!r}")
+        return [line.split("\t") for line in data.decode("utf-8").split("\r\n")[:-1]]
+
+    @staticmethod
+    def snapshot(root):
+        return {os.path.relpath(os.path.join(r, n), root)
+                for r, ds, fs in os.walk(root) for n in ds + fs}
+
+    def command_sfx(self, work, name, options, args):
+        """An SFX that holds command.exe and two files and runs it as
+        command.exe REPORT args...; returns it with the report's path."""
+        files = {"sub/x.txt": b"x\r\n", "y.txt": words_text(2000, 9)}
+        src = self.tree(os.path.join(work, "src-" + name), files)
+        shutil.copy(os.path.join(self.s.helpers, "command.exe"), src)
+        lzh = self.jlha(src, "a2o5q", os.path.join(work, name + ".lzh"), sorted(os.listdir(src)))
+        report = os.path.join(work, name + "-report.txt")
+        run = f"command.exe {self.s.windows_path(report)} {args}"
+        return self.sfx(os.path.join(work, name + ".exe"), lzh, "--run", run, *options), report
+
+    @staticmethod
+    def read_report(path):
+        """(working directory, arguments, files) as command.exe wrote them."""
+        with open(path, encoding="utf-8") as f:
+            lines = f.read().split("\n")[:-1]
+        at_files = lines.index("files")
+        return lines[0], lines[2:at_files], sorted(lines[at_files + 1:])
+
+    # Would catch: a window (dialog, progress, message box) in silent mode,
+    # the message question or an overwrite question waiting for an answer,
+    # a damaged member not ending the run with 2 (or a failed scan with 0),
+    # -n- making -s wait, a log line missing, doubled or in another
+    # encoding, an unwritable log stopping the extraction.
+    def case_silent(self):
+        work = self.work_dir("silent")
+        files = {"a.txt": b"new a\r\n", "big.txt": literal_heavy(BIG_MEMBER_BYTES // 2, 5)}
+        src = self.tree(os.path.join(work, "src"), files)
+        lzh = self.jlha(src, "a2o5q", os.path.join(work, "s.lzh"), list(files))
+        with open(lzh, "rb") as f:
+            sound = f.read()
+        check(sound.endswith(b"\0"), "jlha's archive has no end mark")
+        damaged = os.path.join(work, "damaged.lzh")
+        with open(damaged, "wb") as f:
+            f.write(sound[:-1] + member(b"zz.txt", b"damaged\r\n", crc=0x1234) + b"\0")
+        msg = os.path.join(work, "message.txt")
+        with open(msg, "w", encoding="utf-8") as f:
+            f.write(MESSAGE)
+        exe = self.sfx(os.path.join(work, "s.exe"), damaged, "--message", msg, "--run", "mark.bat")
+        dest = os.path.join(work, "out")
+        self.tree(dest, {"a.txt": b"old a"})
+        log = os.path.join(work, "run.log")
+        with open(log, "wb") as f:
+            f.write(b"earlier\r\n")  # appended to, never replaced
+        code = self.run_without_window(exe, "-s", "-l" + self.s.windows_path(log), "-n-",
+                                       self.s.windows_path(dest))
+        check(code == EXIT_FAILED, f"damaged member: exit code {code}")
+        self.compare_tree(src, dest, files)
+        check(sorted(os.listdir(dest)) == sorted(files), f"left behind: {os.listdir(dest)}")
+        lines = self.log_lines(log)
+        check(lines[0] == ["earlier"], f"the log was not appended to: {lines[:1]}")
+        check(lines[1:4] == [["accepted", "!", ""], ["extracted", "a.txt", ""],
+                             ["extracted", "big.txt", ""]], f"member lines {lines[1:4]}")
+        check(len(lines) == 6 and lines[4][0] == "error" and lines[4][1].endswith("zz.txt")
+              and lines[4][2] == "CRC エラー", f"error line {lines[4:5]}")
+        check(lines[5] == ["result", "failed", "2"], f"closing line {lines[5:]}")
+
+        # The same files without the damaged member, a log that cannot be
+        # written (its folder does not exist), and -n- which -s overrides.
+        exe = self.sfx(os.path.join(work, "ok.exe"), lzh)
+        dest = os.path.join(work, "out-ok")
+        code = self.run_without_window(exe, "-n-", "-s", "-lZ:\\no-such-folder\\x.log",
+                                       self.s.windows_path(dest))
+        check(code == EXIT_EXTRACTED, f"sound archive: exit code {code}")
+        self.compare_tree(src, dest, files)
+
+        # A broken first header: the scan fails, nothing is extracted.
+        with open(exe, "rb") as f:
+            image = bytearray(f.read())
+        start = read_config(image)["archiveOffset"]
+        name_at = image.index(b"a.txt", start)
+        image[name_at] = ord("b")  # the header's CRC no longer matches
+        broken = os.path.join(work, "broken.exe")
+        with open(broken, "wb") as f:
+            f.write(image)
+        log = os.path.join(work, "broken.log")
+        dest = os.path.join(work, "out-broken")
+        code = self.run_without_window(broken, "-s", "-l" + self.s.windows_path(log),
+                                       self.s.windows_path(dest))
+        check(code == EXIT_NOTHING, f"broken header: exit code {code}")
+        check(not os.path.exists(dest), "a destination was made after a failed scan")
+        lines = self.log_lines(log)
+        check(len(lines) == 2 and lines[0][0] == "error" and lines[0][2] == "ヘッダーの内容が不正"
+              and lines[1] == ["result", "nothing", "0"], f"log after a failed scan: {lines}")
+
+    # Would catch: not waiting for the process the command leaves running
+    # (the job object), ending before the command, an exit code that is not
+    # 1000 plus the command's, the arguments after -- lost, split at their
+    # spaces or given before the configured ones.
+    def case_wait_and_arguments(self):
+        work = self.work_dir("wait")
+        child_ms = 3000
+        exe, report = self.command_sfx(work, "w", ["--wait"], f"7 {child_ms} 0")
+        dest = os.path.join(work, "out")
+        started = time.monotonic()
+        p = self.run(exe, "-n", self.s.windows_path(dest), "--", "a b", "c", whole_code=True)
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_COMMAND_BASE + 7, f"exit code {code}")
+        check(os.path.exists(report + ".child"),
+              f"the stub ended {time.monotonic() - started:.1f} s after its start, before the "
+              f"command's child ({child_ms} ms) did")
+        cwd, args, names = self.read_report(report)
+        check(args == ["a b", "c"], f"arguments after the configured ones: {args}")
+        check(cwd == self.s.windows_path(dest), f"working directory {cwd!r}")
+        check(names == ["command.exe", "sub", "y.txt"], f"files seen by the command: {names}")
+
+    # Would catch: the temporary folder not new, not private (Wine keeps no
+    # access list; it maps one that admits only the user to a Unix mode
+    # without rights for others, which is what is checked), left behind
+    # after the run (or after Cancel, see case_cancel_midway), its removal
+    # following a link out of it (Wine shows a Unix symlink as a reparse
+    # point, as Windows shows a junction; but where Windows removes a
+    # junction with the directory call, Wine answers that the directory is
+    # not empty, so here the link alone stays behind), the command started
+    # elsewhere or not waited for, the destination on the command line
+    # taken, anything written outside the folder, and a window in silent
+    # mode.
+    def case_temporary(self):
+        work = self.work_dir("temporary")
+        exe, report = self.command_sfx(work, "t", ["--temporary"], "5 0 4000")
+        temp = self.s.temp_dir()
+        ignored = os.path.join(work, "ignored")
+        outside = self.tree(os.path.join(work, "outside"), {"keep.txt": b"keep"})
+        drive_c = os.path.join(self.s.prefix, "drive_c")
+        before = (self.snapshot(drive_c), self.snapshot(work))
+        p = self.run(exe, "-n", self.s.windows_path(ignored), whole_code=True)
+        deadline = time.monotonic() + RUN_SECONDS
+        while not os.path.exists(report):
+            check(p.poll() is None and time.monotonic() < deadline, "the command never ran")
+            time.sleep(POLL_SECONDS)
+        time.sleep(0.5)  # the report is complete; the command holds on for a while
+        cwd, args, names = self.read_report(report)
+        folder = self.s.unix_path(cwd)
+        check(os.path.dirname(folder) == temp and os.path.basename(folder).startswith("lzhsfx-"),
+              f"the command ran in {cwd!r}, not in a new folder of {temp}")
+        check(names == ["command.exe", "sub", "y.txt"], f"files seen by the command: {names}")
+        mode = os.stat(folder).st_mode
+        check(mode & 0o007 == 0, f"the folder is open to others: mode {oct(mode)}")
+        os.symlink(outside, os.path.join(folder, "sub", "link"))
+        code = self.s.finish(p, RUN_SECONDS)
+        check(code == EXIT_COMMAND_BASE + 5, f"exit code {code}")
+        check(os.listdir(outside) == ["keep.txt"], "the removal went through a link")
+        check(self.snapshot(folder) == {"sub", os.path.join("sub", "link")},
+              f"the temporary folder kept {sorted(self.snapshot(folder))}")
+        os.unlink(os.path.join(folder, "sub", "link"))
+        os.rmdir(os.path.join(folder, "sub"))
+        os.rmdir(folder)
+        after = (self.snapshot(drive_c), self.snapshot(work))
+        check(after[0] == before[0], f"written in the prefix: {sorted(after[0] ^ before[0])[:8]}")
+        check(after[1] == before[1] | {os.path.basename(report)},
+              f"written beside the test: {sorted(after[1] ^ before[1])}")
+
+        # Silent: no window, the same result, and the folder gone.
+        os.unlink(report)
+        code = self.run_without_window(exe, "-s")
+        check(code == EXIT_COMMAND_BASE + 5, f"silent: exit code {code}")
+        check(self.s.unix_path(self.read_report(report)[0]) != folder, "the same folder twice")
+        check(self.snapshot(drive_c) == before[0], "silent: something stayed in the prefix")
 
     # ---- running -------------------------------------------------------------
     def all_cases(self):

@@ -3,6 +3,7 @@
 # otherwise, boots a fresh prefix, finds dialogs and their buttons through a
 # small Win32 helper, and clicks them with the X mouse (key events do not
 # reliably reach Wine windows). Every wait is bounded.
+import glob
 import os
 import shutil
 import signal
@@ -159,6 +160,8 @@ class Session:
                 ("plantprobe.exe", ["plantprobe.c"], ["-lversion", "-lcomctl32"]),
                 ("codepage.exe", ["codepage.c"], []),
                 ("plainui.exe", ["plainui.c"], ["-mwindows", "-lgdi32"]),
+                ("command.exe", ["command.c"], ["-municode", "-s", "-Wl,--subsystem,windows"]),
+                ("exitcode.exe", ["exitcode.c"], []),
                 ("planted.dll", ["planted.c"], ["-shared"])]
         for target, sources, extra in jobs:
             cmd = [self.compiler, "-O2", "-o", os.path.join(self.helpers, target),
@@ -209,10 +212,33 @@ class Session:
     def windows_path(path):
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
-    def start_program(self, exe, args=(), cwd=None, overrides=None):
+    def unix_path(self, path):
+        """The host path of a Windows path on drive C: (the prefix) or Z: (/)."""
+        drive, rest = path[:2].upper(), path[2:].replace("\\", "/")
+        if drive == "Z:":
+            return rest
+        if drive == "C:":
+            return os.path.join(self.prefix, "drive_c") + rest
+        raise HarnessError(f"no host path for {path!r}")
+
+    def temp_dir(self):
+        """The Windows user's temporary directory (C:\\users\\NAME\\Temp)."""
+        found = [d for d in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "Temp"))
+                 if os.path.basename(os.path.dirname(d)) != "Public"]
+        if len(found) != 1:
+            raise HarnessError(f"no single user temporary directory in the prefix: {found}")
+        return found[0]
+
+    def start_program(self, exe, args=(), cwd=None, overrides=None, whole_code=False):
+        """With whole_code the program runs under exitcode.exe, so that
+        finish() can report exit codes above 255 (Wine gives a Unix parent
+        only their low byte)."""
+        runner = [os.path.join(self.helpers, "exitcode.exe")] if whole_code else []
         with open(os.path.join(self.out, "wine.log"), "ab") as log:
-            process = subprocess.Popen([self.wine, exe, *args], cwd=cwd or os.path.dirname(exe),
-                                       env=self.env(overrides), stdout=log, stderr=log)
+            process = subprocess.Popen([self.wine, *runner, exe, *args],
+                                       cwd=cwd or os.path.dirname(exe), env=self.env(overrides),
+                                       stdout=subprocess.PIPE if whole_code else log, stderr=log)
+        process.whole_code = whole_code
         # A window lister started in the same instant as the program can
         # stall inside Wine; give the program a moment to come up first.
         time.sleep(SETTLE_SECONDS)
@@ -221,15 +247,24 @@ class Session:
     def finish(self, process, seconds):
         """The exit code, or HarnessError after killing the prefix's processes."""
         try:
-            return process.wait(timeout=seconds)
+            code = process.wait(timeout=seconds)
         except subprocess.TimeoutExpired:
             self.kill_wine()
             process.wait(timeout=30)
             raise HarnessError(f"the program did not end within {seconds} s")
+        if not getattr(process, "whole_code", False):
+            return code
+        printed = process.stdout.read().decode("ascii", "replace").split()
+        if code != 0 or len(printed) != 1:
+            raise HarnessError(f"exitcode.exe could not run the program (code {code}, {printed})")
+        return int(printed[0])
 
-    def windows(self):
+    def windows(self, any_class=False):
+        """The visible dialog windows (every visible top-level window with
+        any_class) with their controls."""
         try:
-            r = subprocess.run([self.wine, os.path.join(self.helpers, "wininfo.exe")],
+            r = subprocess.run([self.wine, os.path.join(self.helpers, "wininfo.exe"),
+                                *(["any"] if any_class else [])],
                                env=self.env(), capture_output=True, timeout=LIST_SECONDS)
         except subprocess.TimeoutExpired:
             self.log("wine harness: listing the windows timed out; trying again")
@@ -266,6 +301,14 @@ class Session:
                 return
             time.sleep(POLL_SECONDS)
         raise HarnessError(f"the {window.kind()} window stayed open")
+
+    def close(self, window):
+        """Asks the window to close, as its close box would."""
+        r = subprocess.run([self.wine, os.path.join(self.helpers, "wininfo.exe"), "close",
+                            str(window.handle)], env=self.env(), capture_output=True,
+                           timeout=LIST_SECONDS)
+        if r.returncode != 0:
+            raise HarnessError(f"closing the {window.kind()} window failed")
 
     def click(self, window, ident):
         control = window.controls.get(ident)

@@ -48,7 +48,7 @@ void UpdateProgress(uint32_t done, uint32_t total) {
   snprintf(Work->text, TextSize, TextProgressFormat, (unsigned long)percent);
   ShowPercent(Work->text);
   PumpMessages(Work->dialog);
-  if (Work->cancelRequested == 1) AbortExtraction(1);
+  if (Work->cancelRequested == 1) AbortExtraction(ExitStopped);
 }
 
 void PumpMessages(WindowHandle) { Reported.pumpCount++; }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/report.h"
 #include "core/workarea.h"
 
 // Which status line a recorded text went to.

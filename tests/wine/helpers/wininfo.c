@@ -1,9 +1,13 @@
 /* Lists the visible dialog windows on the Wine desktop and their controls,
    one tab-separated line each with the screen rectangle and the UTF-8 text,
    so that the test harness can find real buttons and click them with the
-   X mouse. Reads windows only; changes nothing. */
+   X mouse. With "any" it lists every visible top-level window, whatever
+   its class (the silent mode must show none). With "close HWND" it asks
+   that window to close, as its close box would; otherwise it changes
+   nothing. */
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 enum { TextChars = 1024, TextTimeoutMs = 1000 };
 
@@ -38,14 +42,13 @@ static BOOL CALLBACK OnChild(HWND child, LPARAM unused) {
   return TRUE;
 }
 
-static BOOL CALLBACK OnTop(HWND window, LPARAM unused) {
+static BOOL CALLBACK OnTop(HWND window, LPARAM anyClass) {
   char cls[64];
   RECT r;
   DWORD pid = 0;
-  (void)unused;
   if (!IsWindowVisible(window)) return TRUE;
   GetClassNameA(window, cls, sizeof cls);
-  if (lstrcmpA(cls, "#32770") != 0) return TRUE;
+  if (!anyClass && lstrcmpA(cls, "#32770") != 0) return TRUE;
   GetWindowRect(window, &r);
   GetWindowThreadProcessId(window, &pid);
   printf("W\t%lu\t%ld\t%ld\t%ld\t%ld\t%lu\t", (unsigned long)(UINT_PTR)window, r.left, r.top,
@@ -55,8 +58,10 @@ static BOOL CALLBACK OnTop(HWND window, LPARAM unused) {
   return TRUE;
 }
 
-int main(void) {
-  EnumWindows(OnTop, 0);
+int main(int argc, char** argv) {
+  if (argc == 3 && lstrcmpA(argv[1], "close") == 0)
+    return PostMessageA((HWND)(UINT_PTR)strtoul(argv[2], NULL, 10), WM_CLOSE, 0, 0) ? 0 : 1;
+  EnumWindows(OnTop, argc == 2 && lstrcmpA(argv[1], "any") == 0);
   fflush(stdout);
   return 0;
 }
