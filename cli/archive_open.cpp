@@ -73,11 +73,6 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
   }
   fcntl(source.fd, F_SETFL, fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
   source.fileSize = (uint64_t)info.st_size;
-  if (source.fileSize > UINT32_MAX) {
-    std::fprintf(stderr, "lzhsfx: '%s' is larger than 4 GiB; LZH offsets cannot reach past that\n",
-                 shown.c_str());
-    return ExitBadArchive;
-  }
 
   uint8_t head[StubSignatureSize];
   size_t headSize = source.fileSize < sizeof head ? (size_t)source.fileSize : sizeof head;

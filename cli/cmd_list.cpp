@@ -166,8 +166,8 @@ int ListMembers(const ReadOptions& options) {
       break;
     }
     if (!MemberSelected()) continue;
-    uint32_t packed = MemberCompressedSize();
-    uint32_t original = MemberOriginalSize();
+    uint64_t packed = MemberCompressedSize();
+    uint64_t original = MemberOriginalSize();
     char method = MemberMethod();
     std::string name = MemberListedName();
     std::string stamp = TimeText(MemberStampUtc(), options.utc);
@@ -175,15 +175,16 @@ int ListMembers(const ReadOptions& options) {
     // -lzs-, ...) and marks some members for itself in the header.
     const char* id = Work->storedMethod;
     if (options.verbose)
-      std::printf("%.5s  %10u %10u %6s %04X %2u %-7s %-5s %-10s %-15s %s %s\n", id, packed,
-                  original, RatioText(packed, original).c_str(), MemberDataCrc(),
+      std::printf("%.5s  %10llu %10llu %6s %04X %2u %-7s %-5s %-10s %-15s %s %s\n", id,
+                  (unsigned long long)packed, (unsigned long long)original,
+                  RatioText(packed, original).c_str(), MemberDataCrc(),
                   Work->headerLevel, OsText(Work->header[HdrOsId]).c_str(),
                   DosAttributeText(Work->header[HdrDosAttribute]).c_str(), UnixModeText().c_str(),
                   UnixOwnerText().c_str(), stamp.c_str(), name.c_str());
     else
-      std::printf("%10u %10u %6s %.5s %s %04X %s\n", original, packed,
-                  RatioText(packed, original).c_str(), id, stamp.c_str(), MemberDataCrc(),
-                  name.c_str());
+      std::printf("%10llu %10llu %6s %.5s %s %04X %s\n", (unsigned long long)original,
+                  (unsigned long long)packed, RatioText(packed, original).c_str(), id,
+                  stamp.c_str(), MemberDataCrc(), name.c_str());
     if (method == MethodDirectory)
       ++directories;
     else

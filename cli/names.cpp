@@ -26,7 +26,7 @@ NameEncoding Encoding = NameEncoding::Auto;
 
 struct NameState {
   bool valid = false;
-  uint32_t offset = 0;
+  uint64_t offset = 0;
   std::string stored;  // the bytes the header gave
   std::string engine;  // what memberName holds after PrepareMemberPath
   bool utf8 = false;

@@ -84,7 +84,7 @@ bool ReadArguments(const CommandDef& command, const Args& args, ParsedArgs& pars
 // at the member behind it, which the walk already located. A signal stops
 // everything. 1 when every run went through without a failure.
 int RunMembers(ExtractionMode mode, bool stopOnError) {
-  uint32_t start = Work->config.archiveOffset;
+  Work->resumeOffset = 0;
   Work->continueAfterFault = stopOnError ? 0 : 1;
   Console.stopOnError = stopOnError;
   volatile int ok = 1;
@@ -104,10 +104,10 @@ int RunMembers(ExtractionMode mode, bool stopOnError) {
     uint64_t next = Work->nextHeaderOffset;
     bool stop = stopOnError && !Console.faultPassedOver;
     if (stop || Console.cancelled || mode == ScanMode || next >= Work->archiveSize) break;
-    Work->config.archiveOffset = (uint32_t)next;
+    Work->resumeOffset = (FileOffset)next;
   }
   PlatformUtf8Paths = 0;
-  Work->config.archiveOffset = start;
+  Work->resumeOffset = 0;
   // With names given, the engine's verdict counts the members passed over;
   // what was reported decides.
   if (SelectionActive() && mode != ScanMode)

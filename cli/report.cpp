@@ -175,7 +175,7 @@ void ShowError(MessageId message, const char* subject) {
 
 void ShowPlainError(MessageId message) { PrintMessage("", message); }
 
-void UpdateProgress(uint32_t done, uint32_t total) {
+void UpdateProgress(MemberSize done, MemberSize total) {
   (void)total;
   if (Work != nullptr && Work->cancelRequested) CancelNow();
   SetProgress(Console.bytesBefore + done);

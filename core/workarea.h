@@ -71,8 +71,8 @@ struct SfxWorkArea {
   uint8_t headerFault;                  // HeaderFault of the last InvalidHeader
   uint8_t nameCut;                      // memberName holds only the name's start
   // Member walk (extract/walk)
-  uint32_t archiveSize;                 // bytes in the archive's file
-  uint32_t headerOffset;                // where the current header starts
+  FileOffset archiveSize;               // bytes in the archive's file
+  FileOffset headerOffset;              // where the current header starts
   uint64_t nextHeaderOffset;            // where the current member's data ends
   // Files (extract/driver)
   FileHandle archiveFile;               // own file, open during a run
@@ -82,9 +82,9 @@ struct SfxWorkArea {
   uint16_t blockRemaining;              // symbols left in the Huffman block
   uint16_t windowBits;
   uint32_t windowSize;
-  uint32_t originalSize;
-  uint32_t compressedRemaining;         // compressed bytes not yet drawn
-  uint32_t decodedCount;
+  MemberSize originalSize;
+  MemberSize compressedRemaining;       // compressed bytes not yet drawn
+  MemberSize decodedCount;
   uint32_t ringPos;                     // where the next byte goes in ringBuffer
   uint32_t flushPos;                    // where the chunk being filled starts
   // Huffman tables (extract/huffman)
@@ -126,7 +126,10 @@ struct SfxWorkArea {
   // records and the methods the stub does not decode. The stub never sets
   // or reads these; they stand last so the fields above keep their offsets.
   uint8_t stubHeadersOnly;              // read headers as the stub does (create's check)
+  FileOffset resumeOffset;              // where a run starts instead of the archive's start (0: there)
   uint32_t headerLength;                // bytes of the header on disk, records included
+  uint32_t compressedHigh;              // the sizes' upper halves, from the 64-bit size record
+  uint32_t originalHigh;
   uint8_t headerLevel;                  // 0..3, as stored
   uint8_t timeIsLocal;                  // the stamp holds a level-0/1 local DOS time
   uint8_t hasUnixMode;

@@ -530,7 +530,7 @@ int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t*
   return 1;
 }
 
-int PlatformSeekSet(FileHandle file, uint32_t offset) {
+int PlatformSeekSet(FileHandle file, FileOffset offset) {
   int fd = DescriptorOf(file);
   if (fd >= 0 && lseek(fd, (off_t)offset, SEEK_SET) != (off_t)-1) return 1;
   return Failed(fd >= 0 ? errno : EBADF);
@@ -542,12 +542,11 @@ int PlatformSeekForward(FileHandle file, uint32_t distance) {
   return Failed(fd >= 0 ? errno : EBADF);
 }
 
-int PlatformFileSize(FileHandle file, uint32_t* size) {
+int PlatformFileSize(FileHandle file, FileOffset* size) {
   int fd = DescriptorOf(file);
   struct stat info;
   if (fd < 0 || fstat(fd, &info) != 0) return Failed(fd >= 0 ? errno : EBADF);
-  uint64_t bytes = info.st_size < 0 ? 0 : (uint64_t)info.st_size;
-  *size = bytes > UINT32_MAX ? UINT32_MAX : (uint32_t)bytes;
+  *size = info.st_size < 0 ? 0 : (FileOffset)info.st_size;
   return 1;
 }
 

@@ -12,7 +12,7 @@ void ShowError(MessageId, const char*) {}
 
 void ShowPlainError(MessageId) {}
 
-void UpdateProgress(uint32_t done, uint32_t total) {
+void UpdateProgress(MemberSize done, MemberSize total) {
   // A match may carry the output past the member's end, but decoding stops
   // there, so the count never runs a whole window beyond it.
   FuzzCheck((uint64_t)done <= (uint64_t)total + RingBufferSize, "progress far past the member's size");

@@ -36,7 +36,7 @@ void ShowPlainError(MessageId message) {
   Reported.lastSubject.clear();
 }
 
-void UpdateProgress(uint32_t done, uint32_t total) {
+void UpdateProgress(MemberSize done, MemberSize total) {
   uint32_t percent = 0;
   if (total != 0) {
     uint32_t q = total / 100;
