@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/escape.h"
+#include "cli/member.h"
 #include "cli/progress.h"
 #include "cli/reading.h"
 #include "cli/signals.h"
@@ -125,6 +126,7 @@ int CmdExtract(const Args& args) {
     ok = RunMembers(ExtractMode, read.stopOnError);
   }
   PlatformKeepDirectories(0);
+  ApplyDirectoryFacts();
   StopProgress();
   CloseArchiveSource(source);
   if (InterruptSignal != 0) return ExitBadArchive;  // main ends by the signal

@@ -68,7 +68,7 @@ constexpr double PercentScale = 100.0;
 constexpr size_t TimeTextSize = 32;
 
 // A member's time as ls --full-time shows it: local time unless utc.
-std::string TimeText(uint32_t seconds, bool utc) {
+std::string TimeText(int64_t seconds, bool utc) {
   time_t t = (time_t)seconds;
   struct tm parts {};
   char text[TimeTextSize];
@@ -170,7 +170,7 @@ int ListMembers(const ReadOptions& options) {
     uint64_t original = MemberOriginalSize();
     char method = MemberMethod();
     std::string name = MemberListedName();
-    std::string stamp = TimeText(MemberStampUtc(), options.utc);
+    std::string stamp = TimeText(MemberUnixTime(), options.utc);
     // The whole id as stored: the host reads methods beyond "-lh?-" (-lz5-,
     // -lzs-, ...) and marks some members for itself in the header.
     const char* id = Work->storedMethod;

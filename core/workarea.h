@@ -131,7 +131,8 @@ struct SfxWorkArea {
   uint32_t compressedHigh;              // the sizes' upper halves, from the 64-bit size record
   uint32_t originalHigh;
   uint8_t headerLevel;                  // 0..3, as stored
-  uint8_t timeIsLocal;                  // the stamp holds a level-0/1 local DOS time
+  uint8_t timeIsLocal;                  // the time is a level-0/1 local DOS time:
+  uint32_t dosDateTime;                 //   this one, as stored
   uint8_t hasUnixMode;
   uint8_t hasUnixIds;
   uint16_t unixMode;

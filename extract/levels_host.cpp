@@ -391,7 +391,11 @@ HeaderReadResult ReadBaseHeader(const uint8_t* peek) {
     if (parts.haveCrc && Work->crc != parts.crc) return Refuse(FaultCrc);
   }
   Work->headerLength = total + recordBytes;
-  uint32_t stamp = parts.haveUnixTime ? parts.unixTime : DosDateTimeToUnix(ReadLe32(base + HdrTimeStamp));
+  // The level-2 header's stamp holds the DOS fields counted as UTC, which
+  // gives the stub's DOS packing the same fields back; the host reads them
+  // as local time from dosDateTime.
+  Work->dosDateTime = ReadLe32(base + HdrTimeStamp);
+  uint32_t stamp = parts.haveUnixTime ? parts.unixTime : DosDateTimeToUnix(Work->dosDateTime);
   Work->timeIsLocal = !parts.haveUnixTime;
   return BuildLevelTwoHeader(base, packed - recordBytes, stamp, dataCrc, &parts);
 }
