@@ -24,6 +24,7 @@
 #include "cli/console.h"
 #include "cli/escape.h"
 #include "cli/files.h"
+#include "cli/names.h"
 #include "cli/signals.h"
 #include "cli/stubfile.h"
 #include "cli/textformat.h"
@@ -32,6 +33,7 @@
 #include "extract/header.h"
 #include "extract/walk.h"
 #include "platform/cp932.h"
+#include "platform/hostfiles.h"
 
 namespace {
 
@@ -43,7 +45,7 @@ constexpr uint64_t LongestEndMark = 2;
 struct OldMember {
   uint64_t offset = 0;   // its header
   uint64_t length = 0;   // header and data, up to the next header
-  std::string name;      // CP932, '/' separated; a folder's ends in '/'
+  std::string name;      // as l shows it (UTF-8, '/' separated; a folder's ends in '/')
 };
 
 struct OldArchive {
@@ -84,6 +86,11 @@ int ReadOld(const char* command, const std::string& path, bool mayBeNew, OldArch
   }
   old.exists = true;
   old.mode = st.st_mode & 07777;
+  // A file the user may not write is not replaced behind its back, though
+  // the folder would allow a new file in its place.
+  if (!MayWriteFile(path.c_str()))
+    return Complain(command, ExitUsage, "cannot write '" + Escaped(path) + "': " + std::strerror(errno) +
+                                            "; it is left as it is");
   errno = 0;
   if (int rc = OpenArchiveSource(path, old.source)) {
     std::fprintf(stderr, "lzhsfx %s: '%s' is left as it is\n", command, Escaped(path).c_str());
@@ -99,7 +106,7 @@ int ReadOld(const char* command, const std::string& path, bool mayBeNew, OldArch
     OldMember m;
     m.offset = MemberHeaderOffset();
     m.length = Work->nextHeaderOffset - m.offset;
-    m.name = Work->memberName;
+    m.name = MemberNameText();
     old.members.push_back(m);
   }
   uint64_t end = Work->nextHeaderOffset;
@@ -191,18 +198,17 @@ bool ParseMethod(const std::string& text, char& method) {
   return true;
 }
 
-// A member name as the user types it, in the form the walk composes: CP932,
-// no leading "./" or "/", no trailing '/'. Empty when it has no CP932 form.
-std::string MemberNameOf(const std::string& utf8) {
-  std::string cp932;
-  if (!ToCp932(utf8, cp932)) return "";
-  std::vector<char> text(cp932.begin(), cp932.end());
-  text.push_back('\0');
-  NormalizeSeparators(text.data(), '/');
-  std::string name = text.data();
-  while (name.rfind("./", 0) == 0 || name.rfind('/', 0) == 0) name.erase(0, name[0] == '.' ? 2 : 1);
+// A name with its folder's closing '/' taken off: a path that changed from
+// file to folder (or back) is still the same member.
+std::string WithoutFolderMark(std::string name) {
   while (!name.empty() && name.back() == '/') name.pop_back();
   return name;
+}
+
+// A NAME given to d as l matches it: no leading "./", no trailing '/'.
+std::string GivenName(std::string name) {
+  while (name.rfind("./", 0) == 0) name.erase(0, 2);
+  return WithoutFolderMark(name);
 }
 
 }  // namespace
@@ -275,10 +281,15 @@ int CmdAdd(const Args& args) {
   PackPlan plan;
   std::string error;
   if (!PlanPaths(paths, options, plan, error)) return Complain("a", ExitUsage, Escaped(error));
+  if (plan.entries.empty())
+    return Complain("a", ExitUsage, "nothing to pack in what was given; '" + Escaped(archivePath) +
+                                        "' is " + (old.exists ? "left as it is" : "not made"));
+  // Old members are matched as l shows them, so one stored in UTF-8 is
+  // replaced by the same name packed from here.
   std::set<std::string> added;
-  for (const PackEntry& e : plan.entries) added.insert(e.name);
+  for (const PackEntry& e : plan.entries) added.insert(WithoutFolderMark(ToUtf8(e.name)));
   std::vector<bool> keep;
-  for (const OldMember& m : old.members) keep.push_back(added.count(m.name) == 0);
+  for (const OldMember& m : old.members) keep.push_back(added.count(WithoutFolderMark(m.name)) == 0);
   return Rewrite("a", archivePath, old, keep, &plan, &options, quiet);
 }
 
@@ -295,13 +306,10 @@ int CmdDelete(const Args& args) {
   std::vector<bool> keep(old.members.size(), true);
   bool missing = false;
   for (const std::string& given : names) {
-    std::string name = MemberNameOf(given);
+    std::string name = GivenName(given);
     bool found = false;
-    for (size_t i = 0; i < old.members.size(); ++i) {
-      const std::string& m = old.members[i].name;
-      bool match = !name.empty() && (m == name || m.rfind(name + "/", 0) == 0);
-      if (match) keep[i] = false, found = true;
-    }
+    for (size_t i = 0; i < old.members.size(); ++i)
+      if (!name.empty() && NameMatches(name, old.members[i].name)) keep[i] = false, found = true;
     if (!found) {
       std::fprintf(stderr, "lzhsfx d: no member named '%s' in '%s'\n", Escaped(given).c_str(),
                    Escaped(archivePath).c_str());
@@ -315,6 +323,6 @@ int CmdDelete(const Args& args) {
   int rc = Rewrite("d", archivePath, old, keep, nullptr, nullptr, true);
   if (rc == ExitOk)
     for (size_t i = 0; i < old.members.size(); ++i)
-      if (!keep[i]) PrintLine(EscapedCp932(old.members[i].name));
+      if (!keep[i]) PrintLine(Escaped(old.members[i].name));
   return rc;
 }

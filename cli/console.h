@@ -16,6 +16,7 @@ struct ConsoleState {
   OverwritePolicy overwrite = OverwritePolicy::Ask;
   bool allowUnsafePaths = false;        // accept members that leave the destination
   std::string archiveDisplay;           // the archive as the user named it
+  bool messageMember = false;           // a member "!" is the question (a self-extracting file)
   bool stopOnError = false;             // --stop-on-error (of the members asked for)
   // Observations, read by the command afterwards.
   uint32_t membersStarted = 0;          // members announced through ShowMemberPath

@@ -191,6 +191,11 @@ int AcceptMemberPath() {
   return 1;
 }
 
+int IsMessageMember() {
+  return Console.messageMember && TextLength(Work->memberName) == 1 &&
+         Work->memberName[0] == MessageMemberName[0];
+}
+
 void FinishOutputPath() { std::memcpy(Work->outputPath, OutputPath.c_str(), OutputPath.size() + 1); }
 
 void ApplyDirectoryFacts() {

@@ -109,13 +109,15 @@ void Refresh() {
 
 }  // namespace
 
+// A name is also matched as it is, so a name holding '[' or '*' is found
+// by itself.
 bool NameMatches(const std::string& pattern, std::string name) {
   if (!name.empty() && name.back() == '/') name.pop_back();
+  std::string folder = pattern;
+  while (!folder.empty() && folder.back() == '/') folder.pop_back();
+  if (name == folder || name.rfind(folder + "/", 0) == 0) return true;
   if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
-  std::string under = pattern;
-  while (!under.empty() && under.back() == '/') under.pop_back();
-  under += "/*";
-  return fnmatch(under.c_str(), name.c_str(), 0) == 0;
+  return fnmatch((folder + "/*").c_str(), name.c_str(), 0) == 0;
 }
 
 bool ParseNamesOption(const std::string& value, NameEncoding& out) {

@@ -150,6 +150,7 @@ int OpenForEngine(const std::string& archive, ArchiveSource& source,
   if (rc == ExitOk) {
     if (archive == "-") source.path = "(standard input)";
     rc = PrepareWorkArea(source);
+    Console.messageMember = source.isSfx;
   }
   return rc;
 }

@@ -3,6 +3,7 @@
 // pressed, so progress only checks that the counts it is handed make sense.
 #include <string.h>
 
+#include "base/text.h"
 #include "core/report.h"
 #include "core/workarea.h"
 #include "extract/admission.h"
@@ -34,3 +35,7 @@ int AskMessage() {
 int AcceptMemberPath() { return 1; }
 
 void FinishOutputPath() {}
+
+int IsMessageMember() {
+  return TextLength(Work->memberName) == 1 && Work->memberName[0] == MessageMemberName[0];
+}

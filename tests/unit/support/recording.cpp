@@ -73,6 +73,10 @@ int AcceptMemberPath() { return Reported.acceptPath; }
 
 void FinishOutputPath() {}
 
+int IsMessageMember() {
+  return TextLength(Work->memberName) == 1 && Work->memberName[0] == MessageMemberName[0];
+}
+
 SfxWorkArea* NewWorkArea() {
   FreeWorkArea();
   Work = static_cast<SfxWorkArea*>(calloc(1, sizeof(SfxWorkArea)));
