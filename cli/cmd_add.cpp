@@ -25,6 +25,7 @@
 #include "cli/escape.h"
 #include "cli/files.h"
 #include "cli/names.h"
+#include "cli/reading.h"
 #include "cli/signals.h"
 #include "cli/stubfile.h"
 #include "cli/textformat.h"
@@ -111,6 +112,10 @@ int ReadOld(const char* command, const std::string& path, bool mayBeNew, OldArch
   }
   uint64_t end = Work->nextHeaderOffset;
   CloseArchiveRun();
+  // Members behind the end marker would be lost by the rewrite.
+  std::string prefix = std::string("lzhsfx ") + command + ": ";
+  if (result == EndOfArchive && WarnHeaderAfterEnd((FileOffset)end, prefix.c_str()))
+    return Complain(command, ExitBadArchive, "'" + Escaped(path) + "' is left as it is");
   if (result != EndOfArchive)
     return Complain(command, ExitBadArchive,
                     Format("'%s' is damaged after its member %zu (%s); it is left as it is",

@@ -128,6 +128,7 @@ int CmdExtract(const Args& args) {
   PlatformKeepDirectories(0);
   ApplyDirectoryFacts();
   StopProgress();
+  bool whole = InterruptSignal != 0 || Console.messageDeclined || NothingAfterEnd();
   CloseArchiveSource(source);
   if (InterruptSignal != 0) return ExitBadArchive;  // main ends by the signal
   if (Console.messageDeclined) {
@@ -144,5 +145,5 @@ int CmdExtract(const Args& args) {
                    Console.refusedMembers == 1 ? "" : "s");
     return ReportFailures("extract");
   }
-  return matched ? ExitOk : ExitBadArchive;
+  return matched && whole ? ExitOk : ExitBadArchive;
 }

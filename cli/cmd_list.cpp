@@ -156,7 +156,8 @@ int ListMembers(const ReadOptions& options) {
   uint64_t totalOriginal = 0, totalPacked = 0;
   uint32_t files = 0, directories = 0;
   int rc = ExitOk;
-  for (HeaderReadResult result; (result = NextMember()) != EndOfArchive;) {
+  HeaderReadResult result;
+  while ((result = NextMember()) != EndOfArchive) {
     if (result != MemberReady) {
       MessageId message = result == NoMemory        ? MsgNoMemory
                           : result == InvalidHeader ? MsgInvalidHeader
@@ -192,12 +193,14 @@ int ListMembers(const ReadOptions& options) {
     totalOriginal += original;
     totalPacked += packed;
   }
+  FileOffset end = (FileOffset)Work->nextHeaderOffset;
   CloseArchiveRun();
   if (!options.quiet)
     std::printf("%s\n%10llu %10llu %6s %u file%s, %u director%s\n", rule,
                 (unsigned long long)totalOriginal, (unsigned long long)totalPacked,
                 RatioText(totalPacked, totalOriginal).c_str(), files, files == 1 ? "" : "s",
                 directories, directories == 1 ? "y" : "ies");
+  if (result == EndOfArchive && WarnHeaderAfterEnd(end, "lzhsfx: ")) rc = ExitBadArchive;
   if (rc == ExitOk && !EveryPatternMatched()) rc = ExitBadArchive;
   return rc;
 }

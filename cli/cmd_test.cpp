@@ -7,6 +7,7 @@
 #include "cli/console.h"
 #include "cli/progress.h"
 #include "cli/reading.h"
+#include "cli/signals.h"
 #include "platform/posix_host.h"
 
 const CommandDef PrintCommand = {
@@ -62,10 +63,11 @@ int DecodeMembers(const CommandDef& command, const Args& args, ConsoleMode mode)
   int ok = RunMembers(TestMode, options.stopOnError);
   PlatformDiscardTo = -1;
   StopProgress();
+  bool whole = InterruptSignal != 0 || NothingAfterEnd();
   CloseArchiveSource(source);
   bool matched = EveryPatternMatched();
   if (!ok) return ReportFailures(printing ? "print" : "test");
-  if (!matched) return ExitBadArchive;
+  if (!matched || !whole) return ExitBadArchive;
   if (!printing)
     std::printf("lzhsfx: %u member%s tested, all intact\n", Console.membersStarted,
                 Console.membersStarted == 1 ? "" : "s");

@@ -18,6 +18,7 @@
 #include "cli/signals.h"
 #include "core/workarea.h"
 #include "extract/header.h"
+#include "extract/scan_host.h"
 #include "extract/walk.h"
 #include "platform/posix_host.h"
 
@@ -123,6 +124,30 @@ uint64_t TotalMemberBytes() {
       if (MemberMethod() != MethodDirectory) total += MemberOriginalSize();
   CloseArchiveRun();
   return total;
+}
+
+bool WarnHeaderAfterEnd(FileOffset end, const char* prefix) {
+  FileOffset at;
+  if (!FindHeaderAfterEnd(end, &at)) return false;
+  ClearProgress();
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "%swarning: '%s': the archive's end marker at offset %llu is followed by a member "
+               "header at offset %llu (a damaged header, or archives joined together); the members "
+               "from there on are not read\n",
+               prefix, Escaped(Console.archiveDisplay).c_str(), (unsigned long long)end,
+               (unsigned long long)at);
+  return true;
+}
+
+bool NothingAfterEnd() {
+  HeaderReadResult result = ArchiveBroken;
+  if (OpenArchiveRun())
+    while ((result = NextMember()) == MemberReady) {
+    }
+  FileOffset end = (FileOffset)Work->nextHeaderOffset;
+  CloseArchiveRun();
+  return result != EndOfArchive || !WarnHeaderAfterEnd(end, "lzhsfx: ");
 }
 
 // Why t or x ended without success, in one line, and the exit code.
