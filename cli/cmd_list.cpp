@@ -195,11 +195,15 @@ int ListMembers(const ReadOptions& options) {
   }
   FileOffset end = (FileOffset)Work->nextHeaderOffset;
   CloseArchiveRun();
-  if (!options.quiet)
-    std::printf("%s\n%10llu %10llu %6s %u file%s, %u director%s\n", rule,
-                (unsigned long long)totalOriginal, (unsigned long long)totalPacked,
-                RatioText(totalPacked, totalOriginal).c_str(), files, files == 1 ? "" : "s",
+  if (!options.quiet) {
+    // The totals stand in the columns of the rows above them: in the long
+    // listing the packed size comes first, behind the method's column.
+    unsigned long long first = options.verbose ? totalPacked : totalOriginal;
+    unsigned long long second = options.verbose ? totalOriginal : totalPacked;
+    std::printf("%s\n%s%10llu %10llu %6s %u file%s, %u director%s\n", rule, options.verbose ? "       " : "",
+                first, second, RatioText(totalPacked, totalOriginal).c_str(), files, files == 1 ? "" : "s",
                 directories, directories == 1 ? "y" : "ies");
+  }
   if (result == EndOfArchive && WarnHeaderAfterEnd(end, "lzhsfx: ")) rc = ExitBadArchive;
   if (rc == ExitOk && !EveryPatternMatched()) rc = ExitBadArchive;
   return rc;

@@ -63,6 +63,8 @@ int DecodeMembers(const CommandDef& command, const Args& args, ConsoleMode mode)
   int ok = RunMembers(TestMode, options.stopOnError);
   PlatformDiscardTo = -1;
   StopProgress();
+  // A closed pipe ends p quietly, by SIGPIPE, as it ends other filters.
+  if (Console.printClosed) InterruptSignal = SIGPIPE;
   bool whole = InterruptSignal != 0 || NothingAfterEnd();
   CloseArchiveSource(source);
   bool matched = EveryPatternMatched();

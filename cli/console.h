@@ -31,6 +31,8 @@ struct ConsoleState {
   bool messageDeclined = false;         // ... and was answered No
   bool overwriteCancelled = false;      // the overwrite question ended the run
   bool faultPassedOver = false;         // the last fault was a member not asked for
+  bool printFailed = false;             // p could not write to standard output
+  bool printClosed = false;             // ... because its reader had gone (a closed pipe)
   // Overall progress: bytes of the members before the one in hand, and its size.
   uint64_t bytesBefore = 0;
   uint64_t memberBytes = 0;

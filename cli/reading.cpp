@@ -104,7 +104,8 @@ int RunMembers(ExtractionMode mode, bool stopOnError) {
     ok = 0;
     uint64_t next = Work->nextHeaderOffset;
     bool stop = stopOnError && !Console.faultPassedOver;
-    if (stop || Console.cancelled || mode == ScanMode || next >= Work->archiveSize) break;
+    if (stop || Console.cancelled || Console.printFailed || mode == ScanMode || next >= Work->archiveSize)
+      break;
     Work->resumeOffset = (FileOffset)next;
   }
   PlatformUtf8Paths = 0;
@@ -171,9 +172,8 @@ int OpenForEngine(const std::string& archive, ArchiveSource& source,
     if (path.empty()) return ExitUsage;
   }
   source.searchPrograms = true;
-  int rc = OpenArchiveSource(path, source);
+  int rc = OpenArchiveSource(path, source, archive == "-" ? "(standard input)" : "");
   if (rc == ExitOk) {
-    if (archive == "-") source.path = "(standard input)";
     rc = PrepareWorkArea(source);
     Console.messageMember = source.isSfx;
   }

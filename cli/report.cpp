@@ -6,6 +6,7 @@
 // (cli/member.cpp); this file only tells what happened.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -73,6 +74,8 @@ std::string SubjectText(const char* subject) {
   if (Work != nullptr && subject != nullptr && std::strcmp(subject, Work->archivePath) == 0 &&
       !Console.archiveDisplay.empty())
     return Escaped(Console.archiveDisplay);
+  if (Console.mode == ConsoleMode::Print && Work != nullptr && subject == Work->outputPath)
+    return "(standard output)";
   if (Work != nullptr && subject == Work->memberName) return Escaped(MemberNameText());
   return EscapedEngineText(subject != nullptr ? subject : "");
 }
@@ -161,6 +164,13 @@ void PrintLine(const std::string& text) {
 }
 
 void ShowError(MessageId message, const char* subject) {
+  // p stops at the first write that fails; a reader that has gone (head,
+  // say) wanted no more, which is no fault to report.
+  if (Console.mode == ConsoleMode::Print && message == MsgWriteError) {
+    Console.printFailed = true;
+    Console.printClosed = PlatformLastError == EPIPE;
+    if (Console.printClosed) return;
+  }
   std::string head = "\"";
   head += SubjectText(subject);
   head += "\" ";

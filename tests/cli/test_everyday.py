@@ -158,9 +158,12 @@ def check_stdin(tmp):
         c.check(os.listdir(spool) == [], f"{cmd} -: no spool file left")
     c.check(files_under(os.path.join(tmp, "fromstdin")) == {"one.txt": b"1" * 50, "two/2.txt": b"22"},
             "x - extracts from stdin")
-    p = subprocess.run([LZHSFX, "l", "-"], input=b"not an archive at all", capture_output=True,
-                       timeout=10, env=dict(os.environ, **env))
-    c.check(p.returncode == 1 and b"standard input" in p.stderr, "junk on stdin: exit 1, named")
+    # Fault: an empty standard input named by its spool's descriptor path.
+    for junk in (b"not an archive at all", b""):
+        p = subprocess.run([LZHSFX, "l", "-"], input=junk, capture_output=True,
+                           timeout=10, env=dict(os.environ, **env))
+        c.check(p.returncode == 1 and b"standard input" in p.stderr and b"/proc/" not in p.stderr,
+                f"{len(junk)} bytes of junk on stdin: exit 1, named ({p.stderr!r})")
 
 
 def check_listing(tmp):
@@ -182,6 +185,13 @@ def check_listing(tmp):
                 f"{args[0]}: level 1, MS-DOS")
         c.check("7/8" in rows.get("ids.txt", "") and " 3 " in rows.get("ids.txt", ""),
                 f"{args[0]}: numeric owner at level 3")
+        # Fault: the total line's sizes under the wrong columns.
+        lines = out.splitlines()
+        ends = [lines[0].index(h) + len(h) for h in ("Packed", "Original")]
+        sums = [sum(int(r.split()[k]) for r in rows.values()) for k in (1, 2)]
+        total = lines[-1]
+        c.check([total[:e].split()[-1] for e in ends] == [str(n) for n in sums],
+                f"{args[0]}: totals in their columns: {total!r}")
     # Times: local by default, UTC on request, as Python's own conversion says.
     for zone in ("Asia/Tokyo", "America/New_York"):
         os.environ["TZ"] = zone

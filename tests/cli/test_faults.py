@@ -101,6 +101,18 @@ def io_failures():
             p = subprocess.run([LZHSFX] + cmd, stdout=full, stderr=subprocess.PIPE, timeout=30)
         c.check(p.returncode == 2 and b"standard output" in p.stderr,
                 f"{cmd[0]} with stdout on /dev/full: exit 2 (rc={p.returncode})")
+    # Faults: p goes on writing (and complaining) after its output failed;
+    # a reader that closed the pipe (head) is told off for it.
+    with open("/dev/full", "w") as full:
+        p = subprocess.run([LZHSFX, "p", arc], stdout=full, stderr=subprocess.PIPE, timeout=30)
+    c.check(p.returncode == 2 and p.stderr.count(b"write error") == 1 and b"standard output" in p.stderr,
+            f"p stops at the first failed write: rc={p.returncode} {p.stderr[-200:]!r}")
+    p = subprocess.Popen([LZHSFX, "p", arc], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    p.stdout.read(10)
+    p.stdout.close()
+    err = p.stderr.read()
+    c.check(p.wait(timeout=30) == -signal.SIGPIPE and err == b"",
+            f"p to a closed pipe ends quietly, by SIGPIPE: rc={p.returncode} {err[-200:]!r}")
     # Fault: l or t blocks forever on a FIFO nobody writes to.
     os.mkfifo("fifo.lzh")
     for cmd in ("l", "t", "info"):
@@ -209,6 +221,8 @@ def signals():
             name = signal.Signals(sig).name
             c.check(caught and rc == -sig and left == [] and (sig == signal.SIGKILL or name in err),
                     f"{what} under {name}: ends by it, no temporary archive (caught={caught} rc={rc} {left})")
+            # Fault: the progress line's erasing sent to a redirected stderr.
+            c.check("\x1b" not in err and "\r" not in err, f"{what} under {name}: no control sequences in a file")
 
 
 def progress():
