@@ -117,6 +117,10 @@ constexpr uint32_t Os9SizeShortfall = SizeFieldLength;
 constexpr uint32_t LargeSizeLength = 8;
 constexpr uint32_t LargeSizesDataSize = 2 * LargeSizeLength;
 constexpr uint64_t SmallSizeLimit = 1ull << 32;  // sizes from here on need the record
+// No file holds a member's data, or an archive, of this size or more; the
+// host takes nothing larger, so a file offset plus a header plus a packed
+// size never wraps.
+constexpr uint64_t ImpossibleSize = 1ull << 62;
 
 // A Unix symbolic link is an -lhd- entry whose Unix mode has the link type;
 // its name is the link, '|' and where it points.

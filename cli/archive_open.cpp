@@ -73,6 +73,11 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source, const std:
   }
   fcntl(source.fd, F_SETFL, fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
   source.fileSize = (uint64_t)info.st_size;
+  if (source.fileSize > MaxArchiveSize) {
+    std::fprintf(stderr, "lzhsfx: '%s' is larger than the largest archive lzhsfx reads (%llu bytes)\n",
+                 shown.c_str(), (unsigned long long)MaxArchiveSize);
+    return ExitBadArchive;
+  }
 
   uint8_t head[StubSignatureSize];
   size_t headSize = source.fileSize < sizeof head ? (size_t)source.fileSize : sizeof head;

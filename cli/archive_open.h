@@ -10,6 +10,10 @@
 
 #include "core/workarea.h"
 
+// The largest archive lzhsfx reads (the format has no absolute offsets, so
+// only the sums of the walk bound it); standard input is spooled no further.
+constexpr uint64_t MaxArchiveSize = ImpossibleSize - 1;
+
 struct ArchiveSource {
   std::string path;           // as the user gave it (UTF-8)
   int fd = -1;                // held open so the descriptor path stays valid

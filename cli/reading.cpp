@@ -20,26 +20,33 @@
 #include "extract/header.h"
 #include "extract/scan_host.h"
 #include "extract/walk.h"
+#include "platform/hostfiles.h"
 #include "platform/posix_host.h"
 
 namespace {
 
 int FailureExitCode() { return Console.ioError ? ExitUsage : ExitBadArchive; }
 
-// Standard input copied to a file, since the walk seeks. The file is
-// unlinked as soon as it is made, so no exit or signal can leave it behind;
-// the descriptor kept here is what the engine reads, as /proc/self/fd/N.
-// "" with a message when it cannot be made.
+// Standard input copied to a file, since the walk seeks, up to the largest
+// archive lzhsfx reads. The file has no name (or loses its temporary one
+// at once), so nothing can leave it behind; the descriptor kept here is
+// what the engine reads, as /proc/self/fd/N. "" with a message when it
+// cannot be made.
 std::string SpoolStandardInput() {
   const char* dir = std::getenv("TMPDIR");
-  std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/lzhsfx-stdin-XXXXXX";
-  int fd = mkostemp(path.data(), O_CLOEXEC);
+  std::string directory = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  int dirfd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  char temp[TempNameSize];
+  int fd = dirfd >= 0 ? CreateUnnamedFile(dirfd, 0600, temp) : -1;
+  if (fd >= 0) DropUnnamedFile(dirfd, temp);
+  int why = errno;
+  if (dirfd >= 0) close(dirfd);
   if (fd < 0) {
-    std::fprintf(stderr, "lzhsfx: cannot spool standard input: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "lzhsfx: cannot spool standard input: %s\n", std::strerror(why));
     return "";
   }
-  unlink(path.c_str());
   static char buffer[1 << 16];
+  uint64_t total = 0;
   for (;;) {
     ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR && InterruptSignal == 0) continue;
@@ -49,6 +56,13 @@ std::string SpoolStandardInput() {
       return "";
     }
     if (n == 0) break;
+    total += (uint64_t)n;
+    if (total > MaxArchiveSize) {
+      std::fprintf(stderr, "lzhsfx: standard input holds more than the largest archive lzhsfx reads (%llu bytes)\n",
+                   (unsigned long long)MaxArchiveSize);
+      close(fd);
+      return "";
+    }
     for (ssize_t done = 0; done < n;) {
       ssize_t w = write(fd, buffer + done, (size_t)(n - done));
       if (w < 0 && errno == EINTR) continue;

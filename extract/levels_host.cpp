@@ -244,10 +244,6 @@ HeaderReadResult BuildLevelTwoHeader(const uint8_t* fixed, uint32_t dataSize, ui
 
 uint64_t ReadLe64(const uint8_t* p) { return (uint64_t)ReadLe32(p + 4) << 32 | ReadLe32(p); }
 
-// A packed size from here on leaves no room for the file it would lie in,
-// and the walk's sum of offset, header and size could wrap.
-constexpr uint64_t ImpossibleSize = 1ull << 62;
-
 // The 64-bit sizes of a header of level 2 or 3 replace both size fields of
 // the level-2 header in Work->header (the 32-bit fields may hold anything):
 // their low halves go there, the upper halves beside it. 0 when the packed
