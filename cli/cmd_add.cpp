@@ -226,18 +226,20 @@ const CommandDef AddCommand = {
     {&MethodOption, &SlowOption, &FollowSymlinksOption, &QuietOption},
     "Adds the given files and folders (folders recursively, in sorted order) to\n"
     "ARCHIVE, with level-2 headers and CP932 names, creating it if it does not\n"
-    "exist. A member of the same name is replaced; the other members are kept\n"
-    "as they are, in front of the new ones. ARCHIVE may be a self-extracting\n"
-    "file made by lzhsfx create: its program and settings stay, only the\n"
-    "archive behind them changes. Member names are the paths as given,\n"
-    "without a leading '/' or './', at most 259 bytes in CP932; a name that\n"
-    "would leave the destination when extracted (a '..' part, one of dots and\n"
-    "spaces only, a drive prefix) is refused. The archive is never packed into\n"
-    "itself. The new archive replaces the old one only when complete; SIGINT,\n"
-    "SIGTERM and SIGHUP remove the unfinished one.\n",
+    "exist. A member of the same name as lzhsfx l shows it (a folder's or a\n"
+    "file's) is replaced; the other members are kept as they are, in front of\n"
+    "the new ones. Files of 4 GiB and more are stored with 64-bit sizes.\n"
+    "ARCHIVE may be a self-extracting file made by lzhsfx create: its program\n"
+    "and settings stay, only the archive behind them changes. Member names are\n"
+    "the paths as given, without a leading '/' or './', at most 259 bytes in\n"
+    "CP932; a name that would leave the destination when extracted (a '..'\n"
+    "part, one of dots and spaces only, a drive prefix) is refused. The\n"
+    "archive is never packed into itself. The new archive replaces the old one\n"
+    "only when complete; SIGINT, SIGTERM and SIGHUP remove the unfinished one.\n",
     "Exit codes: 0 written, 1 ARCHIVE exists but is no archive of ours or is\n"
-    "damaged (it is left alone), 2 usage or I/O error or a file that cannot\n"
-    "be packed.\n",
+    "damaged, or a member header follows its end (it is left alone), 2 usage\n"
+    "or I/O error, a file that cannot be packed, nothing to pack, or an\n"
+    "ARCHIVE the user may not write.\n",
 };
 
 const CommandDef DeleteCommand = {
@@ -245,9 +247,10 @@ const CommandDef DeleteCommand = {
     "ARCHIVE NAME...",
     "delete members from an archive",
     {},
-    "Deletes the named members from ARCHIVE (a plain .lzh or a self-extracting\n"
-    "file made by lzhsfx create, whose program and settings stay). A NAME that\n"
-    "is a folder deletes the folder and every member under it. The names of\n"
+    "Deletes the members NAMEs select from ARCHIVE (a plain .lzh or a\n"
+    "self-extracting file made by lzhsfx create, whose program and settings\n"
+    "stay): names or shell patterns, matched as lzhsfx l shows the names. A\n"
+    "NAME that is a folder deletes the folder and every member under it. The names of\n"
     "the deleted members are printed. When a NAME matches no member nothing is\n"
     "changed. The new archive replaces the old one only when complete.\n",
     "Exit codes: 0 deleted, 1 a NAME matches no member, or ARCHIVE is no\n"

@@ -31,8 +31,9 @@ const OptionDef UtcOption = Flag("--utc",
     "times in UTC (default: local time, as ls shows them)");
 
 const char* const ListNotes =
-    "Exit codes: 0 listed, 1 a header is broken, the archive is cut short or a\n"
-    "NAME matched no member, 2 usage error or the file cannot be read.\n";
+    "Exit codes: 0 listed, 1 a header is broken, the archive is cut short, a\n"
+    "member header follows its end marker or a NAME matched no member, 2 usage\n"
+    "error or the file cannot be read.\n";
 
 }  // namespace
 
