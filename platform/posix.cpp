@@ -382,22 +382,23 @@ int CommitLink(const char* target) {
   return 0;
 }
 
-// The pending file's permissions and time, as the host asked for them.
-void ApplyOutputFacts() {
-  constexpr mode_t KeptModeBits = 01777;  // no set-user-id, no set-group-id
-  // The mode is the archive's wish, narrowed by the umask as any new file's
-  // is; a file that cannot take it keeps the default, and one whose time
-  // cannot be set keeps its own: no reason to lose the member.
-  if (PlatformOutputMode >= 0)
-    (void)fchmod(Pending.fd, (mode_t)PlatformOutputMode & ~(mode_t)CurrentUmask() & KeptModeBits);
-  if (PlatformOutputTime >= 0) {
+// Gives the object fd holds the permission bits mode (-1: left alone),
+// narrowed by the umask as any new object's are and never set-user-id or
+// set-group-id, and the modification time (-1: left alone). 1, or 0 when
+// either could not be set.
+int ApplyFacts(int fd, int mode, int64_t time) {
+  constexpr mode_t KeptModeBits = 01777;
+  int ok = 1;
+  if (mode >= 0 && fchmod(fd, (mode_t)mode & ~(mode_t)CurrentUmask() & KeptModeBits) != 0) ok = Failed(errno);
+  if (time >= 0) {
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = (time_t)PlatformOutputTime;
+    times[1].tv_sec = (time_t)time;
     times[1].tv_nsec = 0;
-    (void)futimens(Pending.fd, times);
+    if (futimens(fd, times) != 0) ok = Failed(errno);
   }
+  return ok;
 }
 
 }  // namespace
@@ -444,7 +445,9 @@ int PlatformCommitOutput(const char* path) {
     ok = CommitLink(PlatformOutputLink);
     DropUnnamedFile(Pending.dirfd, Pending.temp);  // the empty file stood in for the link
   } else {
-    ApplyOutputFacts();
+    // The mode and time are the archive's wish; a file that cannot take
+    // them keeps its own, which is no reason to lose the member.
+    (void)ApplyFacts(Pending.fd, PlatformOutputMode, PlatformOutputTime);
     ok = NameUnnamedFile(Pending.fd, Pending.dirfd, Pending.temp, Pending.name);
     if (!ok) {
       Failed(errno);
@@ -658,17 +661,7 @@ int PlatformSetDirectoryFacts(const char* path, int mode, int64_t time) {
   int fd = openat(parent.fd, parent.name, WalkFlags);
   CloseParent(&parent);
   if (fd < 0) return Failed(errno);
-  constexpr mode_t KeptModeBits = 01777;  // no set-user-id, no set-group-id
-  int ok = 1;
-  if (mode >= 0 && fchmod(fd, (mode_t)mode & ~(mode_t)CurrentUmask() & KeptModeBits) != 0) ok = Failed(errno);
-  if (time >= 0) {
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = (time_t)time;
-    times[1].tv_nsec = 0;
-    if (futimens(fd, times) != 0) ok = Failed(errno);
-  }
+  int ok = ApplyFacts(fd, mode, time);
   close(fd);
   return ok;
 }

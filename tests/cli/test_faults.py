@@ -19,29 +19,12 @@ from lzhtool import Checker, run, write  # noqa: E402
 
 LZHSFX = os.path.abspath(sys.argv[1])
 c = Checker("faults")
-BLOCK = 65535 * 256  # bytes of one block of 65535 longest matches
-
-
-def zeros_body(blocks):
-    """-lh5- data of 1 + blocks * BLOCK zero bytes in a few hundred bytes:
-    a literal, then blocks whose one literal/length symbol (a 256-byte
-    match) and one offset symbol (distance 1) take no bits at all."""
-    w = L.BitWriter()
-
-    def block(count, symbol):
-        w.put(16, count)
-        w.put(5, 0), w.put(5, 0)          # code-length code: single symbol 0
-        w.put(9, 0), w.put(9, symbol)     # literal/length code: single symbol
-        w.put(4, 0), w.put(4, 0)          # offset code: single symbol 0
-    block(1, 0)
-    for _ in range(blocks):
-        block(65535, 256 + 256 - 3)
-    return w.finish()
+BLOCK = L.ZEROS_BLOCK
 
 
 def zeros_member(name, blocks):
     # CRC-16/ARC of zero bytes from 0 stays 0.
-    return L.member(name, b"", "5", body=zeros_body(blocks), orig_size=1 + blocks * BLOCK, crc=0)
+    return L.member(name, b"", "5", body=L.zeros_body(blocks), orig_size=1 + blocks * BLOCK, crc=0)
 
 
 def leftovers(d):

@@ -19,24 +19,7 @@ from lzhtool import Checker, run, write  # noqa: E402
 LZHSFX = os.path.abspath(sys.argv[1])
 c = Checker("large")
 GIB4 = 1 << 32
-BLOCK = 65535 * 256  # bytes of one block of 65535 longest matches
-
-
-def zeros_body(blocks):
-    """-lh5- data of 1 + blocks * BLOCK zero bytes: a literal, then blocks
-    whose one literal/length symbol (a 256-byte match) and one offset symbol
-    (distance 1) take no bits."""
-    w = L.BitWriter()
-
-    def block(count, symbol):
-        w.put(16, count)
-        w.put(5, 0), w.put(5, 0)          # code-length code: single symbol 0
-        w.put(9, 0), w.put(9, symbol)     # literal/length code: single symbol
-        w.put(4, 0), w.put(4, 0)          # offset code: single symbol 0
-    block(1, 0)
-    for _ in range(blocks):
-        block(65535, 256 + 256 - 3)
-    return w.finish()
+BLOCK = L.ZEROS_BLOCK
 
 
 def large_sizes(packed, original):
@@ -101,7 +84,7 @@ def archive_beyond():
 
 def large_members():
     size = 1 + 257 * BLOCK  # 4,311,678,721 bytes: past 4 GiB
-    body = zeros_body(257)
+    body = L.zeros_body(257)
     assert size > GIB4
     after = L.member("after.txt", b"after\n")
     # Fault: the 64-bit size record ignored, a member of more than 4 GiB cut
