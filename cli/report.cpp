@@ -95,7 +95,9 @@ void PrintMessage(const std::string& head, MessageId message, const std::string&
   if (meaning.kind == FaultKind::File) {
     if (PlatformLastError != 0) {
       reason = std::string(": ") + std::strerror(PlatformLastError);
-      Console.ioError = true;
+      // A name longer than the file system takes (vfat counts UTF-16 units,
+      // which no byte count foresees) is the member's fault, not the disk's.
+      Console.ioError = PlatformLastError != ENAMETOOLONG;
     } else if (message == MsgReadError) {
       // A read that merely came up short has no reason: the archive ends early.
       reason = ": the file ends early";

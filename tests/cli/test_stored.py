@@ -47,6 +47,10 @@ def extraction():
         ("vfat: names in 8.3 form, one of two lost", [L.member("Long File Name.txt", b"1"),
                                                       L.member("Long File Other.txt", b"2")], 1530,
          {"Long File Name.txt": b"1", "Long File Other.txt": b"2"}, 0, None),
+        # The limit in bytes lets through what the file system then refuses.
+        ("vfat: a name the file system refuses after all taken for an I/O failure",
+         [L.member("f" * 252 + ".txt", b"long"), L.member("short.txt", b"s")], 1530,
+         {"short.txt": b"s"}, 1, "File name too long"),
         ("eCryptfs: a name part longer than 143 bytes cut or turned 8.3",
          [L.member("d/" + "e" * 200 + ".txt", b"long"), L.member("short.txt", b"s")], 143,
          {"short.txt": b"s"}, 1, "this file system takes names of at most 143"),
@@ -73,7 +77,7 @@ def extraction():
         c.check(rc == code and got == want and (words is None or words in err),
                 f"x: {fault}: rc={rc} {sorted(got)} {err.strip()[-200:]!r}")
     # The listing shows what x writes.
-    rc, out, _ = run([LZHSFX, "l", "x6.lzh", "字/*"])
+    rc, out, _ = run([LZHSFX, "l", "x7.lzh", "字/*"])
     c.check(rc == 0 and "字/f.txt" in out, f"l selects the UTF-8 folder by its shown name: {out!r}")
 
 
