@@ -25,9 +25,9 @@
 #include "core/workarea.h"
 #include "extract/admission.h"
 #include "extract/header.h"
+#include "platform/hostfiles.h"
 #include "platform/pathpolicy.h"
 #include "platform/posix_host.h"
-#include "platform/hostfiles.h"
 
 namespace {
 

@@ -17,7 +17,10 @@ void UpdateProgress(MemberSize done, MemberSize total) {
   // A match may carry the output past the member's end, but decoding stops
   // there, so the count never runs a whole window beyond it.
   FuzzCheck((uint64_t)done <= (uint64_t)total + RingBufferSize, "progress far past the member's size");
-  if (Work->cancelRequested) AbortExtraction(1);
+  // The 64-bit size record may declare more than the inputs are kept to
+  // (LargestDeclaredSize reads the 32-bit fields); such a member is cut
+  // short as a cancel would cut it.
+  if (Work->cancelRequested || done > FuzzOutputLimit) AbortExtraction(1);
 }
 
 void PumpMessages(WindowHandle) {}
