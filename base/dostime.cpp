@@ -105,14 +105,24 @@ uint32_t UnixToDosDateTime(uint32_t unixTime) {
   return (date << DateShift) | time;
 }
 
-uint32_t DosDateTimeToUnix(uint32_t dosDateTime) {
+DosFields UnpackDosDateTime(uint32_t dosDateTime) {
   uint32_t date = dosDateTime >> DateShift, time = dosDateTime & TimeMask;
-  uint32_t year = DosEpochYear + (date >> YearShift);
-  uint32_t month = (date >> MonthShift) & MonthMask;
-  uint32_t day = date & DayMask;
-  if (month < 1) month = 1;
-  if (month > MonthsPerYear) month = MonthsPerYear;
-  if (day < 1) day = 1;
+  DosFields f;
+  f.year = DosEpochYear + (date >> YearShift);
+  f.month = (date >> MonthShift) & MonthMask;
+  f.day = date & DayMask;
+  if (f.month < 1) f.month = 1;
+  if (f.month > MonthsPerYear) f.month = MonthsPerYear;
+  if (f.day < 1) f.day = 1;
+  f.hour = time >> HourShift;
+  f.minute = (time >> MinuteShift) & MinuteMask;
+  f.second = (time & HalfSecondMask) * 2;
+  return f;
+}
+
+uint32_t DosDateTimeToUnix(uint32_t dosDateTime) {
+  DosFields f = UnpackDosDateTime(dosDateTime);
+  uint32_t year = f.year, month = f.month, day = f.day;
   uint32_t y = month <= 2 ? year - 1 : year;
   uint32_t era = y / YearsPerEra;
   uint32_t yearOfEra = y - era * YearsPerEra;
@@ -120,9 +130,7 @@ uint32_t DosDateTimeToUnix(uint32_t dosDateTime) {
   uint32_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
   uint32_t dayOfEra = yearOfEra * DaysPerCommonYear + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   uint32_t days = era * DaysPerEra + dayOfEra - DaysFromEraStartTo1970;
-  uint32_t seconds = (time >> HourShift) * SecondsPerHour +
-                     ((time >> MinuteShift) & MinuteMask) * SecondsPerMinute +
-                     (time & HalfSecondMask) * 2;
+  uint32_t seconds = f.hour * SecondsPerHour + f.minute * SecondsPerMinute + f.second;
   uint64_t total = (uint64_t)days * SecondsPerDay + seconds;
   return total > UINT32_MAX ? UINT32_MAX : (uint32_t)total;
 }

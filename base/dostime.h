@@ -15,3 +15,10 @@ uint32_t UnixToDosDateTime(uint32_t unixTime);
 // month past 12 as 12; fields past their range otherwise carry over, and
 // times past what 32 bits hold (early 2106) stay at the last one.
 uint32_t DosDateTimeToUnix(uint32_t dosDateTime);
+
+// The packed fields one by one, the month and day made valid as
+// DosDateTimeToUnix makes them; for the host's conversion as local time.
+struct DosFields {
+  uint32_t year, month, day, hour, minute, second;
+};
+DosFields UnpackDosDateTime(uint32_t dosDateTime);

@@ -5,6 +5,20 @@
 #pragma once
 #include <stdint.h>
 
+// ---- Sizes and offsets -----------------------------------------------------
+
+// A position or length in a file, and a member's packed or original size.
+// The stub reads 32-bit header fields only and keeps them 32 bits wide,
+// where wider ones would cost it code on its 32-bit machine; the host tool,
+// on a 64-bit machine, reads members and archives of 4 GiB and more (the
+// 64-bit size record), so there they are 64 bits.
+#if UINTPTR_MAX == UINT32_MAX
+typedef uint32_t FileOffset;
+#else
+typedef uint64_t FileOffset;
+#endif
+typedef FileOffset MemberSize;
+
 // ---- Member headers --------------------------------------------------------
 
 // Offsets of the fixed part of a level-2 header.
@@ -39,6 +53,7 @@ enum : uint8_t {
   ExtFileName = 0x01,
   ExtDirName = 0x02,
   ExtAttributes = 0x40,
+  ExtLargeSizes = 0x42,    // 64-bit packed size, then 64-bit original size
   ExtUnixMode = 0x50,      // 16-bit permission bits
   ExtUnixIds = 0x51,       // 16-bit group id, then 16-bit user id
   ExtGroupName = 0x52,
@@ -95,6 +110,17 @@ enum : uint8_t {
   OsIdAmiga = 'A',
 };
 constexpr uint32_t Os9SizeShortfall = SizeFieldLength;
+
+// The 64-bit size record of members of 4 GiB and more (Amiga and MorphOS
+// writers, and ours): it replaces both 32-bit size fields, which keep the
+// low halves. Read at levels 2 and 3; written at level 2.
+constexpr uint32_t LargeSizeLength = 8;
+constexpr uint32_t LargeSizesDataSize = 2 * LargeSizeLength;
+constexpr uint64_t SmallSizeLimit = 1ull << 32;  // sizes from here on need the record
+// No file holds a member's data, or an archive, of this size or more; the
+// host takes nothing larger, so a file offset plus a header plus a packed
+// size never wraps.
+constexpr uint64_t ImpossibleSize = 1ull << 62;
 
 // A Unix symbolic link is an -lhd- entry whose Unix mode has the link type;
 // its name is the link, '|' and where it points.

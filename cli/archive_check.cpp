@@ -82,8 +82,9 @@ bool Checker::CheckMember(size_t walkIndex) {
   info.offset = MemberHeaderOffset();
   info.headerSize = ReadLe16(Work->header + HdrSize);
   info.method = MemberMethod();
-  info.compressedSize = MemberCompressedSize();
-  info.originalSize = MemberOriginalSize();
+  // Read as the stub reads headers: their 32-bit fields alone.
+  info.compressedSize = (uint32_t)MemberCompressedSize();
+  info.originalSize = (uint32_t)MemberOriginalSize();
   info.name = Work->memberName;
   std::string who = Who(walkIndex) + " " + Shown(info.name);
 

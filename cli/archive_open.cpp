@@ -39,8 +39,8 @@ bool StartsWith(const uint8_t* head, size_t size, const uint8_t* magic, size_t l
 
 // Another maker's program: the archive inside it is where the scan finds
 // it. 0, or the exit code of what was reported.
-int FindInProgram(ArchiveSource& source) {
-  source.enginePath = EnginePathOf(source.path, source.fd);
+int FindInProgram(const std::string& path, ArchiveSource& source) {
+  source.enginePath = EnginePathOf(path, source.fd);
   if (int rc = PrepareWorkArea(source.enginePath, StubConfig{}, source.path)) return rc;
   if (!FindArchiveInProgram(&source.foundOffset)) return NotAnArchive(source.path);
   return ExitOk;
@@ -52,9 +52,9 @@ std::string ConfigText(const char* field, uint32_t size) {
   return std::string(field, strnlen(field, size));
 }
 
-int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
-  source.path = path;
-  const std::string shown = Escaped(path);
+int OpenArchiveSource(const std::string& path, ArchiveSource& source, const std::string& display) {
+  source.path = display.empty() ? path : display;
+  const std::string shown = Escaped(source.path);
   // Opened without blocking, so a FIFO or a device is refused at once rather
   // than waited on; a regular file reads the same either way.
   source.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -73,9 +73,9 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
   }
   fcntl(source.fd, F_SETFL, fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
   source.fileSize = (uint64_t)info.st_size;
-  if (source.fileSize > UINT32_MAX) {
-    std::fprintf(stderr, "lzhsfx: '%s' is larger than 4 GiB; LZH offsets cannot reach past that\n",
-                 shown.c_str());
+  if (source.fileSize > MaxArchiveSize) {
+    std::fprintf(stderr, "lzhsfx: '%s' is larger than the largest archive lzhsfx reads (%llu bytes)\n",
+                 shown.c_str(), (unsigned long long)MaxArchiveSize);
     return ExitBadArchive;
   }
 
@@ -91,7 +91,7 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
   bool program = StartsWith(head, headSize, DosMagic, sizeof DosMagic);
   bool ours = program && StubImageRecognised(head, headSize);
   if ((program && !ours) || StartsWith(head, headSize, ElfMagic, sizeof ElfMagic))
-    return source.searchPrograms ? FindInProgram(source) : NotAnArchive(path);
+    return source.searchPrograms ? FindInProgram(path, source) : NotAnArchive(source.path);
   source.isSfx = program;
   if (source.isSfx) {
     if (ReadAt(source.fd, StubConfigOffset, &source.config, sizeof source.config) !=
@@ -121,7 +121,7 @@ int OpenArchiveSource(const std::string& path, ArchiveSource& source) {
   // Not even an end marker where the archive starts: an empty file, or a
   // self-extracting file cut at its archive offset.
   uint64_t archiveOffset = source.isSfx ? source.config.archiveOffset : 0;
-  if (archiveOffset == source.fileSize) return NotAnArchive(path);
+  if (archiveOffset == source.fileSize) return NotAnArchive(source.path);
   source.enginePath = EnginePathOf(path, source.fd);
   return ExitOk;
 }

@@ -10,6 +10,10 @@
 
 #include "core/workarea.h"
 
+// The largest archive lzhsfx reads (the format has no absolute offsets, so
+// only the sums of the walk bound it); standard input is spooled no further.
+constexpr uint64_t MaxArchiveSize = ImpossibleSize - 1;
+
 struct ArchiveSource {
   std::string path;           // as the user gave it (UTF-8)
   int fd = -1;                // held open so the descriptor path stays valid
@@ -27,7 +31,8 @@ struct ArchiveSource {
 // code (2 cannot be read, 1 not a usable archive); 0 on success. Another
 // program is an archive only when searchPrograms is set and an archive is
 // found inside it; a file with nothing at its archive offset is none.
-int OpenArchiveSource(const std::string& path, ArchiveSource& source);
+// Messages name it display (standard input's spool) or else path.
+int OpenArchiveSource(const std::string& path, ArchiveSource& source, const std::string& display = "");
 void CloseArchiveSource(ArchiveSource& source);
 // The path by which the engine opens the file that path names and fd holds:
 // its absolute CP932 path, or /proc/self/fd/N when it has none that fits.

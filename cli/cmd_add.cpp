@@ -24,6 +24,8 @@
 #include "cli/console.h"
 #include "cli/escape.h"
 #include "cli/files.h"
+#include "cli/names.h"
+#include "cli/reading.h"
 #include "cli/signals.h"
 #include "cli/stubfile.h"
 #include "cli/textformat.h"
@@ -32,6 +34,7 @@
 #include "extract/header.h"
 #include "extract/walk.h"
 #include "platform/cp932.h"
+#include "platform/hostfiles.h"
 
 namespace {
 
@@ -43,7 +46,7 @@ constexpr uint64_t LongestEndMark = 2;
 struct OldMember {
   uint64_t offset = 0;   // its header
   uint64_t length = 0;   // header and data, up to the next header
-  std::string name;      // CP932, '/' separated; a folder's ends in '/'
+  std::string name;      // as l shows it (UTF-8, '/' separated; a folder's ends in '/')
 };
 
 struct OldArchive {
@@ -84,6 +87,11 @@ int ReadOld(const char* command, const std::string& path, bool mayBeNew, OldArch
   }
   old.exists = true;
   old.mode = st.st_mode & 07777;
+  // A file the user may not write is not replaced behind its back, though
+  // the folder would allow a new file in its place.
+  if (!MayWriteFile(path.c_str()))
+    return Complain(command, ExitUsage, "cannot write '" + Escaped(path) + "': " + std::strerror(errno) +
+                                            "; it is left as it is");
   errno = 0;
   if (int rc = OpenArchiveSource(path, old.source)) {
     std::fprintf(stderr, "lzhsfx %s: '%s' is left as it is\n", command, Escaped(path).c_str());
@@ -99,11 +107,15 @@ int ReadOld(const char* command, const std::string& path, bool mayBeNew, OldArch
     OldMember m;
     m.offset = MemberHeaderOffset();
     m.length = Work->nextHeaderOffset - m.offset;
-    m.name = Work->memberName;
+    m.name = MemberNameText();
     old.members.push_back(m);
   }
   uint64_t end = Work->nextHeaderOffset;
   CloseArchiveRun();
+  // Members behind the end marker would be lost by the rewrite.
+  std::string prefix = std::string("lzhsfx ") + command + ": ";
+  if (result == EndOfArchive && WarnHeaderAfterEnd((FileOffset)end, prefix.c_str()))
+    return Complain(command, ExitBadArchive, "'" + Escaped(path) + "' is left as it is");
   if (result != EndOfArchive)
     return Complain(command, ExitBadArchive,
                     Format("'%s' is damaged after its member %zu (%s); it is left as it is",
@@ -191,18 +203,17 @@ bool ParseMethod(const std::string& text, char& method) {
   return true;
 }
 
-// A member name as the user types it, in the form the walk composes: CP932,
-// no leading "./" or "/", no trailing '/'. Empty when it has no CP932 form.
-std::string MemberNameOf(const std::string& utf8) {
-  std::string cp932;
-  if (!ToCp932(utf8, cp932)) return "";
-  std::vector<char> text(cp932.begin(), cp932.end());
-  text.push_back('\0');
-  NormalizeSeparators(text.data(), '/');
-  std::string name = text.data();
-  while (name.rfind("./", 0) == 0 || name.rfind('/', 0) == 0) name.erase(0, name[0] == '.' ? 2 : 1);
+// A name with its folder's closing '/' taken off: a path that changed from
+// file to folder (or back) is still the same member.
+std::string WithoutFolderMark(std::string name) {
   while (!name.empty() && name.back() == '/') name.pop_back();
   return name;
+}
+
+// A NAME given to d as l matches it: no leading "./", no trailing '/'.
+std::string GivenName(std::string name) {
+  while (name.rfind("./", 0) == 0) name.erase(0, 2);
+  return WithoutFolderMark(name);
 }
 
 }  // namespace
@@ -215,18 +226,20 @@ const CommandDef AddCommand = {
     {&MethodOption, &SlowOption, &FollowSymlinksOption, &QuietOption},
     "Adds the given files and folders (folders recursively, in sorted order) to\n"
     "ARCHIVE, with level-2 headers and CP932 names, creating it if it does not\n"
-    "exist. A member of the same name is replaced; the other members are kept\n"
-    "as they are, in front of the new ones. ARCHIVE may be a self-extracting\n"
-    "file made by lzhsfx create: its program and settings stay, only the\n"
-    "archive behind them changes. Member names are the paths as given,\n"
-    "without a leading '/' or './', at most 259 bytes in CP932; a name that\n"
-    "would leave the destination when extracted (a '..' part, one of dots and\n"
-    "spaces only, a drive prefix) is refused. The archive is never packed into\n"
-    "itself. The new archive replaces the old one only when complete; SIGINT,\n"
-    "SIGTERM and SIGHUP remove the unfinished one.\n",
+    "exist. A member of the same name as lzhsfx l shows it (a folder's or a\n"
+    "file's) is replaced; the other members are kept as they are, in front of\n"
+    "the new ones. Files of 4 GiB and more are stored with 64-bit sizes.\n"
+    "ARCHIVE may be a self-extracting file made by lzhsfx create: its program\n"
+    "and settings stay, only the archive behind them changes. Member names are\n"
+    "the paths as given, without a leading '/' or './', at most 259 bytes in\n"
+    "CP932; a name that would leave the destination when extracted (a '..'\n"
+    "part, one of dots and spaces only, a drive prefix) is refused. The\n"
+    "archive is never packed into itself. The new archive replaces the old one\n"
+    "only when complete; SIGINT, SIGTERM and SIGHUP remove the unfinished one.\n",
     "Exit codes: 0 written, 1 ARCHIVE exists but is no archive of ours or is\n"
-    "damaged (it is left alone), 2 usage or I/O error or a file that cannot\n"
-    "be packed.\n",
+    "damaged, or a member header follows its end (it is left alone), 2 usage\n"
+    "or I/O error, a file that cannot be packed, nothing to pack, or an\n"
+    "ARCHIVE the user may not write.\n",
 };
 
 const CommandDef DeleteCommand = {
@@ -234,9 +247,10 @@ const CommandDef DeleteCommand = {
     "ARCHIVE NAME...",
     "delete members from an archive",
     {},
-    "Deletes the named members from ARCHIVE (a plain .lzh or a self-extracting\n"
-    "file made by lzhsfx create, whose program and settings stay). A NAME that\n"
-    "is a folder deletes the folder and every member under it. The names of\n"
+    "Deletes the members NAMEs select from ARCHIVE (a plain .lzh or a\n"
+    "self-extracting file made by lzhsfx create, whose program and settings\n"
+    "stay): names or shell patterns, matched as lzhsfx l shows the names. A\n"
+    "NAME that is a folder deletes the folder and every member under it. The names of\n"
     "the deleted members are printed. When a NAME matches no member nothing is\n"
     "changed. The new archive replaces the old one only when complete.\n",
     "Exit codes: 0 deleted, 1 a NAME matches no member, or ARCHIVE is no\n"
@@ -275,10 +289,15 @@ int CmdAdd(const Args& args) {
   PackPlan plan;
   std::string error;
   if (!PlanPaths(paths, options, plan, error)) return Complain("a", ExitUsage, Escaped(error));
+  if (plan.entries.empty())
+    return Complain("a", ExitUsage, "nothing to pack in what was given; '" + Escaped(archivePath) +
+                                        "' is " + (old.exists ? "left as it is" : "not made"));
+  // Old members are matched as l shows them, so one stored in UTF-8 is
+  // replaced by the same name packed from here.
   std::set<std::string> added;
-  for (const PackEntry& e : plan.entries) added.insert(e.name);
+  for (const PackEntry& e : plan.entries) added.insert(WithoutFolderMark(ToUtf8(e.name)));
   std::vector<bool> keep;
-  for (const OldMember& m : old.members) keep.push_back(added.count(m.name) == 0);
+  for (const OldMember& m : old.members) keep.push_back(added.count(WithoutFolderMark(m.name)) == 0);
   return Rewrite("a", archivePath, old, keep, &plan, &options, quiet);
 }
 
@@ -295,13 +314,10 @@ int CmdDelete(const Args& args) {
   std::vector<bool> keep(old.members.size(), true);
   bool missing = false;
   for (const std::string& given : names) {
-    std::string name = MemberNameOf(given);
+    std::string name = GivenName(given);
     bool found = false;
-    for (size_t i = 0; i < old.members.size(); ++i) {
-      const std::string& m = old.members[i].name;
-      bool match = !name.empty() && (m == name || m.rfind(name + "/", 0) == 0);
-      if (match) keep[i] = false, found = true;
-    }
+    for (size_t i = 0; i < old.members.size(); ++i)
+      if (!name.empty() && NameMatches(name, old.members[i].name)) keep[i] = false, found = true;
     if (!found) {
       std::fprintf(stderr, "lzhsfx d: no member named '%s' in '%s'\n", Escaped(given).c_str(),
                    Escaped(archivePath).c_str());
@@ -315,6 +331,6 @@ int CmdDelete(const Args& args) {
   int rc = Rewrite("d", archivePath, old, keep, nullptr, nullptr, true);
   if (rc == ExitOk)
     for (size_t i = 0; i < old.members.size(); ++i)
-      if (!keep[i]) PrintLine(EscapedCp932(old.members[i].name));
+      if (!keep[i]) PrintLine(Escaped(old.members[i].name));
   return rc;
 }

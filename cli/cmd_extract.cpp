@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/escape.h"
+#include "cli/member.h"
 #include "cli/progress.h"
 #include "cli/reading.h"
 #include "cli/signals.h"
@@ -50,12 +51,15 @@ const CommandDef ExtractCommand = {
     "extract the members (under -C DIR, default .)",
     {&DirectoryOption, &YesOption, &OverwriteOption, &AllowUnsafeOption, &QuietOption,
      &StopOnErrorOption, &NamesOption},
-    "Extract an LZH archive or self-extracting .exe with the same path mapping\n"
-    "and name sanitising the Windows stub uses. Names are read as CP932 or\n"
-    "UTF-8 (see --names) and written as UTF-8; modification times and the\n"
-    "read-only attribute are restored. With NAMEs (names or shell patterns, as\n"
-    "for lzhsfx l) only those members are extracted. ARCHIVE - reads the\n"
-    "archive from standard input (then nothing can be asked).\n"
+    "Extract an LZH archive or self-extracting .exe. Names are read as CP932\n"
+    "or UTF-8 (see --names) and written as stored, in UTF-8, whatever the file\n"
+    "system: a name part longer than it takes, or a member landing on a file\n"
+    "an earlier member of this run was written to, is refused, never cut or\n"
+    "written over. Times are restored to the second, Unix permissions under\n"
+    "the umask (a folder's after its contents), and the read-only attribute.\n"
+    "With NAMEs (names or shell patterns, as for lzhsfx l) only those members\n"
+    "are extracted. ARCHIVE - reads the archive from standard input (then\n"
+    "nothing can be asked).\n"
     "Each member's path is printed as it starts (control characters as \\xHH);\n"
     "one overall progress line is shown on stderr when it is a terminal. Each\n"
     "member is written beside its destination and takes its place only when\n"
@@ -71,15 +75,17 @@ const CommandDef ExtractCommand = {
     "message and nothing is written for it, unless --allow-unsafe-paths is\n"
     "given.\n"
     "\n"
-    "When the archive starts with a confirmation text it is printed and must\n"
-    "be answered y (or -y given); with no terminal it counts as No.\n"
+    "When a self-extracting file starts with a confirmation text (a member\n"
+    "named !) it is printed and must be answered y (or -y given); with no\n"
+    "terminal it counts as No. In a plain archive ! is a file like any other.\n"
     "\n"
     "SIGINT, SIGTERM and SIGHUP stop extraction: the member being written is\n"
     "removed and lzhsfx ends by that signal.\n"
     "\n"
-    "Exit codes: 0 everything extracted, 1 a member or header was bad, a NAME\n"
-    "matched no member, a member was refused, the confirmation was declined or\n"
-    "the overwrite question was cancelled, 2 usage error or a file or\n"
+    "Exit codes: 0 everything extracted, 1 a member or header was bad, a member\n"
+    "header follows the end marker, a NAME matched no member, a member was\n"
+    "refused, the confirmation was declined or the overwrite question was\n"
+    "cancelled, 2 usage error or a file or\n"
     "directory could not be opened, made, read, written or closed (the message\n"
     "gives the system's reason).\n",
 };
@@ -125,7 +131,9 @@ int CmdExtract(const Args& args) {
     ok = RunMembers(ExtractMode, read.stopOnError);
   }
   PlatformKeepDirectories(0);
+  ApplyDirectoryFacts();
   StopProgress();
+  bool whole = InterruptSignal != 0 || Console.messageDeclined || NothingAfterEnd();
   CloseArchiveSource(source);
   if (InterruptSignal != 0) return ExitBadArchive;  // main ends by the signal
   if (Console.messageDeclined) {
@@ -142,5 +150,5 @@ int CmdExtract(const Args& args) {
                    Console.refusedMembers == 1 ? "" : "s");
     return ReportFailures("extract");
   }
-  return matched ? ExitOk : ExitBadArchive;
+  return matched && whole ? ExitOk : ExitBadArchive;
 }

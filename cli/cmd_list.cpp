@@ -31,8 +31,9 @@ const OptionDef UtcOption = Flag("--utc",
     "times in UTC (default: local time, as ls shows them)");
 
 const char* const ListNotes =
-    "Exit codes: 0 listed, 1 a header is broken, the archive is cut short or a\n"
-    "NAME matched no member, 2 usage error or the file cannot be read.\n";
+    "Exit codes: 0 listed, 1 a header is broken, the archive is cut short, a\n"
+    "member header follows its end marker or a NAME matched no member, 2 usage\n"
+    "error or the file cannot be read.\n";
 
 }  // namespace
 
@@ -68,7 +69,7 @@ constexpr double PercentScale = 100.0;
 constexpr size_t TimeTextSize = 32;
 
 // A member's time as ls --full-time shows it: local time unless utc.
-std::string TimeText(uint32_t seconds, bool utc) {
+std::string TimeText(int64_t seconds, bool utc) {
   time_t t = (time_t)seconds;
   struct tm parts {};
   char text[TimeTextSize];
@@ -156,7 +157,8 @@ int ListMembers(const ReadOptions& options) {
   uint64_t totalOriginal = 0, totalPacked = 0;
   uint32_t files = 0, directories = 0;
   int rc = ExitOk;
-  for (HeaderReadResult result; (result = NextMember()) != EndOfArchive;) {
+  HeaderReadResult result;
+  while ((result = NextMember()) != EndOfArchive) {
     if (result != MemberReady) {
       MessageId message = result == NoMemory        ? MsgNoMemory
                           : result == InvalidHeader ? MsgInvalidHeader
@@ -166,24 +168,25 @@ int ListMembers(const ReadOptions& options) {
       break;
     }
     if (!MemberSelected()) continue;
-    uint32_t packed = MemberCompressedSize();
-    uint32_t original = MemberOriginalSize();
+    uint64_t packed = MemberCompressedSize();
+    uint64_t original = MemberOriginalSize();
     char method = MemberMethod();
     std::string name = MemberListedName();
-    std::string stamp = TimeText(MemberStampUtc(), options.utc);
+    std::string stamp = TimeText(MemberUnixTime(), options.utc);
     // The whole id as stored: the host reads methods beyond "-lh?-" (-lz5-,
     // -lzs-, ...) and marks some members for itself in the header.
     const char* id = Work->storedMethod;
     if (options.verbose)
-      std::printf("%.5s  %10u %10u %6s %04X %2u %-7s %-5s %-10s %-15s %s %s\n", id, packed,
-                  original, RatioText(packed, original).c_str(), MemberDataCrc(),
+      std::printf("%.5s  %10llu %10llu %6s %04X %2u %-7s %-5s %-10s %-15s %s %s\n", id,
+                  (unsigned long long)packed, (unsigned long long)original,
+                  RatioText(packed, original).c_str(), MemberDataCrc(),
                   Work->headerLevel, OsText(Work->header[HdrOsId]).c_str(),
                   DosAttributeText(Work->header[HdrDosAttribute]).c_str(), UnixModeText().c_str(),
                   UnixOwnerText().c_str(), stamp.c_str(), name.c_str());
     else
-      std::printf("%10u %10u %6s %.5s %s %04X %s\n", original, packed,
-                  RatioText(packed, original).c_str(), id, stamp.c_str(), MemberDataCrc(),
-                  name.c_str());
+      std::printf("%10llu %10llu %6s %.5s %s %04X %s\n", (unsigned long long)original,
+                  (unsigned long long)packed, RatioText(packed, original).c_str(), id,
+                  stamp.c_str(), MemberDataCrc(), name.c_str());
     if (method == MethodDirectory)
       ++directories;
     else
@@ -191,12 +194,18 @@ int ListMembers(const ReadOptions& options) {
     totalOriginal += original;
     totalPacked += packed;
   }
+  FileOffset end = (FileOffset)Work->nextHeaderOffset;
   CloseArchiveRun();
-  if (!options.quiet)
-    std::printf("%s\n%10llu %10llu %6s %u file%s, %u director%s\n", rule,
-                (unsigned long long)totalOriginal, (unsigned long long)totalPacked,
-                RatioText(totalPacked, totalOriginal).c_str(), files, files == 1 ? "" : "s",
+  if (!options.quiet) {
+    // The totals stand in the columns of the rows above them: in the long
+    // listing the packed size comes first, behind the method's column.
+    unsigned long long first = options.verbose ? totalPacked : totalOriginal;
+    unsigned long long second = options.verbose ? totalOriginal : totalPacked;
+    std::printf("%s\n%s%10llu %10llu %6s %u file%s, %u director%s\n", rule, options.verbose ? "       " : "",
+                first, second, RatioText(totalPacked, totalOriginal).c_str(), files, files == 1 ? "" : "s",
                 directories, directories == 1 ? "y" : "ies");
+  }
+  if (result == EndOfArchive && WarnHeaderAfterEnd(end, "lzhsfx: ")) rc = ExitBadArchive;
   if (rc == ExitOk && !EveryPatternMatched()) rc = ExitBadArchive;
   return rc;
 }

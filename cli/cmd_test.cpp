@@ -7,6 +7,7 @@
 #include "cli/console.h"
 #include "cli/progress.h"
 #include "cli/reading.h"
+#include "cli/signals.h"
 #include "platform/posix_host.h"
 
 const CommandDef PrintCommand = {
@@ -19,8 +20,10 @@ const CommandDef PrintCommand = {
     "NAMEs, ARCHIVE - and --names work as for lzhsfx l. Each member's CRC is\n"
     "checked once it is written; a damaged member is reported on stderr.\n",
     "Exit codes: 0 every member written and intact, 1 a member or header is\n"
-    "bad or a NAME matched no member, 2 usage error, the file cannot be read\n"
-    "or standard output cannot be written.\n",
+    "bad, a member header follows the end marker or a NAME matched no member,\n"
+    "2 usage error, the file cannot be read or standard output cannot be\n"
+    "written (the first failed write ends p; a closed pipe ends it quietly,\n"
+    "by SIGPIPE).\n",
 };
 
 const CommandDef TestCommand = {
@@ -37,8 +40,9 @@ const CommandDef TestCommand = {
     "ARCHIVE - reads the archive from standard input.\n",
     "SIGINT, SIGTERM and SIGHUP stop testing; lzhsfx then ends by that signal.\n"
     "\n"
-    "Exit codes: 0 every member is intact, 1 a member or header is bad or a\n"
-    "NAME matched no member, 2 usage error or the file cannot be read.\n",
+    "Exit codes: 0 every member is intact, 1 a member or header is bad, a\n"
+    "member header follows the end marker or a NAME matched no member, 2\n"
+    "usage error or the file cannot be read.\n",
 };
 
 namespace {
@@ -62,10 +66,13 @@ int DecodeMembers(const CommandDef& command, const Args& args, ConsoleMode mode)
   int ok = RunMembers(TestMode, options.stopOnError);
   PlatformDiscardTo = -1;
   StopProgress();
+  // A closed pipe ends p quietly, by SIGPIPE, as it ends other filters.
+  if (Console.printClosed) InterruptSignal = SIGPIPE;
+  bool whole = InterruptSignal != 0 || NothingAfterEnd();
   CloseArchiveSource(source);
   bool matched = EveryPatternMatched();
   if (!ok) return ReportFailures(printing ? "print" : "test");
-  if (!matched) return ExitBadArchive;
+  if (!matched || !whole) return ExitBadArchive;
   if (!printing)
     std::printf("lzhsfx: %u member%s tested, all intact\n", Console.membersStarted,
                 Console.membersStarted == 1 ? "" : "s");

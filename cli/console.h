@@ -16,6 +16,7 @@ struct ConsoleState {
   OverwritePolicy overwrite = OverwritePolicy::Ask;
   bool allowUnsafePaths = false;        // accept members that leave the destination
   std::string archiveDisplay;           // the archive as the user named it
+  bool messageMember = false;           // a member "!" is the question (a self-extracting file)
   bool stopOnError = false;             // --stop-on-error (of the members asked for)
   // Observations, read by the command afterwards.
   uint32_t membersStarted = 0;          // members announced through ShowMemberPath
@@ -30,6 +31,8 @@ struct ConsoleState {
   bool messageDeclined = false;         // ... and was answered No
   bool overwriteCancelled = false;      // the overwrite question ended the run
   bool faultPassedOver = false;         // the last fault was a member not asked for
+  bool printFailed = false;             // p could not write to standard output
+  bool printClosed = false;             // ... because its reader had gone (a closed pipe)
   // Overall progress: bytes of the members before the one in hand, and its size.
   uint64_t bytesBefore = 0;
   uint64_t memberBytes = 0;

@@ -3,6 +3,7 @@
 // archive or program where a complete one is expected.
 #include "cli/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include "cli/escape.h"
 #include "cli/signals.h"
+#include "platform/hostfiles.h"
 
 namespace {
 
@@ -77,13 +79,13 @@ size_t ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
   return done;
 }
 
-mode_t NewFileMode() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
-}
+mode_t NewFileMode() { return 0666 & ~(mode_t)CurrentUmask(); }
 
-PendingFile::PendingFile(std::string target) : target_(std::move(target)) {}
+PendingFile::PendingFile(std::string target) : target_(std::move(target)) {
+  size_t slash = target_.rfind('/');
+  directory_ = slash == std::string::npos ? "." : slash == 0 ? "/" : target_.substr(0, slash);
+  name_ = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+}
 
 PendingFile::~PendingFile() { Discard(); }
 
@@ -91,30 +93,39 @@ void PendingFile::Discard() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   if (!temp_.empty()) {
-    unlink(temp_.c_str());
+    DropUnnamedFile(dirfd_, temp_.c_str());
     RemoveOnInterrupt(nullptr);
   }
   temp_.clear();
+  if (dirfd_ >= 0) close(dirfd_);
+  dirfd_ = -1;
 }
 
 std::string PendingFile::Failure(const char* what) const {
   return std::string("cannot ") + what + " " + Quoted(target_) + ": " + std::strerror(errno);
 }
 
+std::string PendingFile::TemporaryPath() const {
+  return temp_.empty() ? "/proc/self/fd/" + std::to_string(fd_) : directory_ + "/" + temp_;
+}
+
 bool PendingFile::Create(mode_t mode, std::string& error) {
   Discard();
-  std::string temp = target_ + ".XXXXXX";
+  dirfd_ = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   {
     InterruptsHeld held;
-    fd_ = mkstemp(temp.data());
+    char temp[TempNameSize];
+    if (dirfd_ >= 0) fd_ = CreateUnnamedFile(dirfd_, mode, temp);
     if (fd_ < 0) {
       error = "cannot create a temporary file beside " + Quoted(target_) + ": " + std::strerror(errno);
+      Discard();
       return false;
     }
     temp_ = temp;
-    RemoveOnInterrupt(temp_.c_str());
+    if (!temp_.empty()) RemoveOnInterrupt(TemporaryPath().c_str());
   }
   size_ = 0;
+  // The exact mode (the archive's own, when it is replaced), not the umask's.
   if (fchmod(fd_, mode) != 0) {
     error = Failure("write");
     Discard();
@@ -151,17 +162,19 @@ bool PendingFile::Commit(std::string& error) {
     Discard();
     return false;
   }
-  int fd = fd_;
-  fd_ = -1;
   InterruptsHeld held;
-  bool ok = close(fd) == 0 && rename(temp_.c_str(), target_.c_str()) == 0;
-  if (!ok) {
+  if (!NameUnnamedFile(fd_, dirfd_, temp_.c_str(), name_.c_str())) {
     error = Failure("write");
     Discard();
     return false;
   }
   RemoveOnInterrupt(nullptr);
   temp_.clear();
+  int fd = fd_;
+  fd_ = -1;
+  // The file is in place and on disk (Sync); a close has nothing left to lose.
+  close(fd);
+  Discard();
   return true;
 }
 

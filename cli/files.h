@@ -1,6 +1,7 @@
 // Whole-file reads and all-or-nothing writes for the host commands. A file
 // that a command produces appears complete under its name or not at all:
-// it is written beside its target and renamed over it only at the end.
+// it is written without a name (platform/hostfiles) beside its target and
+// takes the target's place only at the end.
 #pragma once
 #include <sys/types.h>
 
@@ -21,10 +22,12 @@ size_t ReadAt(int fd, uint64_t offset, void* buffer, size_t count);
 // The permissions a newly created file gets: 0666 less the umask.
 mode_t NewFileMode();
 
-// A file being written beside its target. It stays open after Write, so the
-// caller can read it back before deciding; Commit renames it over the target,
-// and a PendingFile destroyed uncommitted removes it, leaving the target as
-// it was. While it exists, SIGINT, SIGTERM and SIGHUP remove it too.
+// A file being written beside its target, without a name where the file
+// system allows. It stays open after Write, so the caller can read it back
+// before deciding; Commit puts it in the target's place, and a PendingFile
+// destroyed uncommitted is gone, leaving the target as it was. A file that
+// had to take a temporary name is removed by SIGINT, SIGTERM and SIGHUP
+// too; an unnamed one goes with the process, whatever ends it.
 class PendingFile {
  public:
   explicit PendingFile(std::string target);
@@ -41,9 +44,10 @@ class PendingFile {
   // Flushes what was appended to disk.
   bool Sync(std::string& error);
   int Descriptor() const { return fd_; }
-  const std::string& TemporaryPath() const { return temp_; }
+  // A path that opens the file while it is being written.
+  std::string TemporaryPath() const;
   uint64_t Size() const { return size_; }
-  // Flushes, closes the file and renames it over the target.
+  // Flushes the file, puts it in the target's place and closes it.
   bool Commit(std::string& error);
 
  private:
@@ -51,7 +55,10 @@ class PendingFile {
   std::string Failure(const char* what) const;
 
   std::string target_;
-  std::string temp_;
+  std::string directory_;  // the target's directory and name in it
+  std::string name_;
+  std::string temp_;       // the file's temporary name there, "" for none
+  int dirfd_ = -1;
   int fd_ = -1;
   uint64_t size_ = 0;
 };

@@ -1,19 +1,23 @@
 // What t, p and x decide about each member: whether it is one they were
-// asked about and what becomes of its faults; for x also the name in the
-// form the host's file system takes (cli/names), the header's facts in the
-// form the driver applies, and the path policy (platform/pathpolicy): a root
-// or drive prefix is taken off with a note, a name that still leaves the
-// destination or aims at a Windows folder is refused, unless the user
-// allowed it. The reporter (cli/report.cpp) only tells what happened.
+// asked about and what becomes of its faults; for x also the path policy
+// (platform/pathpolicy: a root or drive prefix is taken off with a note, a
+// name that still leaves the destination or aims at a Windows folder is
+// refused, unless the user allowed it), the file's path, which is the name
+// as stored, in UTF-8, whatever the file system (no short names and no
+// Windows characters replaced: a name this file system cannot take, or one
+// that lands on a file this run wrote, is refused, never cut or written
+// over), and the header's facts in the form the platform applies. The
+// reporter (cli/report.cpp) only tells what happened.
 #include "cli/member.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "base/dostime.h"
 #include "base/text.h"
 #include "cli/console.h"
 #include "cli/escape.h"
@@ -21,12 +25,25 @@
 #include "core/workarea.h"
 #include "extract/admission.h"
 #include "extract/header.h"
+#include "platform/hostfiles.h"
 #include "platform/pathpolicy.h"
 #include "platform/posix_host.h"
 
 namespace {
 
 constexpr uint16_t OwnerWrite = 0200;
+constexpr uint16_t PermissionBits = 07777;
+
+// The path x writes the member in hand to (UTF-8), made when it is accepted.
+std::string OutputPath;
+
+// A directory entry's stored facts, applied after the run.
+struct DirectoryFacts {
+  std::string path;
+  int mode;
+  int64_t time;
+};
+std::vector<DirectoryFacts> Directories;
 
 void Refuse(const std::string& line) {
   ++Console.refusedMembers;
@@ -35,35 +52,76 @@ void Refuse(const std::string& line) {
   std::fprintf(stderr, "lzhsfx: refusing member %s\n", line.c_str());
 }
 
-// What the header says of the file beyond its data, in the form the driver
-// applies: the stamp as UTC, and the Unix permissions for the commit, with
-// the read-only attribute made to agree with them (the driver sets it after
-// the commit).
+// What the header says of the file beyond its data, in the form the
+// platform applies at the commit: the time to the second, the Unix
+// permissions, a link's target; and the read-only attribute (the driver sets
+// it after the commit) made to agree with the permissions the file gets.
 void PrepareMemberFile() {
-  if (Work->timeIsLocal) {
-    uint32_t utc = MemberStampUtc();
-    for (uint32_t i = 0; i < 4; i++) Work->header[HdrTimeStamp + i] = (uint8_t)(utc >> (8 * i));
-    Work->timeIsLocal = 0;
-  }
   static std::string linkTarget;
   linkTarget = Work->isLink ? LinkTargetText() : "";
   PlatformOutputLink = Work->isLink ? linkTarget.c_str() : nullptr;
-  PlatformOutputMode = Work->hasUnixMode ? Work->unixMode : -1;
+  PlatformOutputTime = MemberUnixTime();
+  PlatformOutputMode = Work->hasUnixMode ? Work->unixMode & PermissionBits : -1;
   if (Work->hasUnixMode) {
-    if (Work->unixMode & OwnerWrite)
+    if (Work->unixMode & ~CurrentUmask() & OwnerWrite)
       Work->attributes &= (uint16_t)~AttrReadOnly;
     else
       Work->attributes |= AttrReadOnly;
   }
 }
 
+// The folder a name opening with %WinDir% or %SystemDir% is placed in (only
+// with --allow-unsafe-paths), as the engine places it: the rest of the name
+// follows the folder's path directly.
+std::string FolderPath(const char* folder) {
+  char path[OutputPathSize];
+  if (folder == SystemDirPrefix)
+    PlatformGetSystemDirectory(path, OutputPathSize);
+  else
+    PlatformGetWindowsDirectory(path, OutputPathSize);
+  return path;
+}
+
+// The path of the member in hand from its UTF-8 name, into OutputPath;
+// false after refusing it: a path too long for the engine to carry, a
+// component longer than this file system takes, or the place of a file
+// this run has written already (whatever the file system takes for the
+// same name: another letter case, say).
+bool TakeOutputPath(const std::string& text, const std::string& shown) {
+  PathJudgement judged = JudgeMemberName(text, NameBytes::Utf8);
+  OutputPath = judged.folder != nullptr ? FolderPath(judged.folder) + text.substr(std::strlen(judged.folder))
+                                        : text;
+  if (OutputPath.empty()) OutputPath = ".";
+  if (OutputPath.size() >= OutputPathSize) {
+    Refuse("'" + shown + "': its path takes " + std::to_string(OutputPath.size()) +
+           " bytes in UTF-8, more than " + std::to_string(OutputPathSize - 1) + " can be written");
+    return false;
+  }
+  uint32_t limit = PlatformMaxComponentLength(nullptr);
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = std::min(text.find('/', start), text.size());
+    if (limit != 0 && end - start > limit) {
+      Refuse("'" + shown + "': its part '" + Escaped(text.substr(start, end - start)) + "' is " +
+             std::to_string(end - start) + " bytes long, and this file system takes names of at most " +
+             std::to_string(limit));
+      return false;
+    }
+    start = end + 1;
+  }
+  if (PlatformOutputWritten(OutputPath.c_str())) {
+    Refuse("'" + shown + "': it would be written over '" + Escaped(OutputPath) +
+           "', which an earlier member of this archive was written to");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-uint32_t MemberStampUtc() {
-  uint32_t stamp = MemberTimeStamp();
-  if (!Work->timeIsLocal) return stamp;
-  uint32_t utc = PlatformLocalDosTimeToUnix(UnixToDosDateTime(stamp));
-  return utc != 0 ? utc : stamp;
+int64_t MemberUnixTime() {
+  int64_t local;
+  if (Work->timeIsLocal && PlatformLocalDosTimeToUnix(Work->dosDateTime, &local)) return local;
+  return MemberTimeStamp();
 }
 
 bool MemberStarting() {
@@ -90,41 +148,64 @@ int AcceptMemberPath() {
   if (!MemberSelected()) return 0;
   PrepareMemberPath();
   PrepareMemberFile();
-  // A name cut to what memberName holds would be written under another name.
-  if (Work->nameCut) {
-    Refuse("'" + Escaped(MemberNameText()) + "...': its name is longer than " +
-           std::to_string(MemberNameSize - 1) + " bytes, so it cannot be written under its own name");
-    return 0;
-  }
-  if (Console.allowUnsafePaths) return 1;
   std::string originalText = MemberNameText();
   std::string original = Escaped(originalText);
-  size_t removed = RootPrefixLength(Work->memberName);
+  // A name cut to what memberName holds would be written under another name.
+  if (Work->nameCut) {
+    Refuse("'" + original + "...': its name is longer than " + std::to_string(MemberNameSize - 1) +
+           " bytes, so it cannot be written under its own name");
+    return 0;
+  }
+  size_t removed = Console.allowUnsafePaths ? 0 : RootPrefixLength(Work->memberName);
   if (removed > 0) {
     std::string rest = Work->memberName + removed;
     std::memcpy(Work->memberName, rest.c_str(), rest.size() + 1);
     MemberNameStripped(removed);
   }
-  // A directory entry that named only a root is the destination itself; a
-  // file so named has nowhere inside it to go.
-  bool nothingLeft = removed > 0 && Work->memberName[0] == '\0';
-  if (nothingLeft && MemberMethod() == MethodDirectory) {
-    CopyText(Work->memberName, ".", MemberNameSize);
-    return 1;
+  std::string text = MemberNameText();
+  bool isDirectory = MemberMethod() == MethodDirectory;
+  if (!Console.allowUnsafePaths) {
+    // A directory entry that named only a root is the destination itself; a
+    // file so named has nowhere inside it to go.
+    bool nothingLeft = removed > 0 && text.empty();
+    if (nothingLeft && isDirectory) {
+      OutputPath = ".";
+      return 1;
+    }
+    PathJudgement judged = JudgeMemberName(text, NameBytes::Utf8);
+    if (nothingLeft || judged.verdict != PathVerdict::Inside || judged.folder != nullptr) {
+      Refuse("'" + original + "': it would be written outside the destination (use --allow-unsafe-paths)");
+      return 0;
+    }
   }
-  PathJudgement judged =
-      JudgeMemberName(Work->memberName, PlatformUtf8Paths ? NameBytes::Utf8 : NameBytes::Cp932);
-  if (nothingLeft || judged.verdict != PathVerdict::Inside || judged.folder != nullptr) {
-    Refuse("'" + original + "': it would be written outside the destination (use --allow-unsafe-paths)");
-    return 0;
-  }
+  if (!TakeOutputPath(text, original)) return 0;
   if (removed > 0) {
     ClearProgress();
     std::fflush(stdout);
     std::fprintf(stderr, "lzhsfx: note: '%s': leading '%s' removed, extracting inside the destination\n",
                  original.c_str(), Escaped(originalText.substr(0, removed)).c_str());
   }
+  if (isDirectory && OutputPath != ".")
+    Directories.push_back({OutputPath, Work->hasUnixMode ? Work->unixMode & PermissionBits : -1,
+                           MemberUnixTime()});
   return 1;
 }
 
-void FinishOutputPath() { RemapCarriedOutputPath(); }
+int IsMessageMember() {
+  return Console.messageMember && TextLength(Work->memberName) == 1 &&
+         Work->memberName[0] == MessageMemberName[0];
+}
+
+void FinishOutputPath() { std::memcpy(Work->outputPath, OutputPath.c_str(), OutputPath.size() + 1); }
+
+void ApplyDirectoryFacts() {
+  // Deeper paths have more separators; a folder comes after its contents.
+  std::stable_sort(Directories.begin(), Directories.end(), [](const DirectoryFacts& a, const DirectoryFacts& b) {
+    return std::count(a.path.begin(), a.path.end(), '/') > std::count(b.path.begin(), b.path.end(), '/');
+  });
+  PlatformUtf8Paths = 1;
+  // A folder that cannot take its facts keeps those it has, as a file does.
+  for (const DirectoryFacts& d : Directories) (void)PlatformSetDirectoryFacts(d.path.c_str(), d.mode, d.time);
+  PlatformUtf8Paths = 0;
+  Directories.clear();
+}

@@ -13,25 +13,20 @@
 #include "cli/escape.h"
 #include "cli/utf8.h"
 #include "core/workarea.h"
-#include "extract/outpath.h"
 #include "platform/cp932.h"
 #include "platform/posix_host.h"
 
 namespace {
 
-// Bytes in one component of a path on the host's file systems.
-constexpr size_t NameLengthLimit = 255;
-
 NameEncoding Encoding = NameEncoding::Auto;
 
 struct NameState {
   bool valid = false;
-  uint32_t offset = 0;
-  std::string stored;  // the bytes the header gave
-  std::string engine;  // what memberName holds after PrepareMemberPath
+  uint64_t offset = 0;
+  std::string engine;  // what memberName holds (CP932 separators made '/')
   bool utf8 = false;
-  bool carried = false;  // UTF-8 bytes handed to the engine as they are
-  std::string text;      // UTF-8
+  std::string text;    // UTF-8
+  std::string target;  // a link's target as the name's bytes are read, UTF-8
 };
 NameState Current;
 
@@ -52,45 +47,78 @@ bool FromOsThatWritesUtf8() {
 }
 
 // Whether a stored name (or link target) of the current member is read as
-// UTF-8 under the --names rule.
-bool TakenAsUtf8(const std::string& stored) {
+// UTF-8 under the --names rule: asUtf8 is its bytes with separators as
+// UTF-8 reads them, asCp932 as CP932 reads them.
+bool TakenAsUtf8(const std::string& asUtf8, const std::string& asCp932) {
   std::string strict;
   switch (Encoding) {
     case NameEncoding::Cp932:
       return false;
     case NameEncoding::Utf8:
       // A forced UTF-8 name that is not UTF-8 is shown as CP932 rather than lost.
-      return IsUtf8(stored);
+      return IsUtf8(asUtf8);
     case NameEncoding::Auto:
       break;
   }
-  return !IsAscii(stored) && IsUtf8(stored) && (FromOsThatWritesUtf8() || !FromCp932(stored, strict));
+  return !IsAscii(asUtf8) && IsUtf8(asUtf8) && (FromOsThatWritesUtf8() || !FromCp932(asCp932, strict));
+}
+
+// Appends the bytes of a name record to name up to a zero byte, with every
+// '/', '\' and 0xFF made '/': in UTF-8 they are separators wherever they
+// stand, while the engine's CP932 reading passes over the byte behind what
+// it takes for a lead byte (which the last byte of many UTF-8 characters
+// is). 0 once a zero byte ended the name.
+int AppendUtf8Part(std::string& name, const uint8_t* part, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i) {
+    uint8_t b = part[i];
+    if (b == 0) return 0;
+    name += b == '\\' || b == ByteSeparator ? '/' : (char)b;
+  }
+  return 1;
+}
+
+// The current member's name as UTF-8 reads its bytes, as long as memberName
+// holds of it.
+std::string Utf8ReadName() {
+  std::string name;
+  if (Work->header == nullptr) return Work->memberName;
+  if (Work->dirNameLength == 0 || AppendUtf8Part(name, Work->dirName, Work->dirNameLength))
+    AppendUtf8Part(name, Work->fileName, Work->fileNameLength);
+  if (name.size() >= MemberNameSize) name.resize(MemberNameSize - 1);
+  return name;
 }
 
 void Refresh() {
-  if (Current.valid && Current.offset == Work->headerOffset &&
-      (Current.stored == Work->memberName || Current.engine == Work->memberName))
+  if (Current.valid && Current.offset == Work->headerOffset && Current.engine == Work->memberName)
     return;
   Current = NameState{};
   Current.valid = true;
   Current.offset = Work->headerOffset;
-  Current.stored = Work->memberName;
-  Current.engine = Current.stored;
-  Current.utf8 = TakenAsUtf8(Current.stored);
-  Current.text = Current.utf8 ? Current.stored : ToUtf8(Current.stored);
-}
-
-// The pattern matches name, or name lies in the directory the pattern names.
-bool Matches(const std::string& pattern, std::string name) {
-  if (!name.empty() && name.back() == '/') name.pop_back();
-  if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
-  std::string under = pattern;
-  while (!under.empty() && under.back() == '/') under.pop_back();
-  under += "/*";
-  return fnmatch(under.c_str(), name.c_str(), 0) == 0;
+  Current.engine = Work->memberName;
+  std::string asUtf8 = Utf8ReadName();
+  std::string target = Work->linkTarget;
+  // A link's stored name is the link, '|' and the target (extract/levels_host).
+  if (Work->isLink && asUtf8.find(LinkTargetMark) != std::string::npos) {
+    target = asUtf8.substr(asUtf8.find(LinkTargetMark) + 1);
+    asUtf8.resize(asUtf8.find(LinkTargetMark));
+  }
+  Current.utf8 = TakenAsUtf8(asUtf8 + target, Current.engine + Work->linkTarget);
+  Current.text = Current.utf8 ? asUtf8 : ToUtf8(Current.engine);
+  Current.target = Current.utf8 ? target : ToUtf8(Work->linkTarget);
 }
 
 }  // namespace
+
+// A name is also matched as it is, so a name holding '[' or '*' is found
+// by itself.
+bool NameMatches(const std::string& pattern, std::string name) {
+  if (!name.empty() && name.back() == '/') name.pop_back();
+  std::string folder = pattern;
+  while (!folder.empty() && folder.back() == '/') folder.pop_back();
+  if (name == folder || name.rfind(folder + "/", 0) == 0) return true;
+  if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
+  return fnmatch((folder + "/*").c_str(), name.c_str(), 0) == 0;
+}
 
 bool ParseNamesOption(const std::string& value, NameEncoding& out) {
   if (value == "auto") out = NameEncoding::Auto;
@@ -117,8 +145,8 @@ std::string MemberNameText() {
 }
 
 std::string LinkTargetText() {
-  std::string stored = Work->linkTarget;
-  return TakenAsUtf8(stored) ? stored : ToUtf8(stored);
+  Refresh();
+  return Current.target;
 }
 
 std::string MemberListedName() {
@@ -129,61 +157,12 @@ std::string MemberListedName() {
 
 void PrepareMemberPath() {
   Refresh();
-  PlatformUtf8Paths = 0;
-  if (!Current.utf8) return;
-  std::string cp932, back;
-  if (ToCp932(Current.stored, cp932) && FromCp932(cp932, back) && back == Current.stored &&
-      cp932.size() < MemberNameSize) {
-    std::memcpy(Work->memberName, cp932.c_str(), cp932.size() + 1);
-    Current.engine = cp932;
-    return;
-  }
-  Current.carried = true;
   PlatformUtf8Paths = 1;
 }
 
 void MemberNameStripped(size_t bytes) {
   if (bytes == 0) return;  // Current is this member's: AcceptMemberPath asked first
-  for (std::string* s : {&Current.stored, &Current.engine, &Current.text})
-    s->erase(0, std::min(bytes, s->size()));
-}
-
-void RemapCarriedOutputPath() {
-  if (!Current.carried || Current.engine != Work->memberName) return;
-  const std::string& name = Current.engine;
-  // %SystemDir% and %WinDir% names (only with --allow-unsafe-paths) keep
-  // the engine's mapping: their prefix is ASCII and the rest is appended.
-  if (!name.empty() && name[0] == '%') return;
-  std::string out = !name.empty() && (name[0] == '/' || name[0] == '\\') ? "/" : "";
-  size_t start = out.size();
-  for (size_t i = start; i <= name.size(); ++i) {
-    if (i < name.size() && name[i] != '/' && name[i] != '\\') continue;
-    std::string component = name.substr(start, i - start);
-    // The engine's sanitising, applied to the ASCII runs alone, where no
-    // byte can be taken for half of a CP932 pair.
-    for (size_t a = 0; a < component.size();) {
-      if ((unsigned char)component[a] >= 0x80) {
-        ++a;
-        continue;
-      }
-      size_t b = a;
-      while (b < component.size() && (unsigned char)component[b] < 0x80) ++b;
-      std::string run = component.substr(a, b - a);
-      SanitizeNamePart(run.data(), (uint32_t)run.size(), 1);
-      component.replace(a, b - a, run);
-      a = b;
-    }
-    // A component longer than the file system takes is cut at a character.
-    if (component.size() > NameLengthLimit) {
-      size_t cut = NameLengthLimit;
-      while (cut > 0 && ((unsigned char)component[cut] & 0xC0) == 0x80) --cut;
-      component.resize(cut);
-    }
-    out += component;
-    if (i < name.size()) out += '/';
-    start = i + 1;
-  }
-  if (out.size() < OutputPathSize) std::memcpy(Work->outputPath, out.c_str(), out.size() + 1);
+  for (std::string* s : {&Current.engine, &Current.text}) s->erase(0, std::min(bytes, s->size()));
 }
 
 std::string EscapedEngineText(const char* text) {
@@ -202,7 +181,7 @@ bool MemberSelected() {
   std::string name = MemberNameText();
   bool any = false;
   for (size_t i = 0; i < Patterns.size(); ++i)
-    if (Matches(Patterns[i], name)) any = Matched[i] = true;
+    if (NameMatches(Patterns[i], name)) any = Matched[i] = true;
   return any;
 }
 

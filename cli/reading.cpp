@@ -18,27 +18,35 @@
 #include "cli/signals.h"
 #include "core/workarea.h"
 #include "extract/header.h"
+#include "extract/scan_host.h"
 #include "extract/walk.h"
+#include "platform/hostfiles.h"
 #include "platform/posix_host.h"
 
 namespace {
 
 int FailureExitCode() { return Console.ioError ? ExitUsage : ExitBadArchive; }
 
-// Standard input copied to a file, since the walk seeks. The file is
-// unlinked as soon as it is made, so no exit or signal can leave it behind;
-// the descriptor kept here is what the engine reads, as /proc/self/fd/N.
-// "" with a message when it cannot be made.
+// Standard input copied to a file, since the walk seeks, up to the largest
+// archive lzhsfx reads. The file has no name (or loses its temporary one
+// at once), so nothing can leave it behind; the descriptor kept here is
+// what the engine reads, as /proc/self/fd/N. "" with a message when it
+// cannot be made.
 std::string SpoolStandardInput() {
   const char* dir = std::getenv("TMPDIR");
-  std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/lzhsfx-stdin-XXXXXX";
-  int fd = mkostemp(path.data(), O_CLOEXEC);
+  std::string directory = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  int dirfd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  char temp[TempNameSize];
+  int fd = dirfd >= 0 ? CreateUnnamedFile(dirfd, 0600, temp) : -1;
+  if (fd >= 0) DropUnnamedFile(dirfd, temp);
+  int why = errno;
+  if (dirfd >= 0) close(dirfd);
   if (fd < 0) {
-    std::fprintf(stderr, "lzhsfx: cannot spool standard input: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "lzhsfx: cannot spool standard input: %s\n", std::strerror(why));
     return "";
   }
-  unlink(path.c_str());
   static char buffer[1 << 16];
+  uint64_t total = 0;
   for (;;) {
     ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR && InterruptSignal == 0) continue;
@@ -48,6 +56,13 @@ std::string SpoolStandardInput() {
       return "";
     }
     if (n == 0) break;
+    total += (uint64_t)n;
+    if (total > MaxArchiveSize) {
+      std::fprintf(stderr, "lzhsfx: standard input holds more than the largest archive lzhsfx reads (%llu bytes)\n",
+                   (unsigned long long)MaxArchiveSize);
+      close(fd);
+      return "";
+    }
     for (ssize_t done = 0; done < n;) {
       ssize_t w = write(fd, buffer + done, (size_t)(n - done));
       if (w < 0 && errno == EINTR) continue;
@@ -84,7 +99,7 @@ bool ReadArguments(const CommandDef& command, const Args& args, ParsedArgs& pars
 // at the member behind it, which the walk already located. A signal stops
 // everything. 1 when every run went through without a failure.
 int RunMembers(ExtractionMode mode, bool stopOnError) {
-  uint32_t start = Work->config.archiveOffset;
+  Work->resumeOffset = 0;
   Work->continueAfterFault = stopOnError ? 0 : 1;
   Console.stopOnError = stopOnError;
   volatile int ok = 1;
@@ -103,11 +118,12 @@ int RunMembers(ExtractionMode mode, bool stopOnError) {
     ok = 0;
     uint64_t next = Work->nextHeaderOffset;
     bool stop = stopOnError && !Console.faultPassedOver;
-    if (stop || Console.cancelled || mode == ScanMode || next >= Work->archiveSize) break;
-    Work->config.archiveOffset = (uint32_t)next;
+    if (stop || Console.cancelled || Console.printFailed || mode == ScanMode || next >= Work->archiveSize)
+      break;
+    Work->resumeOffset = (FileOffset)next;
   }
   PlatformUtf8Paths = 0;
-  Work->config.archiveOffset = start;
+  Work->resumeOffset = 0;
   // With names given, the engine's verdict counts the members passed over;
   // what was reported decides.
   if (SelectionActive() && mode != ScanMode)
@@ -123,6 +139,30 @@ uint64_t TotalMemberBytes() {
       if (MemberMethod() != MethodDirectory) total += MemberOriginalSize();
   CloseArchiveRun();
   return total;
+}
+
+bool WarnHeaderAfterEnd(FileOffset end, const char* prefix) {
+  FileOffset at;
+  if (!FindHeaderAfterEnd(end, &at)) return false;
+  ClearProgress();
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "%swarning: '%s': the archive's end marker at offset %llu is followed by a member "
+               "header at offset %llu (a damaged header, or archives joined together); the members "
+               "from there on are not read\n",
+               prefix, Escaped(Console.archiveDisplay).c_str(), (unsigned long long)end,
+               (unsigned long long)at);
+  return true;
+}
+
+bool NothingAfterEnd() {
+  HeaderReadResult result = ArchiveBroken;
+  if (OpenArchiveRun())
+    while ((result = NextMember()) == MemberReady) {
+    }
+  FileOffset end = (FileOffset)Work->nextHeaderOffset;
+  CloseArchiveRun();
+  return result != EndOfArchive || !WarnHeaderAfterEnd(end, "lzhsfx: ");
 }
 
 // Why t or x ended without success, in one line, and the exit code.
@@ -146,10 +186,10 @@ int OpenForEngine(const std::string& archive, ArchiveSource& source,
     if (path.empty()) return ExitUsage;
   }
   source.searchPrograms = true;
-  int rc = OpenArchiveSource(path, source);
+  int rc = OpenArchiveSource(path, source, archive == "-" ? "(standard input)" : "");
   if (rc == ExitOk) {
-    if (archive == "-") source.path = "(standard input)";
     rc = PrepareWorkArea(source);
+    Console.messageMember = source.isSfx;
   }
   return rc;
 }

@@ -40,3 +40,10 @@ int RunMembers(ExtractionMode mode, bool stopOnError);
 uint64_t TotalMemberBytes();
 // Why t, p or x ended without success, in one line, and the exit code.
 int ReportFailures(const char* verb);
+// Whether a member header follows the end marker that the walk found at
+// end (extract/scan_host.h), with a warning that says where; l, t, p and x
+// then end with exit code 1, a and d refuse the archive.
+bool WarnHeaderAfterEnd(FileOffset end, const char* prefix);
+// t, p and x: walks the archive to its end and warns when a member header
+// follows it (WarnHeaderAfterEnd). True when none does.
+bool NothingAfterEnd();

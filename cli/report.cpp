@@ -6,6 +6,7 @@
 // (cli/member.cpp); this file only tells what happened.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -73,6 +74,8 @@ std::string SubjectText(const char* subject) {
   if (Work != nullptr && subject != nullptr && std::strcmp(subject, Work->archivePath) == 0 &&
       !Console.archiveDisplay.empty())
     return Escaped(Console.archiveDisplay);
+  if (Console.mode == ConsoleMode::Print && Work != nullptr && subject == Work->outputPath)
+    return "(standard output)";
   if (Work != nullptr && subject == Work->memberName) return Escaped(MemberNameText());
   return EscapedEngineText(subject != nullptr ? subject : "");
 }
@@ -92,7 +95,9 @@ void PrintMessage(const std::string& head, MessageId message, const std::string&
   if (meaning.kind == FaultKind::File) {
     if (PlatformLastError != 0) {
       reason = std::string(": ") + std::strerror(PlatformLastError);
-      Console.ioError = true;
+      // A name longer than the file system takes (vfat counts UTF-16 units,
+      // which no byte count foresees) is the member's fault, not the disk's.
+      Console.ioError = PlatformLastError != ENAMETOOLONG;
     } else if (message == MsgReadError) {
       // A read that merely came up short has no reason: the archive ends early.
       reason = ": the file ends early";
@@ -161,6 +166,13 @@ void PrintLine(const std::string& text) {
 }
 
 void ShowError(MessageId message, const char* subject) {
+  // p stops at the first write that fails; a reader that has gone (head,
+  // say) wanted no more, which is no fault to report.
+  if (Console.mode == ConsoleMode::Print && message == MsgWriteError) {
+    Console.printFailed = true;
+    Console.printClosed = PlatformLastError == EPIPE;
+    if (Console.printClosed) return;
+  }
   std::string head = "\"";
   head += SubjectText(subject);
   head += "\" ";
@@ -175,7 +187,7 @@ void ShowError(MessageId message, const char* subject) {
 
 void ShowPlainError(MessageId message) { PrintMessage("", message); }
 
-void UpdateProgress(uint32_t done, uint32_t total) {
+void UpdateProgress(MemberSize done, MemberSize total) {
   (void)total;
   if (Work != nullptr && Work->cancelRequested) CancelNow();
   SetProgress(Console.bytesBefore + done);

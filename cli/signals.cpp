@@ -22,6 +22,9 @@ const int Caught[] = {SIGINT, SIGTERM, SIGHUP};
 char removePath[PATH_MAX];
 volatile sig_atomic_t removeLength = 0;
 volatile sig_atomic_t endAtOnce = 0;
+// Whether stderr is a terminal, where a progress line may stand to be
+// erased; a file or pipe gets no control sequences.
+volatile sig_atomic_t onTerminal = 0;
 
 void Say(const char* text) {
   ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
@@ -32,7 +35,8 @@ void OnInterrupt(int signal) {
   InterruptSignal = signal;
   if (Work != nullptr) Work->cancelRequested = 1;
   if (!endAtOnce) return;
-  Say("\r\033[Klzhsfx: interrupted by ");
+  if (onTerminal) Say("\r\033[K");
+  Say("lzhsfx: interrupted by ");
   Say(InterruptName(signal));
   if (removeLength > 0) {
     unlink(removePath);
@@ -54,6 +58,7 @@ sigset_t CaughtSet() {
 
 void CatchInterrupts(InterruptStyle style) {
   endAtOnce = style == InterruptStyle::End;
+  onTerminal = isatty(STDERR_FILENO) != 0;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   action.sa_mask = CaughtSet();

@@ -1,6 +1,9 @@
 // Writes level-2 headers. The size field counts the whole header; if its low
 // byte would be 0 one padding byte is added at the end, since readers that
 // look at the first byte alone take a 0 there for the end of the archive.
+// A member of 4 GiB or more keeps the low halves of its sizes in the 32-bit
+// fields and the whole sizes in the 64-bit size record, which the readers
+// that know it take instead.
 #include "compress/header.h"
 
 #include "compress/crc16.h"
@@ -21,6 +24,10 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
   Put16(out, v & 0xFFFF);
   Put16(out, v >> 16);
 }
+void Put64(std::vector<uint8_t>& out, uint64_t v) {
+  Put32(out, static_cast<uint32_t>(v));
+  Put32(out, static_cast<uint32_t>(v >> 32));
+}
 
 struct Record {
   uint8_t type;
@@ -38,6 +45,12 @@ bool AppendLevel2Header(std::vector<uint8_t>& out, const MemberHeaderFields& f) 
   records.push_back({ExtAttributes, attr});
   if (f.unixMode != 0)
     records.push_back({ExtUnixMode, {static_cast<char>(f.unixMode & 0xFF), static_cast<char>(f.unixMode >> 8)}});
+  if (f.compressedSize >= SmallSizeLimit || f.originalSize >= SmallSizeLimit) {
+    std::vector<uint8_t> sizes;
+    Put64(sizes, f.compressedSize);
+    Put64(sizes, f.originalSize);
+    records.push_back({ExtLargeSizes, std::string(sizes.begin(), sizes.end())});
+  }
   uint32_t size = HdrFixedSize;
   for (const Record& r : records) size += ExtMinSize + static_cast<uint32_t>(r.data.size());
   const bool pad = (size & 0xFF) == 0;
@@ -49,8 +62,8 @@ bool AppendLevel2Header(std::vector<uint8_t>& out, const MemberHeaderFields& f) 
   Put16(h, size);
   const char methodId[MethodIdLength] = {'-', 'l', 'h', f.method, '-'};
   h.insert(h.end(), methodId, methodId + MethodIdLength);
-  Put32(h, f.compressedSize);
-  Put32(h, f.originalSize);
+  Put32(h, static_cast<uint32_t>(f.compressedSize));
+  Put32(h, static_cast<uint32_t>(f.originalSize));
   Put32(h, f.timeStamp);
   h.push_back(FixedAttributeByte);
   h.push_back(HeaderLevelTwo);

@@ -1,6 +1,7 @@
 // Level-2 member headers: the 26-byte fixed part and a chain of records
-// (header CRC, file name, directory name, attributes, Unix mode), all little-endian,
-// with the header CRC taken over the whole header with its own value zeroed.
+// (header CRC, file name, directory name, attributes, Unix mode, and the
+// 64-bit sizes of a member of 4 GiB or more), all little-endian, with the
+// header CRC taken over the whole header with its own value zeroed.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -11,8 +12,8 @@
 
 struct MemberHeaderFields {
   char method = '0';           // '0', '5', '6', '7' or 'd' ("-lh?-")
-  uint32_t compressedSize = 0;
-  uint32_t originalSize = 0;
+  uint64_t compressedSize = 0;
+  uint64_t originalSize = 0;
   uint32_t timeStamp = 0;      // Unix seconds, UTC
   uint16_t attributes = AttrArchive;
   uint16_t dataCrc = 0;

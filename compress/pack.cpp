@@ -36,7 +36,6 @@
 
 namespace {
 
-constexpr uint64_t MaxMemberSize = 0xFFFFFFFFull;
 constexpr mode_t AnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 
 // Memory: each worker reads a piece at a time and keeps an encoder of a few
@@ -227,8 +226,6 @@ bool PlanPath(Walk& w, const std::string& path, const std::vector<std::string>& 
     return true;
   }
   if (parts.empty()) return Fail(w, Quoted(path) + ": no name to store it under");
-  if (static_cast<uint64_t>(st.st_size) > MaxMemberSize)
-    return Fail(w, Quoted(path) + ": file too large for the format (4 GB at most)");
   PackEntry e;
   if (!NamesFor(w, path, parts, false, e)) return false;
   if (!w.packed.insert(e.name).second) return true;
@@ -436,7 +433,7 @@ void BuildFileMember(Member& m, const PackOptions& options, std::vector<uint8_t>
     if (!spool.Append(out.data(), out.size(), why)) return void(m.error = who + why);
   }
   MemberHeaderFields f = e.fields;
-  f.originalSize = static_cast<uint32_t>(read);
+  f.originalSize = read;
   f.dataCrc = crc;
   // A member that would not shrink is stored: its data is read again, and
   // must be what was read the first time.
@@ -460,7 +457,7 @@ void BuildFileMember(Member& m, const PackOptions& options, std::vector<uint8_t>
     }
   }
   f.method = stored ? static_cast<char>(MethodStored) : method->digit;
-  f.compressedSize = static_cast<uint32_t>(spool.Size());
+  f.compressedSize = spool.Size();
   if (!AppendLevel2Header(m.header, f)) m.error = who + "the name is too long for a header";
 }
 
@@ -626,7 +623,7 @@ void AppendStoredMember(std::vector<uint8_t>& archive, const std::string& cp932N
     f.fileName = cp932Name;
   }
   f.method = '0';
-  f.originalSize = f.compressedSize = static_cast<uint32_t>(data.size());
+  f.originalSize = f.compressedSize = data.size();
   f.timeStamp = timeStamp;
   f.attributes = AttrArchive;
   f.dataCrc = Crc16Update(0, reinterpret_cast<const uint8_t*>(data.data()), data.size());

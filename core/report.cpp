@@ -25,10 +25,10 @@
   FinishRun(exitCode);
   PlatformExitProcess(exitCode);
 }
-uint32_t ProgressPercent(uint32_t done, uint32_t total) {
+uint32_t ProgressPercent(MemberSize done, MemberSize total) {
   if (total == 0) return 0;
-  uint32_t step = total / ProgressPercentLimit;
+  MemberSize step = total / ProgressPercentLimit;
   if (step == 0) return ProgressPercentLimit;
-  uint32_t percent = done / step;
-  return percent > ProgressPercentLimit ? ProgressPercentLimit : percent;
+  MemberSize percent = done / step;
+  return percent > ProgressPercentLimit ? ProgressPercentLimit : (uint32_t)percent;
 }

@@ -38,7 +38,7 @@ void ShowPlainError(MessageId message);
 // since nothing was extracted then.
 [[noreturn]] void AbortExtraction(int exitCode);
 // Shows the percentage, pumps messages, and aborts when Cancel was pressed.
-void UpdateProgress(uint32_t done, uint32_t total);
+void UpdateProgress(MemberSize done, MemberSize total);
 // Lets the dialog handle its pending messages without waiting.
 void PumpMessages(WindowHandle dialog);
 // Shows the path of the member now being written (or tested).
@@ -48,7 +48,7 @@ void ShowPercent(const char* text);
 // The percentage the progress line shows for done bytes out of total, at
 // most ProgressPercentLimit.
 enum : uint32_t { ProgressPercentLimit = 100 };
-uint32_t ProgressPercent(uint32_t done, uint32_t total);
+uint32_t ProgressPercent(MemberSize done, MemberSize total);
 // The question of an existing output file; text holds it. Yes, No or Cancel.
 int AskOverwrite();
 // The message member's question; text holds it. Yes or No.

@@ -91,9 +91,9 @@ struct SfxWorkArea {
   uint16_t blockRemaining;              // symbols left in the Huffman block
   uint16_t windowBits;
   uint32_t windowSize;
-  uint32_t originalSize;
-  uint32_t compressedRemaining;         // compressed bytes not yet drawn
-  uint32_t decodedCount;
+  MemberSize originalSize;
+  MemberSize compressedRemaining;       // compressed bytes not yet drawn
+  MemberSize decodedCount;
   uint32_t ringPos;                     // where the next byte goes in ringBuffer
   uint32_t flushPos;                    // where the chunk being filled starts
   uint32_t inputPos;                    // >= InputBufferSize means empty
@@ -102,8 +102,8 @@ struct SfxWorkArea {
   char text[TextSize];                  // shared scratch text
   char memberName[MemberNameSize];      // stored name, '/' separated (extract/header)
   // Member walk (extract/walk)
-  uint32_t archiveSize;                 // bytes in the archive's file
-  uint32_t headerOffset;                // where the current header starts
+  FileOffset archiveSize;               // bytes in the archive's file
+  FileOffset headerOffset;              // where the current header starts
   uint64_t nextHeaderOffset;            // where the current member's data ends
   // Decoding (extract/decode, bitreader, huffman, crc16)
   uint8_t ringBuffer[RingBufferSize];   // window and output / stored copy buffer
@@ -134,9 +134,13 @@ struct SfxWorkArea {
   // records and the methods the stub does not decode. The stub never sets
   // or reads these; they stand last so the fields above keep their offsets.
   uint8_t stubHeadersOnly;              // read headers as the stub does (create's check)
+  FileOffset resumeOffset;              // where a run starts instead of the archive's start (0: there)
   uint32_t headerLength;                // bytes of the header on disk, records included
+  uint32_t compressedHigh;              // the sizes' upper halves, from the 64-bit size record
+  uint32_t originalHigh;
   uint8_t headerLevel;                  // 0..3, as stored
-  uint8_t timeIsLocal;                  // the stamp holds a level-0/1 local DOS time
+  uint8_t timeIsLocal;                  // the time is a level-0/1 local DOS time:
+  uint32_t dosDateTime;                 //   this one, as stored
   uint8_t hasUnixMode;
   uint8_t hasUnixIds;
   uint16_t unixMode;

@@ -12,3 +12,7 @@ int AcceptMemberPath();
 // outputPath is built for the member and about to be shown and made: the
 // host maps it for its own file system.
 void FinishOutputPath();
+// Whether the member now in memberName is the message member (stored name
+// "!"), whose text is the question asked before extraction rather than a
+// file: in the stub always, in the host only inside a self-extracting file.
+int IsMessageMember();

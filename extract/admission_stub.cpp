@@ -2,6 +2,13 @@
 // its placement rules say; nothing here costs it a byte.
 #include "extract/admission.h"
 
+#include "base/text.h"
+#include "core/workarea.h"
+
 int AcceptMemberPath() { return 1; }
 
 void FinishOutputPath() {}
+
+int IsMessageMember() {
+  return TextLength(Work->memberName) == 1 && Work->memberName[0] == MessageMemberName[0];
+}

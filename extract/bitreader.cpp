@@ -13,9 +13,9 @@ enum : uint32_t {
 };
 static_assert(MaxConsumeStep + WindowBits <= LastByteShift, "a refill reaches any target");
 
-int ReadArchiveByte(FileHandle file, uint32_t wanted) {
+int ReadArchiveByte(FileHandle file, MemberSize wanted) {
   if (Work->inputPos >= InputBufferSize) {
-    uint32_t k = wanted < InputBufferSize ? wanted : InputBufferSize;
+    uint32_t k = wanted < InputBufferSize ? (uint32_t)wanted : InputBufferSize;
     uint32_t done = 0;
     if (!PlatformRead(file, Work->inputBuffer, k, &done) || done != k) return -1;
     Work->inputPos = 0;
@@ -29,7 +29,7 @@ int ReadArchiveByte(FileHandle file, uint32_t wanted) {
 static uint32_t BufferedBytes() {
   if (Work->inputPos >= InputBufferSize) return 0;
   uint32_t left = InputBufferSize - Work->inputPos;
-  return left < Work->compressedRemaining ? left : Work->compressedRemaining;
+  return left < Work->compressedRemaining ? left : (uint32_t)Work->compressedRemaining;
 }
 
 [[noreturn]] static void ReadFailed() {

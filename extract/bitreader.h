@@ -22,7 +22,7 @@
 #include "platform/platform.h"
 
 // Next archive byte (0..255), refilling up to wanted bytes; -1 on read failure.
-int ReadArchiveByte(FileHandle file, uint32_t wanted);
+int ReadArchiveByte(FileHandle file, MemberSize wanted);
 // Drops the top n bits of bitWindow and shifts n new stream bits in.
 void LoadBits(uint8_t n);
 // Returns the top n bits (0..16) of bitWindow and consumes them.

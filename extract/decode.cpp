@@ -230,14 +230,14 @@ void WriteOutput(const uint8_t* buffer, uint32_t count, FileHandle file) {
 
 // The member's data ends the archive's share of it: when a stored member
 // claims more bytes than its data holds, the copy stops there.
-void CopyStoredMember(uint32_t size) {
+void CopyStoredMember(MemberSize size) {
   Work->crc = 0;
-  uint32_t available = MemberCompressedSize();
-  uint32_t remaining = size;
+  MemberSize available = MemberCompressedSize();
+  MemberSize remaining = size;
   while (remaining > 0) {
     if (available == 0) DataRunsShort();
-    uint32_t chunk = remaining < StoredChunkSize ? remaining : StoredChunkSize;
-    if (chunk > available) chunk = available;
+    uint32_t chunk = remaining < StoredChunkSize ? (uint32_t)remaining : StoredChunkSize;
+    if (chunk > available) chunk = (uint32_t)available;
     uint32_t done = 0;
     if (!PlatformRead(Work->archiveFile, Work->ringBuffer, chunk, &done) || done != chunk) {
       ShowError(MsgReadError, Work->archivePath);
@@ -287,8 +287,9 @@ static void FlushChunk() {
 
 // decodedCount counts bytes produced, a match's whole length at once; it
 // stops at the largest value rather than wrapping back below originalSize.
-static uint32_t AddDecoded(uint32_t count, uint32_t length) {
-  return count > UINT32_MAX - length ? UINT32_MAX : count + length;
+static MemberSize AddDecoded(MemberSize count, uint32_t length) {
+  const MemberSize largest = (MemberSize)~(MemberSize)0;
+  return count > largest - length ? largest : count + length;
 }
 
 // How far back a match's offset reaches: offsets wrap inside the window.
@@ -362,11 +363,11 @@ SPEED_OVER_SIZE static void DecodeRun() {
   // The member's end must be more than a match away, so decodedCount
   // cannot pass originalSize (or wrap) inside a run.
   if (w->originalSize - w->decodedCount <= MaxMatchLength) return;
-  const uint32_t decodedLimit = w->originalSize - MaxMatchLength;
+  const MemberSize decodedLimit = w->originalSize - MaxMatchLength;
   // Member bytes that stand in inputBuffer, not yet drawn.
   if (w->inputPos >= InputBufferSize) return;
   uint32_t buffered = InputBufferSize - w->inputPos;
-  if (w->compressedRemaining < buffered) buffered = w->compressedRemaining;
+  if (w->compressedRemaining < buffered) buffered = (uint32_t)w->compressedRemaining;
   // The bits in hand came from the bytes just before inputPos, unless some
   // came before the last file read (or past the member's end); then the
   // careful path goes on until they are used up.
@@ -382,7 +383,7 @@ SPEED_OVER_SIZE static void DecodeRun() {
   uint8_t* out = w->ringBuffer + w->ringPos;
   uint8_t* chunkEnd = w->ringBuffer + w->flushPos + windowSize;
   // decodedCount is decodedBase + (out - ringBuffer); a slide moves both.
-  uint32_t decodedBase = w->decodedCount - w->ringPos;
+  MemberSize decodedBase = w->decodedCount - w->ringPos;
 
   // A symbol takes at most 47 bits, under 6 bytes, and a look reads
   // LookBytes from the byte of its position, so a budget of k symbols
@@ -393,12 +394,12 @@ SPEED_OVER_SIZE static void DecodeRun() {
   static_assert(2 * MaxCodeLength + MaxOffsetExtraBits <= 8 * MaxSymbolBytes, "bytes per symbol");
   for (;;) {
     uint32_t left = endByte - (pos >> 3);
-    uint32_t decoded = decodedBase + (uint32_t)(out - w->ringBuffer);
+    MemberSize decoded = decodedBase + (uint32_t)(out - w->ringBuffer);
     uint32_t budget = block;
     uint32_t byInput = left >= LookBytes ? (left - LookBytes) / MaxSymbolBytes : 0;
     if (byInput < budget) budget = byInput;
-    uint32_t byOutput = decoded < decodedLimit ? (decodedLimit - decoded - 1) / MaxMatchLength + 1 : 0;
-    if (byOutput < budget) budget = byOutput;
+    MemberSize byOutput = decoded < decodedLimit ? (decodedLimit - decoded - 1) / MaxMatchLength + 1 : 0;
+    if (byOutput < budget) budget = (uint32_t)byOutput;
     if (budget == 0) break;
     block -= budget;
 

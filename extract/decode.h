@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 void ExpandMember();
-void CopyStoredMember(uint32_t size);
+void CopyStoredMember(MemberSize size);
 void BeginDecode(char methodDigit);
 uint16_t DecodeSymbol();
 uint16_t DecodeOffset();

@@ -237,7 +237,7 @@ int ExtractArchive(WindowHandle dialog, ExtractionMode mode) {
       Work->failed = 1;
       break;
     }
-    int isMessage = TextLength(Work->memberName) == 1 && Work->memberName[0] == MessageMemberName[0];
+    int isMessage = IsMessageMember();
     if (mode == ScanMode) {
       if (isMessage) AskMessageMember();
       break;

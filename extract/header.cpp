@@ -187,8 +187,19 @@ HeaderReadResult ReadMemberHeader() {
   return result;
 }
 
+// A size field joined with the upper half the host read from the 64-bit
+// size record; where MemberSize has 32 bits (the stub) the field alone.
+static inline MemberSize WithUpperHalf(uint32_t field, uint32_t upper) {
+  if (sizeof(MemberSize) == sizeof(uint32_t)) return field;
+  return (MemberSize)((uint64_t)upper << 32 | field);
+}
+
 char MemberMethod() { return (char)Work->header[HdrMethodChar]; }
-uint32_t MemberCompressedSize() { return ReadLe32(Work->header + HdrCompressedSize); }
-uint32_t MemberOriginalSize() { return ReadLe32(Work->header + HdrOriginalSize); }
+MemberSize MemberCompressedSize() {
+  return WithUpperHalf(ReadLe32(Work->header + HdrCompressedSize), Work->compressedHigh);
+}
+MemberSize MemberOriginalSize() {
+  return WithUpperHalf(ReadLe32(Work->header + HdrOriginalSize), Work->originalHigh);
+}
 uint32_t MemberTimeStamp() { return ReadLe32(Work->header + HdrTimeStamp); }
 uint16_t MemberDataCrc() { return ReadLe16(Work->header + HdrDataCrc); }

@@ -41,7 +41,7 @@ RecordStep NextRecord(uint8_t* buffer, uint32_t headerSize, uint32_t* pos, uint8
 
 // Fields of the current header (Work->header).
 char MemberMethod();                 // the id's fourth byte: '0', '4'..'7' or 'd' in the stub
-uint32_t MemberCompressedSize();
-uint32_t MemberOriginalSize();
+MemberSize MemberCompressedSize();  // with the host's 64-bit size record
+MemberSize MemberOriginalSize();
 uint32_t MemberTimeStamp();
 uint16_t MemberDataCrc();

@@ -14,3 +14,6 @@ HeaderReadResult ReadNextHeader();
 // Bytes the current header takes in the file, its records included; its
 // member's data follows them.
 uint32_t MemberHeaderLength();
+// Where the walk starts: config.archiveOffset, or for the host a later
+// member's header at which it resumes a run.
+FileOffset ArchiveStartOffset();

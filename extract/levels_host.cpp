@@ -42,6 +42,8 @@ struct HeaderParts {
   uint32_t dirNameLength;
   uint8_t attributeRecord[ExtWordDataSize];
   uint8_t haveAttributeRecord;
+  uint8_t largeSizes[LargeSizesDataSize];
+  uint8_t haveLargeSizes;
   uint8_t mode[ExtWordDataSize];
   uint8_t ids[2 * ExtWordDataSize];
   uint8_t user[UnixNameSize];
@@ -106,6 +108,11 @@ int TakeRecord(HeaderParts* parts, const uint8_t* record, uint32_t dataLength) {
       parts->attributeRecord[0] = data[0];
       parts->attributeRecord[1] = data[1];
       parts->haveAttributeRecord = 1;
+      break;
+    case ExtLargeSizes:
+      if (dataLength < LargeSizesDataSize) return 0;
+      for (uint32_t i = 0; i < LargeSizesDataSize; i++) parts->largeSizes[i] = data[i];
+      parts->haveLargeSizes = 1;
       break;
     case ExtUnixMode:
       if (dataLength < ExtWordDataSize) return 0;
@@ -195,11 +202,11 @@ uint8_t* PutRecord(uint8_t* field, uint8_t type, const uint8_t* data, uint32_t l
 HeaderReadResult BuildLevelTwoHeader(const uint8_t* fixed, uint32_t dataSize, uint32_t stamp,
                                      uint16_t dataCrc, const HeaderParts* parts) {
   // The fixed part, the CRC record, two name parts, the attribute, mode and
-  // id records, the two Unix names.
+  // id records, the two Unix names, the 64-bit sizes.
   const uint32_t record = ExtMinSize;
   uint32_t capacity = HdrFixedSize + record + ExtWordDataSize + 2 * (record + NamePartLimit) +
                       3 * (record + 2 * ExtWordDataSize) + 2 * (record + UnixNameSize) +
-                      RecordHeadroom;
+                      record + LargeSizesDataSize + RecordHeadroom;
   uint8_t* buffer = (uint8_t*)PlatformAlloc(capacity);
   if (buffer == nullptr) return NoMemory;
   Work->header = buffer;
@@ -225,6 +232,8 @@ HeaderReadResult BuildLevelTwoHeader(const uint8_t* fixed, uint32_t dataSize, ui
   if (parts->haveIds) field = PutRecord(field, ExtUnixIds, parts->ids, 2 * ExtWordDataSize);
   if (parts->groupLength != 0) field = PutRecord(field, ExtGroupName, parts->group, parts->groupLength);
   if (parts->userLength != 0) field = PutRecord(field, ExtUserName, parts->user, parts->userLength);
+  if (parts->haveLargeSizes)
+    field = PutRecord(field, ExtLargeSizes, parts->largeSizes, LargeSizesDataSize);
   field = PutLe16(field, 0);
   uint32_t size = (uint32_t)(field - buffer);
   PutLe16(buffer + HdrSize, size);
@@ -233,11 +242,31 @@ HeaderReadResult BuildLevelTwoHeader(const uint8_t* fixed, uint32_t dataSize, ui
   return CheckHeaderBuffer(buffer, size);
 }
 
+uint64_t ReadLe64(const uint8_t* p) { return (uint64_t)ReadLe32(p + 4) << 32 | ReadLe32(p); }
+
+// The 64-bit sizes of a header of level 2 or 3 replace both size fields of
+// the level-2 header in Work->header (the 32-bit fields may hold anything):
+// their low halves go there, the upper halves beside it. 0 when the packed
+// size cannot be true.
+int TakeLargeSizes(const uint8_t* sizes) {
+  uint64_t packed = ReadLe64(sizes);
+  uint64_t original = ReadLe64(sizes + LargeSizeLength);
+  if (packed >= ImpossibleSize) return 0;
+  PutLe32(Work->header + HdrCompressedSize, (uint32_t)packed);
+  PutLe32(Work->header + HdrOriginalSize, (uint32_t)original);
+  Work->compressedHigh = (uint32_t)(packed >> 32);
+  Work->originalHigh = (uint32_t)(original >> 32);
+  return 1;
+}
+
 // The host-only fields from the records of the level-2 header now in
-// Work->header, built or read; a Unix time record replaces the fixed part's.
-void TakeUnixRecords() {
+// Work->header, built or read; a Unix time record replaces the fixed part's,
+// and with largeSizes the 64-bit size record the size fields (levels 2 and
+// 3 only: level-1 writers disagree on what it counts). 0 when a size is
+// impossible.
+int TakeUnixRecords(int largeSizes) {
   HeaderParts parts;
-  parts.haveMode = parts.haveIds = parts.haveUnixTime = 0;
+  parts.haveMode = parts.haveIds = parts.haveUnixTime = parts.haveLargeSizes = 0;
   parts.userLength = parts.groupLength = 0;
   uint8_t* buffer = Work->header;
   uint32_t size = ReadLe16(buffer + HdrSize);
@@ -246,7 +275,8 @@ void TakeUnixRecords() {
   uint32_t s;
   // The chain was walked and found whole by CheckHeaderBuffer.
   while (NextRecord(buffer, size, &pos, &record, &s) == RecordFound)
-    if (record[0] >= ExtUnixMode && record[0] <= ExtUnixTime) TakeRecord(&parts, record, s - ExtMinSize);
+    if ((record[0] >= ExtUnixMode && record[0] <= ExtUnixTime) || record[0] == ExtLargeSizes)
+      TakeRecord(&parts, record, s - ExtMinSize);
   Work->hasUnixMode = parts.haveMode;
   Work->unixMode = parts.haveMode ? ReadLe16(parts.mode) : 0;
   Work->hasUnixIds = parts.haveIds;
@@ -260,6 +290,9 @@ void TakeUnixRecords() {
     PutLe32(buffer + HdrTimeStamp, parts.unixTime);
     Work->timeIsLocal = 0;
   }
+  int levelTwoOrThree = buffer[HdrLevel] == HeaderLevelTwo || buffer[HdrLevel] == HeaderLevelThree;
+  if (largeSizes && parts.haveLargeSizes && levelTwoOrThree) return TakeLargeSizes(parts.largeSizes);
+  return 1;
 }
 
 void ClearParts(HeaderParts* parts) {
@@ -354,7 +387,11 @@ HeaderReadResult ReadBaseHeader(const uint8_t* peek) {
     if (parts.haveCrc && Work->crc != parts.crc) return Refuse(FaultCrc);
   }
   Work->headerLength = total + recordBytes;
-  uint32_t stamp = parts.haveUnixTime ? parts.unixTime : DosDateTimeToUnix(ReadLe32(base + HdrTimeStamp));
+  // The level-2 header's stamp holds the DOS fields counted as UTC, which
+  // gives the stub's DOS packing the same fields back; the host reads them
+  // as local time from dosDateTime.
+  Work->dosDateTime = ReadLe32(base + HdrTimeStamp);
+  uint32_t stamp = parts.haveUnixTime ? parts.unixTime : DosDateTimeToUnix(Work->dosDateTime);
   Work->timeIsLocal = !parts.haveUnixTime;
   return BuildLevelTwoHeader(base, packed - recordBytes, stamp, dataCrc, &parts);
 }
@@ -403,7 +440,7 @@ HeaderReadResult ReadLongHeader(const uint8_t* peek) {
 // check), and OS-9/68k's, whose size field leaves out its own two bytes.
 // A header with a CRC record goes to the level-2 reader's checks as it is;
 // one without is rebuilt with a CRC record like the other levels.
-HeaderReadResult ReadOwnLevelTwo(uint32_t at) {
+HeaderReadResult ReadOwnLevelTwo(FileOffset at) {
   uint8_t sizeField[SizeFieldLength];
   if (!PlatformSeekSet(Work->archiveFile, at) || !ReadExactly(sizeField, SizeFieldLength))
     return Refuse(FaultTooShort);
@@ -444,7 +481,7 @@ HeaderReadResult ReadOwnLevelTwo(uint32_t at) {
 
 // A level-2 header: the stub's reading first for the stub's methods, so the
 // two agree on every archive the stub reads; the host's own for the rest.
-HeaderReadResult ReadLevelTwo(const uint8_t* peek, uint32_t at) {
+HeaderReadResult ReadLevelTwo(const uint8_t* peek, FileOffset at) {
   if (IsStubMethodId(peek + HdrMethod)) {
     if (!PlatformSeekSet(Work->archiveFile, at)) return EndOfArchive;
     HeaderReadResult result = ReadMemberHeader();
@@ -470,7 +507,7 @@ HeaderReadResult ReadLevelTwo(const uint8_t* peek, uint32_t at) {
   return result;
 }
 
-HeaderReadResult ReadAnyLevel(uint32_t at) {
+HeaderReadResult ReadAnyLevel(FileOffset at) {
   uint8_t peek[PeekSize];
   uint32_t done = 0;
   int whole = PlatformRead(Work->archiveFile, peek, PeekSize, &done) && done == PeekSize;
@@ -496,7 +533,7 @@ HeaderReadResult ReadAnyLevel(uint32_t at) {
 int TakeHostFacts() {
   uint8_t* header = Work->header;
   for (uint32_t i = 0; i < MethodIdLength; i++) Work->storedMethod[i] = (char)header[HdrMethod + i];
-  TakeUnixRecords();
+  if (!TakeUnixRecords(1)) return 0;
   if (header[HdrOsId] == OsIdAmiga && MethodIdIs(header + HdrMethod, "lh", MethodStored) &&
       MemberOriginalSize() == 0 && Work->fileNameLength == 0)
     header[HdrMethodChar] = MethodDirectory;
@@ -530,19 +567,20 @@ int NamesNothing() {
 // forward by its whole header, so the passing over ends with the file.
 HeaderReadResult ReadNextHeader() {
   // The walk has just placed the file at the header it means to read.
-  uint32_t at = (uint32_t)Work->nextHeaderOffset;
+  FileOffset at = (FileOffset)Work->nextHeaderOffset;
   uint32_t passed = 0;
   for (;;) {
     Work->headerFault = FaultNone;
     Work->headerLength = 0;
     Work->timeIsLocal = 0;
+    Work->compressedHigh = Work->originalHigh = 0;
     HeaderReadResult result = Work->stubHeadersOnly ? ReadMemberHeader() : ReadAnyLevel(at + passed);
     if (Work->stubHeadersOnly && Work->header != nullptr)
       Work->headerLength = ReadLe16(Work->header + HdrSize);
     if (result != MemberReady) return result;
     Work->headerLevel = Work->header[HdrLevel];
     if (Work->stubHeadersOnly) {
-      TakeUnixRecords();
+      TakeUnixRecords(0);
       return MemberReady;
     }
     if (!TakeHostFacts()) return Refuse(FaultChain);
@@ -558,3 +596,7 @@ HeaderReadResult ReadNextHeader() {
 }
 
 uint32_t MemberHeaderLength() { return Work->headerLength; }
+
+FileOffset ArchiveStartOffset() {
+  return Work->resumeOffset != 0 ? Work->resumeOffset : Work->config.archiveOffset;
+}

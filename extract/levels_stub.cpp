@@ -8,3 +8,5 @@
 HeaderReadResult ReadNextHeader() { return ReadMemberHeader(); }
 
 uint32_t MemberHeaderLength() { return ReadLe16(Work->header + HdrSize); }
+
+FileOffset ArchiveStartOffset() { return Work->config.archiveOffset; }

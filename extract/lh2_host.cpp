@@ -281,10 +281,9 @@ void DecodeLh2() {
       continue;
     }
     // The position tree grows with the output made before this match.
-    while (Work->decodedCount > Work->dynNextGrowth) {
+    while (Work->dynNextGrowth < (1u << Lh2WindowBits) && Work->decodedCount > Work->dynNextGrowth) {
       AddPosition(Work->dynNextGrowth / Lh2PositionStep);
       Work->dynNextGrowth += Lh2PositionStep;
-      if (Work->dynNextGrowth >= (1u << Lh2WindowBits)) Work->dynNextGrowth = UINT32_MAX;
     }
     uint32_t value = WalkDown(PositionRoot) - FirstPositionSymbol;
     if (value >= Lh2PositionCount) TreeBroken();

@@ -178,7 +178,9 @@ void CopyListed(uint32_t distance, uint32_t count) {
 }
 
 void Pm1Copy() {
-  uint32_t pos = Work->decodedCount;
+  // Past the farthest reach every rule reads alike: the position is kept there.
+  constexpr uint32_t Beyond = 1u << Pm1WindowBits;
+  uint32_t pos = Work->decodedCount < Beyond ? (uint32_t)Work->decodedCount : Beyond;
   uint32_t type;
   if (TakeBits(1) == 0)
     type = BitFrom(pos, Pm1MidReach, 0) ? 4 : BitFrom(pos, Pm1ShortReach, 0);
@@ -299,7 +301,7 @@ void ReadOffsetTree(uint32_t classes) {
 
 // The codes sent again once the output has reached count bytes, unless it
 // is complete.
-void ReadTreesAt(uint32_t count) {
+void ReadTreesAt(MemberSize count) {
   if (WindowDone()) return;
   if (count == 1024 || count == 2048) {
     ReadOffsetTree(count == 1024 ? Pm2FirstOffsetTree + 1 : Pm2FirstOffsetTree + 2);

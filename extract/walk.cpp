@@ -26,8 +26,8 @@ int OpenArchiveRun() {
     Work->archiveFile = InvalidFile;
     return 0;
   }
-  Work->headerOffset = Work->config.archiveOffset;
-  Work->nextHeaderOffset = Work->config.archiveOffset;
+  Work->headerOffset = ArchiveStartOffset();
+  Work->nextHeaderOffset = Work->headerOffset;
   CrcInit(CrcPolynomial);
   return 1;
 }
@@ -36,10 +36,10 @@ HeaderReadResult NextMember() {
   ReleaseHeader();
   uint64_t at = Work->nextHeaderOffset;
   if (at > Work->archiveSize) return ArchiveBroken;
-  if (!PlatformSeekSet(Work->archiveFile, (uint32_t)at)) return ArchiveBroken;
+  if (!PlatformSeekSet(Work->archiveFile, (FileOffset)at)) return ArchiveBroken;
   HeaderReadResult result = ReadNextHeader();
   if (result != MemberReady) return result;
-  Work->headerOffset = (uint32_t)at;
+  Work->headerOffset = (FileOffset)at;
   Work->nextHeaderOffset = at + MemberHeaderLength() + MemberCompressedSize();
   return MemberReady;
 }
@@ -51,4 +51,4 @@ void CloseArchiveRun() {
   ReleaseHeader();
 }
 
-uint32_t MemberHeaderOffset() { return Work->headerOffset; }
+FileOffset MemberHeaderOffset() { return Work->headerOffset; }

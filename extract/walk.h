@@ -16,7 +16,8 @@
 
 #include "extract/header.h"
 
-// Opens archivePath for reading and places the walk at config.archiveOffset;
+// Opens archivePath for reading and places the walk at its start
+// (ArchiveStartOffset, extract/levels.h: config.archiveOffset);
 // builds the CRC table. 0 when the file cannot be opened or measured
 // (archiveFile is then InvalidFile).
 int OpenArchiveRun();
@@ -28,4 +29,4 @@ HeaderReadResult NextMember();
 // Closes archiveFile and releases the header buffer; safe to call twice.
 void CloseArchiveRun();
 // File offset of the current member's header.
-uint32_t MemberHeaderOffset();
+FileOffset MemberHeaderOffset();

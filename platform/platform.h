@@ -29,10 +29,11 @@ FileHandle PlatformCreateWrite(const char* path);
 int PlatformRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
 int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
 // Moves to an absolute offset, or forward from the current position. 1/0.
-int PlatformSeekSet(FileHandle file, uint32_t offset);
+int PlatformSeekSet(FileHandle file, FileOffset offset);
 int PlatformSeekForward(FileHandle file, uint32_t distance);
-// The file's size in *size, at most 4 GiB - 1 (larger files report that). 1/0.
-int PlatformFileSize(FileHandle file, uint32_t* size);
+// The file's size in *size; a size FileOffset cannot hold reports its
+// largest value. 1/0.
+int PlatformFileSize(FileHandle file, FileOffset* size);
 // Closes a handle; 1 when the close (and, for output, the final flush) worked.
 int PlatformClose(FileHandle file);
 // Sets the last-write time from a DOS date and time taken as UTC.

@@ -18,11 +18,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <set>
+#include <utility>
+
 #include "base/dostime.h"
 #include "base/text.h"
+#include "platform/hostfiles.h"
 
 jmp_buf* PlatformExitTrap = nullptr;
 int PlatformOutputMode = -1;
+int64_t PlatformOutputTime = -1;
 const char* PlatformOutputLink = nullptr;
 int PlatformLastError = 0;
 int PlatformUtf8Paths = 0;
@@ -37,12 +42,15 @@ int Failed(int error) {
 }
 
 // A CP932 byte becomes at most three UTF-8 bytes, so every engine path
-// (516 bytes at most) fits; longer file-system paths are refused.
+// (516 bytes at most) fits; longer file-system paths are refused. A
+// component may be as long as the file system allows (vfat takes 255
+// UTF-16 units, up to 765 bytes of UTF-8): only the whole path is bounded.
 constexpr size_t FsPathSize = PATH_MAX;
+constexpr size_t ComponentSize = FsPathSize;
 constexpr mode_t NewFileMode = 0666;      // narrowed by the process umask
 constexpr mode_t NewDirectoryMode = 0777;
 constexpr mode_t AllWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
-constexpr int CreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+constexpr int TempNameTries = 100;
 
 // A handle holds the descriptor plus one, so that neither the null handle nor
 // InvalidFile ever names a real descriptor.
@@ -169,7 +177,7 @@ int MatchesKept(const char* text, size_t length) {
 struct ParentPath {
   int absolute;
   char directory[FsPathSize + 1];  // one '/' more than the path may hold
-  char name[NAME_MAX + 1];
+  char name[ComponentSize];
   int fd;     // the directory, once opened
   int owned;  // fd is the caller's to close (beyond the kept levels)
 };
@@ -184,7 +192,7 @@ int SplitPath(const char* path, ParentPath* parent) {
   char* slash = strrchr(fsPath, '/');
   const char* name = slash != nullptr ? slash + 1 : fsPath;
   if (*name == '\0') name = ".";
-  if (strlen(name) > NAME_MAX) return Failed(ENAMETOOLONG);
+  if (strlen(name) >= ComponentSize) return Failed(ENAMETOOLONG);
   strcpy(parent->name, name);
   // What stays of fsPath is the directory part.
   if (slash != nullptr)
@@ -322,23 +330,36 @@ FileHandle PlatformOpenRead(const char* path) {
 namespace {
 
 // The one output being written: the engine writes a member at a time. Its
-// data goes into a temporary file in the destination's directory (held open
-// by dirfd, so a rename cannot be sent elsewhere by a swapped path) and
-// takes the destination's name only on commit.
+// data goes into a file without a name (or with a temporary one where the
+// file system cannot do without) in the destination's directory, held open
+// by dirfd, so a rename cannot be sent elsewhere by a swapped path; it
+// takes the destination's name only on commit. fd keeps the file beyond the
+// engine's close of its own handle: an unnamed file lives only as long as a
+// descriptor does.
 struct PendingOutput {
   int dirfd = -1;
-  char temp[NAME_MAX + 1];
-  char name[NAME_MAX + 1];
+  int fd = -1;
+  char temp[TempNameSize];
+  char name[ComponentSize];
   char path[FsPathSize];  // the engine path it stands for
 };
 PendingOutput Pending;
 
-constexpr int TempNameTries = 100;
-constexpr const char TempPrefix[] = ".lzhsfx-";
+// The files, links and directories this process committed or made, by
+// identity, so that a later member landing on one of them is told apart
+// from a file that was there before, whatever the file system takes for
+// the same name (letter case, normalisation, short names).
+std::set<std::pair<dev_t, ino_t>> Written;
+
+void Remember(int dirfd, const char* name) {
+  struct stat info;
+  if (fstatat(dirfd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) Written.insert({info.st_dev, info.st_ino});
+}
 
 void ForgetPending() {
+  if (Pending.fd >= 0) close(Pending.fd);
   if (Pending.dirfd >= 0) close(Pending.dirfd);
-  Pending.dirfd = -1;
+  Pending.fd = Pending.dirfd = -1;
   Pending.path[0] = '\0';
 }
 
@@ -346,34 +367,13 @@ int IsPending(const char* path) {
   return Pending.dirfd >= 0 && path != nullptr && strcmp(path, Pending.path) == 0;
 }
 
-// A fresh name for a temporary object in the directory, made after name so
-// that a leftover is recognisable; each call gives another. 0 when it does
-// not fit.
-int NextTempName(const char* name, char* temp) {
-  static unsigned counter = 0;
-  unsigned tag = (unsigned)getpid() * 2654435761u ^ (unsigned)time(nullptr) ^ (++counter * 40503u);
-  int n = snprintf(temp, NAME_MAX + 1, "%s%08x-%.200s", TempPrefix, tag, name);
-  return n >= 0 && n <= NAME_MAX;
-}
-
-// Creates a fresh temporary file in dirfd named by NextTempName. The
-// descriptor, or -1.
-int CreateTemp(int dirfd, const char* name, char* temp) {
-  for (int i = 0; i < TempNameTries; ++i) {
-    if (!NextTempName(name, temp)) return -1;
-    int fd = openat(dirfd, temp, CreateFlags, NewFileMode);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) return Failed(errno), -1;
-  }
-  return Failed(EEXIST), -1;
-}
-
 // Puts a symbolic link to target in the pending output's place: made under
 // a temporary name beside it, then renamed over the name. 1/0.
 int CommitLink(const char* target) {
-  char temp[NAME_MAX + 1];
+  char temp[TempNameSize];
   for (int i = 0;; ++i) {
-    if (i == TempNameTries || !NextTempName(Pending.name, temp)) return Failed(EEXIST);
+    if (i == TempNameTries) return Failed(EEXIST);
+    NextTempName(temp);
     if (symlinkat(target, Pending.dirfd, temp) == 0) break;
     if (errno != EEXIST) return Failed(errno);
   }
@@ -383,13 +383,32 @@ int CommitLink(const char* target) {
   return 0;
 }
 
+// Gives the object fd holds the permission bits mode (-1: left alone),
+// narrowed by the umask as any new object's are and never set-user-id or
+// set-group-id, and the modification time (-1: left alone). 1, or 0 when
+// either could not be set.
+int ApplyFacts(int fd, int mode, int64_t time) {
+  constexpr mode_t KeptModeBits = 01777;
+  int ok = 1;
+  if (mode >= 0 && fchmod(fd, (mode_t)mode & ~(mode_t)CurrentUmask() & KeptModeBits) != 0) ok = Failed(errno);
+  if (time >= 0) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = (time_t)time;
+    times[1].tv_nsec = 0;
+    if (futimens(fd, times) != 0) ok = Failed(errno);
+  }
+  return ok;
+}
+
 }  // namespace
 
 // An existing read-only file (no owner write bit) and a directory are
 // refused, as the Windows call refuses them, unless the engine has cleared
 // the attribute first because it was told to restore attributes. Anything
 // else in the destination's place (a symlink included) is replaced by the
-// commit's rename, which replaces a link itself, never its target.
+// commit, which replaces a link itself, never its target.
 FileHandle PlatformCreateWrite(const char* path) {
   ForgetPending();
   ParentPath parent;
@@ -397,17 +416,19 @@ FileHandle PlatformCreateWrite(const char* path) {
   struct stat info;
   int fd = -1;
   if (fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !(S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0)))
-    fd = CreateTemp(parent.fd, parent.name, Pending.temp);
-  else
+      !(S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0))) {
+    Pending.fd = CreateUnnamedFile(parent.fd, NewFileMode, Pending.temp);
+    if (Pending.fd < 0) Failed(errno);
+  } else {
     Failed(S_ISDIR(info.st_mode) ? EISDIR : EACCES);
-  if (fd >= 0) {
+  }
+  if (Pending.fd >= 0) {
     Pending.dirfd = dup(parent.fd);
-    if (Pending.dirfd < 0) {
+    fd = Pending.dirfd >= 0 ? dup(Pending.fd) : -1;
+    if (fd < 0) {
       Failed(errno);
-      unlinkat(parent.fd, Pending.temp, 0);
-      close(fd);
-      fd = -1;
+      if (Pending.dirfd >= 0) DropUnnamedFile(Pending.dirfd, Pending.temp);
+      ForgetPending();
     } else {
       strcpy(Pending.name, parent.name);
       CopyBounded(Pending.path, path, sizeof Pending.path);
@@ -420,22 +441,21 @@ FileHandle PlatformCreateWrite(const char* path) {
 
 int PlatformCommitOutput(const char* path) {
   if (!IsPending(path)) return 1;
-  constexpr int KeptModeBits = 01777;  // no set-user-id, no set-group-id
   int ok;
   if (PlatformOutputLink != nullptr) {
     ok = CommitLink(PlatformOutputLink);
-    unlinkat(Pending.dirfd, Pending.temp, 0);  // the empty file stood in for the link
+    DropUnnamedFile(Pending.dirfd, Pending.temp);  // the empty file stood in for the link
   } else {
-    // The mode is the archive's wish; a file that cannot take it keeps the
-    // default, which is no reason to lose the member.
-    if (PlatformOutputMode >= 0)
-      (void)fchmodat(Pending.dirfd, Pending.temp, (mode_t)(PlatformOutputMode & KeptModeBits), 0);
-    ok = renameat(Pending.dirfd, Pending.temp, Pending.dirfd, Pending.name) == 0;
+    // The mode and time are the archive's wish; a file that cannot take
+    // them keeps its own, which is no reason to lose the member.
+    (void)ApplyFacts(Pending.fd, PlatformOutputMode, PlatformOutputTime);
+    ok = NameUnnamedFile(Pending.fd, Pending.dirfd, Pending.temp, Pending.name);
     if (!ok) {
       Failed(errno);
-      unlinkat(Pending.dirfd, Pending.temp, 0);
+      DropUnnamedFile(Pending.dirfd, Pending.temp);
     }
   }
+  if (ok) Remember(Pending.dirfd, Pending.name);
   ForgetPending();
   return ok;
 }
@@ -445,7 +465,7 @@ void PlatformDiscardOutput(const char* path) {
     PlatformDeleteFile(path);
     return;
   }
-  unlinkat(Pending.dirfd, Pending.temp, 0);  // the destination's own file is left alone
+  DropUnnamedFile(Pending.dirfd, Pending.temp);  // the destination's own file is left alone
   ForgetPending();
 }
 
@@ -531,7 +551,7 @@ int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t*
   return 1;
 }
 
-int PlatformSeekSet(FileHandle file, uint32_t offset) {
+int PlatformSeekSet(FileHandle file, FileOffset offset) {
   int fd = DescriptorOf(file);
   if (fd >= 0 && lseek(fd, (off_t)offset, SEEK_SET) != (off_t)-1) return 1;
   return Failed(fd >= 0 ? errno : EBADF);
@@ -543,12 +563,11 @@ int PlatformSeekForward(FileHandle file, uint32_t distance) {
   return Failed(fd >= 0 ? errno : EBADF);
 }
 
-int PlatformFileSize(FileHandle file, uint32_t* size) {
+int PlatformFileSize(FileHandle file, FileOffset* size) {
   int fd = DescriptorOf(file);
   struct stat info;
   if (fd < 0 || fstat(fd, &info) != 0) return Failed(fd >= 0 ? errno : EBADF);
-  uint64_t bytes = info.st_size < 0 ? 0 : (uint64_t)info.st_size;
-  *size = bytes > UINT32_MAX ? UINT32_MAX : (uint32_t)bytes;
+  *size = info.st_size < 0 ? 0 : (FileOffset)info.st_size;
   return 1;
 }
 
@@ -623,6 +642,29 @@ void PlatformSetAttributes(const char* path, uint32_t attributes) {
       fchmodat(parent.fd, parent.name, wanted, AT_SYMLINK_NOFOLLOW);  // ignored, as callers expect
   }
   CloseParent(&parent);
+}
+
+int PlatformOutputWritten(const char* path) {
+  ParentPath parent;
+  if (!OpenParent(path, &parent)) return 0;
+  struct stat info;
+  int found = fstatat(parent.fd, parent.name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+              Written.count({info.st_dev, info.st_ino}) != 0;
+  CloseParent(&parent);
+  return found;
+}
+
+// The directory is opened without following a symlink and changed through
+// that descriptor, so what is changed is the directory the walk reached.
+int PlatformSetDirectoryFacts(const char* path, int mode, int64_t time) {
+  ParentPath parent;
+  if (!OpenParent(path, &parent)) return 0;
+  int fd = openat(parent.fd, parent.name, WalkFlags);
+  CloseParent(&parent);
+  if (fd < 0) return Failed(errno);
+  int ok = ApplyFacts(fd, mode, time);
+  close(fd);
+  return ok;
 }
 
 void PlatformKeepDirectories(int keep) {
@@ -780,13 +822,21 @@ FileHandle PlatformOpenDiscard() {
   return HandleOf(fd);
 }
 
-// The fields are unpacked as UTC, then read back as this machine's wall clock.
-uint32_t PlatformLocalDosTimeToUnix(uint32_t dosDateTime) {
-  time_t wallClock = (time_t)DosDateTimeToUnix(dosDateTime);
-  struct tm fields;
-  if (gmtime_r(&wallClock, &fields) == nullptr) return 0;
+// The fields go to the C library's calendar as they are: no detour through
+// a count of seconds that would have to be read back.
+int PlatformLocalDosTimeToUnix(uint32_t dosDateTime, int64_t* seconds) {
+  constexpr int CalendarYearBase = 1900, CalendarMonthBase = 1;
+  DosFields f = UnpackDosDateTime(dosDateTime);
+  struct tm fields {};
+  fields.tm_year = (int)f.year - CalendarYearBase;
+  fields.tm_mon = (int)f.month - CalendarMonthBase;
+  fields.tm_mday = (int)f.day;
+  fields.tm_hour = (int)f.hour;
+  fields.tm_min = (int)f.minute;
+  fields.tm_sec = (int)f.second;
   fields.tm_isdst = -1;  // whatever the zone's rule says for that day
-  time_t seconds = mktime(&fields);
-  if (seconds == (time_t)-1 || seconds < 0 || (uint64_t)seconds > UINT32_MAX) return 0;
-  return (uint32_t)seconds;
+  time_t local = mktime(&fields);
+  if (local == (time_t)-1) return 0;
+  *seconds = (int64_t)local;
+  return 1;
 }

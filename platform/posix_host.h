@@ -41,6 +41,21 @@ extern int PlatformUtf8Paths;
 // the header's Unix record; set-user-id and set-group-id are never applied.
 extern int PlatformOutputMode;
 
+// Seconds since 1970 the next committed output is stamped with (-1, the
+// default: the time the engine set from its DOS fields). The host sets it
+// per member from the header, to the second and past 2038.
+extern int64_t PlatformOutputTime;
+
+// 1 when path names a file, link or directory this process committed as an
+// output (by identity, so a name the file system takes for another, in
+// another letter case for one, counts too); 0 otherwise.
+int PlatformOutputWritten(const char* path);
+
+// Gives the directory at path (never through a symlink) the permission bits
+// mode, narrowed by the umask and without set-user-id and set-group-id, and
+// the modification time (-1 for either: left alone). 1/0.
+int PlatformSetDirectoryFacts(const char* path, int mode, int64_t time);
+
 // Where the next committed output points (null, the default: nowhere). When
 // set, the commit puts a symbolic link holding this text in the output's
 // place, by the same rename that would have put the file there, so an
@@ -50,8 +65,8 @@ extern const char* PlatformOutputLink;
 
 // Seconds since 1970 of MS-DOS date and time fields (date in the high half)
 // taken as the local time of this machine, as the older header levels store
-// them; 0 when they name no time the machine can express.
-uint32_t PlatformLocalDosTimeToUnix(uint32_t dosDateTime);
+// them (to 2107). 1, or 0 when they name no time the machine can express.
+int PlatformLocalDosTimeToUnix(uint32_t dosDateTime, int64_t* seconds);
 
 // A descriptor the discarding sink writes to instead of /dev/null (-1, the
 // default: /dev/null): the host's p command sends tested members to stdout.

@@ -184,22 +184,25 @@ int PlatformWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t*
 // The distance is passed as a 64-bit value with a zero high part, so offsets
 // of 2 GB and more move forward instead of being taken as negative (which
 // would send the member loop back over headers it has already read).
-static int SeekFrom(FileHandle file, uint32_t distance, DWORD method) {
+static int SeekFrom(FileHandle file, FileOffset distance, DWORD method) {
   LARGE_INTEGER move;
   move.QuadPart = distance;
   return SetFilePointerEx(file, move, nullptr, method) ? 1 : 0;
 }
 
-int PlatformSeekSet(FileHandle file, uint32_t offset) { return SeekFrom(file, offset, FILE_BEGIN); }
+int PlatformSeekSet(FileHandle file, FileOffset offset) { return SeekFrom(file, offset, FILE_BEGIN); }
 
 int PlatformSeekForward(FileHandle file, uint32_t distance) {
   return SeekFrom(file, distance, FILE_CURRENT);
 }
 
-int PlatformFileSize(FileHandle file, uint32_t* size) {
+int PlatformFileSize(FileHandle file, FileOffset* size) {
   LARGE_INTEGER length;
   if (!GetFileSizeEx(file, &length)) return 0;
-  *size = length.HighPart != 0 ? 0xFFFFFFFFu : length.LowPart;
+  if (sizeof(FileOffset) < sizeof length.QuadPart)
+    *size = length.HighPart != 0 ? 0xFFFFFFFFu : length.LowPart;
+  else
+    *size = (FileOffset)length.QuadPart;
   return 1;
 }
 

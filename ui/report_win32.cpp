@@ -166,7 +166,7 @@ void ShowPercent(const char* text) {
   ProgressPoint();
 }
 
-void UpdateProgress(uint32_t done, uint32_t total) {
+void UpdateProgress(MemberSize done, MemberSize total) {
   WantedPercentMark = ProgressPercent(done, total) + 1;
   ProgressPoint();
 }

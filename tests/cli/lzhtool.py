@@ -680,6 +680,26 @@ def level_member(level, name, data=b"", method=b"-lh0-", body=None, mtime=DEFAUL
     return bytes([len(base), sum(base) & 0xFF]) + bytes(base) + chain + body
 
 
+ZEROS_BLOCK = 65535 * 256  # bytes of one block of 65535 longest matches
+
+
+def zeros_body(blocks):
+    """-lh5- data of 1 + blocks * ZEROS_BLOCK zero bytes in a few hundred
+    bytes: a literal, then blocks whose one literal/length symbol (a 256-byte
+    match) and one offset symbol (distance 1) take no bits at all."""
+    w = BitWriter()
+
+    def block(count, symbol):
+        w.put(16, count)
+        w.put(5, 0), w.put(5, 0)          # code-length code: single symbol 0
+        w.put(9, 0), w.put(9, symbol)     # literal/length code: single symbol
+        w.put(4, 0), w.put(4, 0)          # offset code: single symbol 0
+    block(1, 0)
+    for _ in range(blocks):
+        block(65535, 256 + 256 - 3)
+    return w.finish()
+
+
 def archive(*members, end=b"\0"):
     return b"".join(members) + end
 

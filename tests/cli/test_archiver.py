@@ -154,9 +154,60 @@ def root_files_read_everywhere():
                 f"bsdtar reads {arc}: {p.stderr.decode()[:80]}")
 
 
+def as_nobody(cmd):
+    """Runs cmd as the user nobody (the tests run as root, who may write anything)."""
+    return run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + cmd)
+
+
+def small_faults():
+    os.chmod(".", 0o711)  # nobody passes through to the folders below
+    os.makedirs("nothing")
+    os.mkfifo("nothing/fifo")
+    write("kept.lzh", L.archive(L.member("k.txt", b"k\n")))
+    # Fault: a with nothing to pack (a special file skipped, an empty folder
+    # given as ".") writes an empty archive, or changes one.
+    for arc, given, cwd in (("none.lzh", "nothing/fifo", "."), ("kept.lzh", "nothing/fifo", "."),
+                            ("../none.lzh", ".", "empty")):
+        os.makedirs("empty", exist_ok=True)
+        before = read(os.path.join(cwd, arc))
+        rc, _, err = run([LZHSFX, "a", arc, given], cwd=cwd)
+        c.check(rc == 2 and read(os.path.join(cwd, arc)) == before and "nothing to pack" in err,
+                f"a {arc} {given} with nothing to pack: exit 2, nothing written ({rc}) {err.strip()}")
+    # Fault: a path that became a folder keeps its old file member beside it.
+    write("thing", b"a file\n")
+    run([LZHSFX, "a", "turned.lzh", "thing"])
+    os.unlink("thing")
+    tree(".", {"thing/in.txt": b"in\n"})
+    rc, _, err = run([LZHSFX, "a", "turned.lzh", "thing"])
+    c.check(rc == 0 and names("turned.lzh") == ["thing/", "thing/in.txt"],
+            f"a replaces a file member by the folder it became: {names('turned.lzh')} {err}")
+    # Fault: a replaces an archive its user may not write (the folder allows
+    # a new file), or gives a changed archive other permissions.
+    os.makedirs("shared")
+    os.chmod("shared", 0o777)
+    write("shared/new.txt", b"new\n")
+    for mode, code in ((0o444, 2), (0o604, 0)):
+        arc = f"shared/m{mode:o}.lzh"
+        write(arc, L.archive(L.member("k.txt", b"k\n")))
+        os.chown(arc, 65534, 65534)
+        os.chmod(arc, mode)
+        before = read(arc)
+        rc, _, err = as_nobody([LZHSFX, "a", arc, "shared/new.txt"])
+        c.check(rc == code and (read(arc) == before) == (code != 0) and os.stat(arc).st_mode & 0o7777 == mode,
+                f"a on a {mode:o} archive as its owner: exit {code}, mode kept ({rc}) {err.strip()}")
+    # Fault: a 255-byte archive name leaves no room for the temporary one.
+    longest = "a" * 251 + ".lzh"
+    stub = write("stub5.exe", L.fake_stub())
+    for cmd in (["a", longest, "shared/new.txt"], ["d", longest, "shared/new.txt"],
+                ["create", "e" * 251 + ".exe", "shared/new.txt", "--stub", stub]):
+        rc, _, err = run([LZHSFX] + cmd)
+        c.check(rc == 0, f"{cmd[0]} writes a 255-byte archive name ({rc}) {err.strip()}")
+
+
 def main():
     # A group that breaks half-way (the old a turning setup.exe into a bare
     # archive, say) is one more failure; the others still run.
-    L.run_groups(c, "lzhsfx-archiver-", (adding, self_extracting, own_output, long_names, root_files_read_everywhere))
+    L.run_groups(c, "lzhsfx-archiver-", (adding, self_extracting, own_output, long_names, root_files_read_everywhere,
+                                         small_faults))
 
 main()

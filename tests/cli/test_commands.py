@@ -106,9 +106,9 @@ def main():
     rc, _, err = run([LZHSFX, "l", write("beyond.exe", L.stub_sfx(payload, offset=2048)[:2000])])
     c.check(rc == 1 and "beyond the end" in err, "an archive offset past the end is reported")
 
-    # --- message member "!"
+    # --- message member "!" (of a self-extracting file: elsewhere "!" is a file)
     question = "続けますか？\r\nContinue?".encode("cp932")
-    msg = write("msg.lzh", L.archive(L.member("!", question, "5"), L.member("m.txt", b"m\n", "0")))
+    msg = write("msg.exe", L.stub_sfx(L.archive(L.member("!", question, "5"), L.member("m.txt", b"m\n", "0"))))
     rc, out, err = run([LZHSFX, "x", msg, "-C", "outmsg_no"])
     # Fault: question skipped without a terminal, or a decline reported as success.
     c.check(rc == 1 and "続けますか？" in out and "-y" in err, f"no terminal: message shown, taken as No ({rc})")
@@ -116,7 +116,7 @@ def main():
     rc, out, err = run([LZHSFX, "x", msg, "-y", "-C", "outmsg_yes"])
     c.check(rc == 0 and os.path.exists("outmsg_yes/m.txt"), "-y answers the message")
     c.check(not os.path.exists("outmsg_yes/!"), "the message member is never written as a file")
-    late = write("late.lzh", L.archive(L.member("m.txt", b"m\n", "0"), L.member("!", question, "0")))
+    late = write("late.exe", L.stub_sfx(L.archive(L.member("m.txt", b"m\n", "0"), L.member("!", question, "0"))))
     rc, out, err = run([LZHSFX, "x", late, "-C", "outlate"])
     c.check(rc == 0 and "続けますか" not in out and not os.path.exists("outlate/!"),
             "a message member that is not first asks nothing and is skipped")

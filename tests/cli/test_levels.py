@@ -328,20 +328,51 @@ def main():
                 "unsupported: the other members are extracted, nothing else")
 
         # ---- what x restores beyond the data ------------------------------
-        # Unix permissions at every level, set-user-id and set-group-id never;
-        # an older level's local time read as this machine's local time.
+        # Unix permissions at every level, narrowed by the umask as bsdtar
+        # narrows them, set-user-id and set-group-id never; an older level's
+        # local time read as this machine's local time.
         stamp = 1592224496  # 2020-06-15 12:34:56 UTC
-        cases = [(1, 0o640, 0o640), (2, 0o4755, 0o755), (3, 0o2444, 0o444)]
-        for level, stored, expected in cases:
+        cases = [(1, 0o640, 0o022, 0o640), (2, 0o4755, 0o022, 0o755), (3, 0o2444, 0o022, 0o444),
+                 (2, 0o666, 0o077, 0o600)]
+        for level, stored, umask, expected in cases:
             recs = L.unix_records(mode=stored)
             m = (L.member("perm.txt", b"p\n", os_id=b"U", extra_records=recs) if level == 2 else
                  L.level_member(level, "perm.txt", b"p\n", records=recs))
-            lzh = L.write(os.path.join(work, f"perm{level}.lzh"), L.archive(m))
-            dest = os.path.join(work, f"perm{level}")
+            lzh = L.write(os.path.join(work, f"perm{level}{umask}.lzh"), L.archive(m))
+            dest = os.path.join(work, f"perm{level}{umask}")
             os.makedirs(dest)
-            rc = run([LZHSFX, "x", lzh, "-C", dest, "-q"], env=UTC)[0]
+            rc = run(["sh", "-c", f'umask {umask:o} && exec "$0" x "$1" -C "$2" -q', LZHSFX, lzh, dest], env=UTC)[0]
             mode = os.stat(os.path.join(dest, "perm.txt")).st_mode & 0o7777 if rc == 0 else None
-            c.check(mode == expected, f"level {level}: mode {oct(stored)} restored as {oct(expected)} ({mode and oct(mode)})")
+            c.check(mode == expected, f"level {level}: mode {oct(stored)} under umask {umask:o} restored as "
+                    f"{oct(expected)} ({mode and oct(mode)})")
+        # Faults: a folder's stored mode never applied, or applied before its
+        # contents (a read-only folder would refuse them); its time lost.
+        folders = L.archive(L.member("locked/", method="d", os_id=b"U", mtime=stamp + 1,
+                                     extra_records=L.unix_records(mode=0o40500)),
+                            L.member("locked/in.txt", b"in\n", os_id=b"U"),
+                            L.member("private/", method="d", os_id=b"U", mtime=stamp + 3,
+                                     extra_records=L.unix_records(mode=0o40700)))
+        lzh = L.write(os.path.join(work, "folders.lzh"), folders)
+        dest = os.path.join(work, "folders")
+        rc, _, err = run([LZHSFX, "x", lzh, "-C", dest])
+        got = {d: (os.stat(os.path.join(dest, d)).st_mode & 0o7777, os.stat(os.path.join(dest, d)).st_mtime)
+               for d in ("locked", "private") if os.path.isdir(os.path.join(dest, d))}
+        c.check(rc == 0 and os.path.isfile(os.path.join(dest, "locked/in.txt")) and
+                got == {"locked": (0o500, stamp + 1), "private": (0o700, stamp + 3)},
+                f"folders get their modes and times after their contents: {got} {err}")
+        # Faults: a Unix time through a two-second DOS time (odd seconds
+        # lost, times before 1980 moved to 1980), DOS dates past early 2106
+        # read as that moment.
+        times = [("an odd second", 2, stamp + 1), ("the last 32-bit second, in 2106", 2, 0xFFFFFFFF),
+                 ("1975", 2, 157766400), ("the last DOS second, in 2107", 0, 4354819198)]
+        for what, level, when in times:
+            m = (L.member("t.txt", b"t\n", os_id=b"U", mtime=when) if level == 2 else
+                 L.level_member(level, "t.txt", b"t\n", mtime=when))
+            lzh = L.write(os.path.join(work, "time.lzh"), L.archive(m))
+            dest = os.path.join(work, f"time{when}")
+            rc = run([LZHSFX, "x", lzh, "-C", dest, "-q"], env=UTC)[0]
+            got = os.stat(os.path.join(dest, "t.txt")).st_mtime if rc == 0 else None
+            c.check(got == when, f"level {level}, {what}: restored as {when} ({got})")
         for zone in ("Asia/Tokyo", "America/New_York"):
             env = {"TZ": zone}
             # The writer stores the fields of its mtime's UTC reading; shifted

@@ -176,23 +176,42 @@ def bytes_after_the_end():
         base = f.read()
     bad_crc = bytearray(sized_member("ghost.txt", b"boo\n", "0", 512))
     bad_crc[27] ^= 0xFF
+
+    def length_zeroed(member):
+        return b"\0" + member[1:]
+    last = L.member("last.txt", b"the last one\n")
+    # (bytes, whether a member header follows the end marker)
     cases = {
-        "a zero byte and random bytes": base + bytes(rnd.getrandbits(8) for _ in range(700)),
-        "a zero byte opening a header with a bad CRC": base[:-1] + bytes(bad_crc),
-        "a sound 512-byte header after the last member": base[:-1] +
-            sized_member("round.txt", b"round\n" * 5, "5", 512) + b"\0",
+        "a zero byte and random bytes": (base + bytes(rnd.getrandbits(8) for _ in range(700)), False),
+        "a zero byte opening a header with a bad CRC": (base[:-1] + bytes(bad_crc), False),
+        "a sound 512-byte header after the last member":
+            (base[:-1] + sized_member("round.txt", b"round\n" * 5, "5", 512) + b"\0", False),
+        # Faults: every member behind the end silently dropped.
+        "two archives joined": (base + L.archive(L.member("second.txt", b"2\n")), True),
+        "the last header's length byte damaged": (base[:-1] + length_zeroed(last) + b"\0", True),
+        "a level-1 length byte damaged": (base[:-1] + length_zeroed(L.level_member(1, "l1.txt", b"1\n")), True),
+        "a damaged length byte with members behind":
+            (base[:-1] + length_zeroed(last) + L.member("behind.txt", b"b\n") + b"\0", True),
     }
-    for why, data in cases.items():
+    for why, (data, behind) in cases.items():
         lzh = write("trail.lzh", data)
         expected = lhasa_names(lzh)
+        code = 1 if behind else 0
+        warned = lambda err: ("is followed by a member header" in err) == behind  # noqa: E731
         rc, names, err = listed(lzh)
-        c.check(rc == 0 and names == expected, f"{why}: l lists {names}, lhasa {expected} {err}")
+        c.check(rc == code and names == expected and warned(err), f"{why}: l lists {names}, lhasa {expected} {err}")
         files = [n for n in expected if not n.endswith("/")]
         rc, names, out = tested(lzh)
-        c.check(rc == 0 and names == files, f"{why}: t tests {names} {out}")
+        c.check(rc == code and names == files and warned(out) and ("all intact" in out) != behind,
+                f"{why}: t tests {names} {out}")
         dest = f"trail_{len(why)}"
         rc, written, err = extracted(lzh, dest)
-        c.check(rc == 0 and written == sorted(files), f"{why}: x writes {written} {err}")
+        c.check(rc == code and written == sorted(files) and warned(err), f"{why}: x writes {written} {err}")
+        if behind:
+            for args in (["a", lzh, "src/one.txt"], ["d", lzh, "src/one.txt"]):
+                rc, _, err = run([LZHSFX] + args)
+                c.check(rc == 1 and open(lzh, "rb").read() == data and "left as it is" in err,
+                        f"{why}: {args[0]} refuses, the archive stays ({rc}) {err.strip()[-80:]}")
 
 
 def absolute_names():

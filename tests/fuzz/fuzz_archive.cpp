@@ -1,7 +1,7 @@
 // Fuzz target: a whole archive through the driver, first the start-up scan
 // (which decodes a leading message member into text) and then a test run
 // that decodes every member into a discarding sink; then the host's search
-// for an archive inside a program. Each input runs as given
+// for an archive inside a program and for headers behind an archive's end. Each input runs as given
 // and again with its header CRCs repaired, so mutated headers reach the
 // decoders instead of stopping at the CRC check.
 #include <stddef.h>
@@ -24,6 +24,12 @@ int RunArchive(const uint8_t* data, size_t size) {
   int passed = RunDriver(TestMode) == 1;
   uint32_t found = 0;
   if (FindArchiveInProgram(&found)) FuzzCheck(found < size, "an archive found beyond the input");
+  // Every offset is taken for an archive's end, so the search behind it
+  // meets damaged headers of every kind.
+  for (FileOffset end = 0; end < size; end += 1 + end / 2) {
+    FileOffset behind = 0;
+    if (FindHeaderAfterEnd(end, &behind)) FuzzCheck(behind >= end && behind < size, "a header found outside the search");
+  }
   return passed;
 }
 

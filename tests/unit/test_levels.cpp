@@ -49,7 +49,8 @@ LzhMember At(uint8_t level, const std::string& dir, const std::string& name, con
 struct Seen {
   std::string name;
   std::string method;
-  uint32_t compressed, original, stamp, headerLength;
+  MemberSize compressed, original;
+  uint32_t stamp, headerLength;
   uint8_t level, timeIsLocal;
   std::string data;  // the member's data bytes, read where the walk left the file
 };
@@ -104,7 +105,7 @@ class Levels : public ::testing::Test {
                Work->headerLength, Work->headerLevel, Work->timeIsLocal, ""};
         s.data.resize(s.compressed);
         uint32_t done = 0;
-        if (s.compressed != 0) PlatformRead(Work->archiveFile, s.data.data(), s.compressed, &done);
+        if (s.compressed != 0) PlatformRead(Work->archiveFile, s.data.data(), (uint32_t)s.compressed, &done);
         s.data.resize(done);
         seen.push_back(s);
       }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/hostfiles.h"
 #include "platform/platform.h"
 #include "platform/posix_host.h"
 #include "tests/unit/support/scratch.h"
@@ -191,6 +192,45 @@ TEST_F(Posix, DosTimeIsTakenAsUtc) {
   ASSERT_EQ(stat("stamped", &after), 0);
   EXPECT_EQ(after.st_mtime, 1234567890);
   EXPECT_EQ(after.st_atime, before.st_atime);
+}
+
+// Catches an output that shows up under a name before its commit, a commit
+// that follows a symlink in its place, a run that cannot tell the files it
+// wrote from those that were there, and a folder's facts applied through a
+// symlink.
+TEST_F(Posix, OutputsTakeTheirNameAtTheCommitAlone) {
+  std::string outside = root_ + "/outside";
+  Put(outside + "/target", "keep");
+  fs::create_symlink(outside + "/target", "link");
+  Put("before", "there already");
+  FileHandle f = PlatformCreateWrite("link");
+  ASSERT_NE(f, InvalidFile);
+  uint32_t done;
+  EXPECT_EQ(PlatformWrite(f, "new", 3, &done), 1);
+  PlatformClose(f);
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 2);
+  PlatformOutputTime = 1234567891;
+  EXPECT_EQ(PlatformCommitOutput("link"), 1);
+  PlatformOutputTime = -1;
+  EXPECT_FALSE(fs::is_symlink("link"));
+  EXPECT_EQ(Get("link"), "new");
+  EXPECT_EQ(Get(outside + "/target"), "keep");
+  struct stat info;
+  ASSERT_EQ(stat("link", &info), 0);
+  EXPECT_EQ(info.st_mtime, 1234567891);
+  EXPECT_EQ(PlatformOutputWritten("link"), 1);
+  EXPECT_EQ(PlatformOutputWritten("before"), 0);
+  EXPECT_EQ(PlatformOutputWritten("missing/x"), 0);
+
+  fs::create_directory_symlink(outside, "dirlink");
+  fs::permissions(outside, fs::perms::owner_all);
+  EXPECT_EQ(PlatformSetDirectoryFacts("dirlink", 0500, 1234567890), 0);
+  EXPECT_EQ(fs::status(outside).permissions(), fs::perms::owner_all);
+  fs::create_directory("folder");
+  EXPECT_EQ(PlatformSetDirectoryFacts("folder", 06750, 1234567890), 1);
+  ASSERT_EQ(stat("folder", &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0750 & ~CurrentUmask());
+  EXPECT_EQ(info.st_mtime, 1234567890);
 }
 
 // Catches writing a value that does not fit, or reporting the wrong length.

@@ -36,7 +36,7 @@ void ShowPlainError(MessageId message) {
   Reported.lastSubject.clear();
 }
 
-void UpdateProgress(uint32_t done, uint32_t total) {
+void UpdateProgress(MemberSize done, MemberSize total) {
   uint32_t percent = 0;
   if (total != 0) {
     uint32_t q = total / 100;
@@ -72,6 +72,10 @@ int AskMessage() {
 int AcceptMemberPath() { return Reported.acceptPath; }
 
 void FinishOutputPath() {}
+
+int IsMessageMember() {
+  return TextLength(Work->memberName) == 1 && Work->memberName[0] == MessageMemberName[0];
+}
 
 SfxWorkArea* NewWorkArea() {
   FreeWorkArea();
